@@ -1,0 +1,918 @@
+#include "Table.h"
+
+#include "TableColumn.h"
+#include "TableFile.h"
+
+#include <QFileInfo>
+#include <QLocale>
+#include <QSet>
+
+#include <algorithm>
+#include <cmath>
+
+namespace qardel {
+
+namespace {
+
+const char* kClosed = "Cannot perform this operation on a closed dataset";
+
+bool isIntType(FieldType t) { return t == FieldType::AutoInc || t == FieldType::Integer; }
+
+QLocale numberLocale() {
+    QLocale l;
+    l.setNumberOptions(QLocale::OmitGroupSeparator | QLocale::RejectGroupSeparator);
+    return l;
+}
+
+} // namespace
+
+QString fieldTypeName(FieldType t) {
+    switch (t) {
+    case FieldType::AutoInc: return QStringLiteral("AutoInc");
+    case FieldType::Integer: return QStringLiteral("Integer");
+    case FieldType::Float: return QStringLiteral("Float");
+    case FieldType::DateTime: return QStringLiteral("DateTime");
+    case FieldType::Boolean: return QStringLiteral("Boolean");
+    case FieldType::String: return QStringLiteral("String");
+    case FieldType::Memo: return QStringLiteral("Memo");
+    case FieldType::Lookup: return QStringLiteral("Lookup");
+    }
+    return {};
+}
+
+QString floatToText(double v) {
+    QString s = numberLocale().toString(v, 'g', 15);
+    return s;
+}
+
+bool textToFloat(const QString& text, double* out) {
+    bool ok = false;
+    const double v = numberLocale().toDouble(text, &ok);
+    if (!ok || !std::isfinite(v)) return false;
+    *out = v;
+    return true;
+}
+
+QString cutText(const QString& text, int size) {
+    if (size <= 0 || text.size() <= size) {
+        // a text of at most size code units has at most size characters
+        return text;
+    }
+    // count characters (code points), never splitting a surrogate pair
+    int chars = 0;
+    qsizetype i = 0;
+    while (i < text.size() && chars < size) {
+        if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            i += 2;
+        else
+            i += 1;
+        ++chars;
+    }
+    return text.left(i);
+}
+
+// ---------------------------------------------------------------- storage
+
+// A lazily built search structure for locate on one field: entries sorted by
+// the (case-folded) key, ties in the table's active order.
+struct Table::SearchIndex {
+    int fi = 0;
+    bool text = false;
+    std::vector<uint32_t> entries;
+    std::vector<QString> folded; // by slot, for text fields
+};
+
+// ---------------------------------------------------------------- Field
+
+const FieldDef& Field::def() const { return m_table->m_fields[m_index]; }
+
+QVariant Field::value() const { return m_table->currentValue(m_index); }
+bool Field::isNull() const { return !value().isValid(); }
+
+QString Field::asString() const {
+    const QVariant v = value();
+    if (!v.isValid()) return {};
+    return m_table->formatValue(m_index, v);
+}
+
+int Field::asInteger() const {
+    const QVariant v = value();
+    if (!v.isValid()) return 0;
+    switch (v.typeId()) {
+    case QMetaType::Int: return v.toInt();
+    case QMetaType::Bool: return v.toBool() ? 1 : 0;
+    case QMetaType::Double: return int(v.toDouble());
+    case QMetaType::QString: {
+        bool ok = false;
+        const int i = v.toString().trimmed().toInt(&ok);
+        if (!ok) throw DbError(QStringLiteral("'%1' is not a valid integer value").arg(v.toString()));
+        return i;
+    }
+    default: break;
+    }
+    throw DbError(QStringLiteral("Field '%1' cannot be read as an integer").arg(name()));
+}
+
+double Field::asFloat() const {
+    const QVariant v = value();
+    if (!v.isValid()) return 0.0;
+    switch (v.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::Double:
+    case QMetaType::Bool: return v.toDouble();
+    case QMetaType::QString: {
+        double d = 0;
+        if (!textToFloat(v.toString(), &d))
+            throw DbError(
+                QStringLiteral("'%1' is not a valid floating point value").arg(v.toString()));
+        return d;
+    }
+    default: break;
+    }
+    throw DbError(QStringLiteral("Field '%1' cannot be read as a number").arg(name()));
+}
+
+bool Field::asBoolean() const {
+    const QVariant v = value();
+    if (!v.isValid()) return false;
+    if (v.typeId() == QMetaType::QString) {
+        const QString s = v.toString();
+        if (s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) return true;
+        if (s.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0) return false;
+        throw DbError(QStringLiteral("'%1' is not a valid boolean value").arg(s));
+    }
+    return v.toBool();
+}
+
+QDateTime Field::asDateTime() const {
+    const QVariant v = value();
+    if (!v.isValid()) return {};
+    if (v.typeId() == QMetaType::QDateTime) return v.toDateTime();
+    throw DbError(QStringLiteral("Field '%1' cannot be read as a date and time").arg(name()));
+}
+
+QString Field::displayText() const {
+    const QVariant v = value();
+    if (!v.isValid()) return {};
+    return m_table->formatValue(m_index, v);
+}
+
+void Field::setValue(const QVariant& v) { m_table->setCurrentValue(m_index, v); }
+void Field::setAsString(const QString& v) { setValue(v); }
+void Field::setAsInteger(int v) { setValue(v); }
+void Field::setAsFloat(double v) { setValue(v); }
+void Field::setAsBoolean(bool v) { setValue(v); }
+void Field::setAsDateTime(const QDateTime& v) { setValue(v); }
+void Field::clear() { setValue(QVariant()); }
+
+// ---------------------------------------------------------------- Table
+
+Table::Table(QString name, std::vector<FieldDef> fields, std::vector<IndexDef> indexes,
+             QString activeIndex)
+    : m_name(std::move(name)), m_fields(std::move(fields)), m_indexes(std::move(indexes)),
+      m_activeIndexName(std::move(activeIndex)), m_file(std::make_unique<TableFile>()) {
+    for (int i = 0; i < int(m_fields.size()); ++i) {
+        m_fieldObjects.push_back(std::make_unique<Field>(this, i));
+        m_fieldByName.insert(m_fields[i].name.toLower(), i);
+        if (m_fields[i].type == FieldType::AutoInc) m_idField = i;
+    }
+    for (const IndexDef& ix : m_indexes) {
+        const int fi = fieldIndex(ix.field);
+        if (fi < 0) throw DbError(QStringLiteral("Field '%1' not found").arg(ix.field));
+        if (ix.name == m_activeIndexName) {
+            m_activeField = fi;
+            m_activeDescending = ix.descending;
+        }
+        if (ix.unique && m_fields[fi].type == FieldType::String)
+            m_uniqueText.push_back({fi, {}});
+    }
+    m_search.resize(m_fields.size());
+}
+
+Table::~Table() = default;
+
+int Table::fieldIndex(const QString& name) const { return m_fieldByName.value(name.toLower(), -1); }
+
+Field& Table::fieldByName(const QString& name) {
+    const int i = fieldIndex(name);
+    if (i < 0) throw DbError(QStringLiteral("Field '%1' not found").arg(name));
+    return *m_fieldObjects[i];
+}
+
+void Table::checkActive() const {
+    if (m_state == TableState::Inactive) throw DbError(QString::fromLatin1(kClosed));
+}
+
+void Table::resetData() {
+    notifyListeners([](TableListener* l) { l->rowsAboutToBeReset(); });
+    m_columns.clear();
+    m_columns.resize(m_fields.size());
+    for (size_t i = 0; i < m_fields.size(); ++i) {
+        if (!m_fields[i].isStored()) continue;
+        m_columns[i] = std::make_unique<Column>(m_fields[i].type);
+        bool uniqueField = false;
+        for (const IndexDef& ix : m_indexes)
+            if (ix.unique && fieldIndex(ix.field) == int(i)) uniqueField = true;
+        m_columns[i]->intern = m_fields[i].type == FieldType::String && !uniqueField;
+    }
+    m_live.clear();
+    m_freeSlots.clear();
+    m_order.clear();
+    m_idToSlot.clear();
+    for (auto& u : m_uniqueText) u.second.clear();
+    invalidateSearchIndexes();
+    m_nextId = 1;
+    m_cursor = -1;
+    m_eof = m_bof = true;
+    m_buffer.clear();
+    m_editSlot = -1;
+    m_dirtyIds.clear();
+    m_deletedIds.clear();
+}
+
+void Table::createEmpty() {
+    if (isActive()) close();
+    resetData();
+    m_state = TableState::Browse;
+    m_file->forget();
+    notifyListeners([](TableListener* l) { l->rowsReset(); });
+}
+
+void Table::load() {
+    if (isActive()) close();
+    // TableFile fills the table only when the whole file was read and checked.
+    try {
+        m_file->load(*this);
+    } catch (...) {
+        resetData();
+        notifyListeners([](TableListener* l) { l->rowsReset(); });
+        throw;
+    }
+    m_state = TableState::Browse;
+    notifyListeners([](TableListener* l) { l->rowsReset(); });
+    if (!m_order.empty()) {
+        m_cursor = 0;
+        m_eof = m_bof = false;
+        scrolled();
+    }
+}
+
+void Table::write() {
+    checkActive();
+    discardPending();
+    m_file->write(*this);
+    m_dirtyIds.clear();
+    m_deletedIds.clear();
+}
+
+void Table::close() {
+    if (!isActive()) return;
+    discardPending();
+    const bool unwritten = ChangeCount > 0 || !m_dirtyIds.empty() || !m_deletedIds.empty();
+    if (!filePath.isEmpty() && (unwritten || !QFileInfo::exists(filePath))) write();
+    resetData();
+    m_state = TableState::Inactive;
+    m_file->forget();
+    notifyListeners([](TableListener* l) { l->rowsReset(); });
+}
+
+// A row left unposted (a refused post) never survives the next move.
+void Table::discardPending() {
+    if (m_state == TableState::Insert || m_state == TableState::Edit) {
+        m_state = TableState::Browse;
+        m_buffer.clear();
+        m_editSlot = -1;
+        notifyCursor();
+    }
+}
+
+void Table::requireBrowse() {
+    checkActive();
+    discardPending();
+}
+
+void Table::scrolled() {
+    notifyCursor();
+    if (afterScroll) afterScroll(*this);
+}
+
+void Table::notifyCursor() {
+    const int pos = m_cursor;
+    notifyListeners([pos](TableListener* l) { l->cursorMoved(pos); });
+}
+
+void Table::first() {
+    requireBrowse();
+    if (m_order.empty()) {
+        m_cursor = -1;
+        m_eof = m_bof = true;
+        return;
+    }
+    m_cursor = 0;
+    m_eof = false;
+    m_bof = true;
+    scrolled();
+}
+
+void Table::next() {
+    requireBrowse();
+    if (m_cursor + 1 < int(m_order.size())) {
+        ++m_cursor;
+        m_bof = false;
+        m_eof = false;
+        scrolled();
+    } else {
+        m_eof = true;
+    }
+}
+
+bool Table::eof() const {
+    checkActive();
+    return m_eof;
+}
+bool Table::bof() const {
+    checkActive();
+    return m_bof;
+}
+bool Table::isEmpty() const {
+    checkActive();
+    return m_order.empty() && m_state != TableState::Insert;
+}
+int Table::recordCount() const {
+    checkActive();
+    return int(m_order.size());
+}
+int Table::recNo() const {
+    checkActive();
+    return m_order.empty() ? -1 : m_cursor;
+}
+
+void Table::moveTo(int pos) {
+    requireBrowse();
+    if (pos < 0 || pos >= int(m_order.size())) return;
+    m_cursor = pos;
+    m_eof = false;
+    m_bof = pos == 0;
+    scrolled();
+}
+
+uint32_t Table::slotAt(int pos) const {
+    const size_t n = m_order.size();
+    return m_activeDescending ? m_order[n - 1 - size_t(pos)] : m_order[size_t(pos)];
+}
+
+// Ascending comparison of the active key, ties broken by ID.
+bool Table::activeLess(uint32_t a, uint32_t b) const {
+    const Column& c = *m_columns[m_activeField];
+    const Column& idc = *m_columns[m_idField];
+    if (isTextType(c.type)) {
+        const int r = QString::compare(c.texts[a], c.texts[b], Qt::CaseInsensitive);
+        if (r != 0) return r < 0;
+        const int r2 = QString::compare(c.texts[a], c.texts[b], Qt::CaseSensitive);
+        if (r2 != 0) return r2 < 0;
+    } else if (c.type == FieldType::Float) {
+        if (c.floats[a] != c.floats[b]) return c.floats[a] < c.floats[b];
+    } else if (c.type == FieldType::DateTime) {
+        if (c.times[a] != c.times[b]) return c.times[a] < c.times[b];
+    } else if (c.ints[a] != c.ints[b]) {
+        return c.ints[a] < c.ints[b];
+    }
+    return idc.ints[a] < idc.ints[b];
+}
+
+size_t Table::orderInsertPoint(uint32_t slot) const {
+    auto it = std::lower_bound(m_order.begin(), m_order.end(), slot,
+                               [this](uint32_t a, uint32_t b) { return activeLess(a, b); });
+    return size_t(it - m_order.begin());
+}
+
+int Table::positionOfSlot(uint32_t slot) const {
+    const size_t k = orderInsertPoint(slot);
+    if (k >= m_order.size() || m_order[k] != slot) return -1;
+    return m_activeDescending ? int(m_order.size() - 1 - k) : int(k);
+}
+
+void Table::rebuildOrder() {
+    m_order.clear();
+    for (uint32_t s = 0; s < m_live.size(); ++s)
+        if (m_live[s]) m_order.push_back(s);
+    if (!std::is_sorted(m_order.begin(), m_order.end(),
+                        [this](uint32_t a, uint32_t b) { return activeLess(a, b); }))
+        std::sort(m_order.begin(), m_order.end(),
+                  [this](uint32_t a, uint32_t b) { return activeLess(a, b); });
+}
+
+uint32_t Table::newSlot() {
+    if (!m_freeSlots.empty()) {
+        const uint32_t s = m_freeSlots.back();
+        m_freeSlots.pop_back();
+        m_live[s] = 1;
+        return s;
+    }
+    const uint32_t s = uint32_t(m_live.size());
+    m_live.push_back(1);
+    for (auto& c : m_columns)
+        if (c) c->resize(m_live.size());
+    return s;
+}
+
+void Table::freeSlot(uint32_t slot) {
+    m_live[slot] = 0;
+    for (auto& c : m_columns)
+        if (c) c->setNull(slot);
+    m_freeSlots.push_back(slot);
+}
+
+QVariant Table::storedValue(uint32_t slot, int fi) const { return m_columns[fi]->get(slot); }
+
+QVariant Table::valueOfSlot(uint32_t slot, int fi) const {
+    const FieldDef& f = m_fields[fi];
+    if (f.isStored()) return storedValue(slot, fi);
+    const int keyFi = fieldIndex(f.keyField);
+    if (keyFi < 0 || !f.lookupTable) return {};
+    const QVariant key = valueOfSlot(slot, keyFi);
+    if (!key.isValid()) return {};
+    return f.lookupTable->lookupValue(f.lookupKeyField, key, f.lookupResultField, f.size);
+}
+
+QVariant Table::lookupValue(const QString& keyField, const QVariant& key,
+                            const QString& resultField, int size) const {
+    if (!isActive()) return {};
+    const int kfi = fieldIndex(keyField);
+    const int rfi = fieldIndex(resultField);
+    if (kfi < 0 || rfi < 0) return {};
+    const int64_t slot = findSlot(kfi, key);
+    if (slot < 0) return {};
+    QVariant v = valueOfSlot(uint32_t(slot), rfi);
+    if (v.isValid() && v.typeId() == QMetaType::QString && size > 0)
+        v = cutText(v.toString(), size);
+    return v;
+}
+
+QVariant Table::valueAt(int pos, int fi) const {
+    if (!isActive() || pos < 0 || pos >= int(m_order.size())) return {};
+    return valueOfSlot(slotAt(pos), fi);
+}
+
+int64_t Table::findSlot(int fi, const QVariant& key) const {
+    if (fi == m_idField) {
+        bool ok = false;
+        const int id = key.toInt(&ok);
+        if (!ok) return -1;
+        auto it = m_idToSlot.constFind(id);
+        return it == m_idToSlot.constEnd() ? -1 : int64_t(*it);
+    }
+    for (uint32_t s : m_order)
+        if (valueOfSlot(s, fi) == key) return s;
+    return -1;
+}
+
+QVariant Table::currentValue(int fi) const {
+    checkActive();
+    if (m_state == TableState::Insert || m_state == TableState::Edit) {
+        const FieldDef& f = m_fields[fi];
+        if (f.isStored()) return m_buffer[fi];
+        const int keyFi = fieldIndex(f.keyField);
+        if (keyFi < 0 || !f.lookupTable) return {};
+        const QVariant key = currentValue(keyFi);
+        if (!key.isValid()) return {};
+        return f.lookupTable->lookupValue(f.lookupKeyField, key, f.lookupResultField, f.size);
+    }
+    if (m_order.empty() || m_cursor < 0) return {};
+    return valueOfSlot(slotAt(m_cursor), fi);
+}
+
+QVariant Table::coerce(int fi, const QVariant& v) const {
+    if (!v.isValid() || v.isNull()) return {};
+    const FieldDef& f = m_fields[fi];
+    bool ok = true;
+    switch (f.type) {
+    case FieldType::AutoInc:
+    case FieldType::Integer: {
+        int i = 0;
+        if (v.typeId() == QMetaType::QString)
+            i = v.toString().trimmed().toInt(&ok);
+        else if (v.typeId() == QMetaType::Double)
+            i = int(v.toDouble());
+        else
+            i = v.toInt(&ok);
+        if (!ok)
+            throw DbError(QStringLiteral("'%1' is not a valid integer value").arg(v.toString()));
+        return i;
+    }
+    case FieldType::Float: {
+        double d = 0;
+        if (v.typeId() == QMetaType::QString) {
+            ok = textToFloat(v.toString(), &d);
+        } else {
+            d = v.toDouble(&ok);
+            ok = ok && std::isfinite(d);
+        }
+        if (!ok)
+            throw DbError(
+                QStringLiteral("'%1' is not a valid floating point value").arg(v.toString()));
+        return d;
+    }
+    case FieldType::DateTime: {
+        const QDateTime dt = v.toDateTime();
+        if (!dt.isValid())
+            throw DbError(QStringLiteral("'%1' is not a valid date and time").arg(v.toString()));
+        return dt;
+    }
+    case FieldType::Boolean:
+        if (v.typeId() == QMetaType::QString) {
+            const QString s = v.toString();
+            if (s.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) return true;
+            if (s.compare(QLatin1String("false"), Qt::CaseInsensitive) == 0) return false;
+            throw DbError(QStringLiteral("'%1' is not a valid boolean value").arg(s));
+        }
+        return v.toBool();
+    case FieldType::String: return cutText(v.toString(), f.size);
+    case FieldType::Memo: return v.toString();
+    case FieldType::Lookup: break;
+    }
+    return {};
+}
+
+void Table::setCurrentValue(int fi, const QVariant& v) {
+    checkActive();
+    const FieldDef& f = m_fields[fi];
+    if (m_state != TableState::Insert && m_state != TableState::Edit)
+        throw DbError(QStringLiteral("Dataset not in edit or insert mode"));
+    if (!f.isStored() || f.type == FieldType::AutoInc)
+        throw DbError(QStringLiteral("Field '%1' cannot be modified").arg(f.displayLabel()));
+    m_buffer[fi] = coerce(fi, v);
+}
+
+QString Table::formatValue(int fi, const QVariant& v) const {
+    if (!v.isValid()) return {};
+    const FieldDef& f = m_fields[fi];
+    switch (v.typeId()) {
+    case QMetaType::Double: return floatToText(v.toDouble());
+    case QMetaType::Bool:
+        if (!f.trueText.isEmpty() || !f.falseText.isEmpty())
+            return v.toBool() ? f.trueText : f.falseText;
+        return v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
+    case QMetaType::QDateTime: {
+        const QLocale l;
+        return l.toString(v.toDateTime(),
+                          l.dateFormat(QLocale::ShortFormat) + QStringLiteral(" HH:mm:ss"));
+    }
+    default: return v.toString();
+    }
+}
+
+// ---------------------------------------------------------------- locate
+
+void Table::invalidateSearchIndexes() {
+    for (auto& s : m_search) s.reset();
+}
+
+Table::SearchIndex& Table::searchIndex(int fi) {
+    if (m_search[fi]) return *m_search[fi];
+    auto ix = std::make_unique<SearchIndex>();
+    ix->fi = fi;
+    ix->text = isTextType(m_fields[fi].type);
+    if (ix->text) {
+        ix->folded.resize(m_live.size());
+        for (uint32_t s : m_order) ix->folded[s] = m_columns[fi]->texts[s].toCaseFolded();
+    }
+    ix->entries = m_order;
+    SearchIndex* raw = ix.get();
+    std::stable_sort(ix->entries.begin(), ix->entries.end(), [this, raw](uint32_t a, uint32_t b) {
+        if (raw->text) {
+            const int r = raw->folded[a].compare(raw->folded[b]);
+            if (r != 0) return r < 0;
+        } else {
+            const Column& c = *m_columns[raw->fi];
+            const int ka = c.nulls[a] ? INT32_MIN : c.ints[a];
+            const int kb = c.nulls[b] ? INT32_MIN : c.ints[b];
+            if (ka != kb) return ka < kb;
+        }
+        return m_activeDescending ? activeLess(b, a) : activeLess(a, b);
+    });
+    m_search[fi] = std::move(ix);
+    return *m_search[fi];
+}
+
+// Remove a row from every built search index; the columns still hold its
+// old values.
+void Table::indexesRemove(uint32_t slot) {
+    for (auto& p : m_search) {
+        if (!p) continue;
+        SearchIndex& ix = *p;
+        auto& v = ix.entries;
+        // Search the sorted position first; fall back to a scan.
+        auto cmp = [this, &ix](uint32_t a, uint32_t b) {
+            if (ix.text) {
+                const int r = ix.folded[a].compare(ix.folded[b]);
+                if (r != 0) return r < 0;
+            } else {
+                const Column& c = *m_columns[ix.fi];
+                const int ka = c.nulls[a] ? INT32_MIN : c.ints[a];
+                const int kb = c.nulls[b] ? INT32_MIN : c.ints[b];
+                if (ka != kb) return ka < kb;
+            }
+            return m_activeDescending ? activeLess(b, a) : activeLess(a, b);
+        };
+        auto lb = std::lower_bound(v.begin(), v.end(), slot, cmp);
+        auto it = (lb != v.end() && *lb == slot) ? lb : std::find(v.begin(), v.end(), slot);
+        if (it != v.end()) v.erase(it);
+    }
+}
+
+void Table::indexesInsert(uint32_t slot) {
+    for (auto& p : m_search) {
+        if (!p) continue;
+        SearchIndex& ix = *p;
+        if (ix.text) {
+            if (ix.folded.size() < m_live.size()) ix.folded.resize(m_live.size());
+            ix.folded[slot] = m_columns[ix.fi]->texts[slot].toCaseFolded();
+        }
+        auto cmp = [this, &ix](uint32_t a, uint32_t b) {
+            if (ix.text) {
+                const int r = ix.folded[a].compare(ix.folded[b]);
+                if (r != 0) return r < 0;
+            } else {
+                const Column& c = *m_columns[ix.fi];
+                const int ka = c.nulls[a] ? INT32_MIN : c.ints[a];
+                const int kb = c.nulls[b] ? INT32_MIN : c.ints[b];
+                if (ka != kb) return ka < kb;
+            }
+            return m_activeDescending ? activeLess(b, a) : activeLess(a, b);
+        };
+        ix.entries.insert(std::lower_bound(ix.entries.begin(), ix.entries.end(), slot, cmp), slot);
+    }
+}
+
+bool Table::matches(const QVariant& stored, const QVariant& value, int fi, LocateOptions o,
+                    const QString& foldedValue) const {
+    const FieldType t = m_fields[fi].type;
+    const bool ci = o & loCaseInsensitive;
+    const bool partial = o & loPartialKey;
+    if (isTextType(t) || t == FieldType::Lookup || partial || ci) {
+        const QString s = stored.isValid() ? formatValue(fi, stored) : QString();
+        if (ci) {
+            const QString f = s.toCaseFolded();
+            return partial ? f.startsWith(foldedValue) : f == foldedValue;
+        }
+        const QString val = value.toString();
+        return partial ? s.startsWith(val) : s == val;
+    }
+    if (!value.isValid() || (value.typeId() == QMetaType::QString && value.toString().isEmpty()))
+        return !stored.isValid();
+    if (!stored.isValid()) return false;
+    switch (t) {
+    case FieldType::AutoInc:
+    case FieldType::Integer: {
+        bool ok = false;
+        const int i = value.toInt(&ok);
+        return ok && stored.toInt() == i;
+    }
+    case FieldType::Float: return stored.toDouble() == value.toDouble();
+    case FieldType::Boolean: return stored.toBool() == value.toBool();
+    case FieldType::DateTime: return stored.toDateTime() == value.toDateTime();
+    default: return stored == value;
+    }
+}
+
+bool Table::locate(const QString& fieldName, const QVariant& value, LocateOptions options) {
+    requireBrowse();
+    const int fi = fieldIndex(fieldName);
+    if (fi < 0) throw DbError(QStringLiteral("Field '%1' not found").arg(fieldName));
+    const FieldType t = m_fields[fi].type;
+    const bool ci = options & loCaseInsensitive;
+    const bool partial = options & loPartialKey;
+    int64_t found = -1;
+
+    if (fi == m_idField && !partial) {
+        found = findSlot(fi, value);
+    } else if (isTextType(t) && m_fields[fi].isStored() && t != FieldType::Memo) {
+        SearchIndex& ix = searchIndex(fi);
+        const QString val = value.toString();
+        const QString fv = val.toCaseFolded();
+        // First slot whose folded key is >= fv.
+        auto lb = std::partition_point(ix.entries.begin(), ix.entries.end(), [&](uint32_t s) {
+            return ix.folded[s].compare(fv) < 0;
+        });
+        const Column& c = *m_columns[fi];
+        for (auto it = lb; it != ix.entries.end(); ++it) {
+            const uint32_t s = *it;
+            const QString& fk = ix.folded[s];
+            const bool keyHit = partial ? fk.startsWith(fv) : fk == fv;
+            if (!keyHit) break;
+            const bool hit = ci ? true : (partial ? c.texts[s].startsWith(val) : c.texts[s] == val);
+            if (!hit) continue;
+            if (!partial) {
+                // ties are in active order: the first hit is the answer
+                found = s;
+                break;
+            }
+            if (found < 0 || (m_activeDescending ? activeLess(uint32_t(found), s)
+                                                 : activeLess(s, uint32_t(found))))
+                found = s;
+        }
+    } else if (isIntType(t) && m_fields[fi].isStored() && !partial && !ci) {
+        bool ok = false;
+        const int key = value.toInt(&ok);
+        if (ok && value.isValid()) {
+            SearchIndex& ix = searchIndex(fi);
+            const Column& c = *m_columns[fi];
+            auto lb = std::partition_point(ix.entries.begin(), ix.entries.end(), [&](uint32_t s) {
+                return (c.nulls[s] ? INT32_MIN : c.ints[s]) < key;
+            });
+            if (lb != ix.entries.end() && !c.nulls[*lb] && c.ints[*lb] == key) found = *lb;
+        } else {
+            const QString fv;
+            for (int pos = 0; pos < int(m_order.size()); ++pos)
+                if (matches(valueOfSlot(slotAt(pos), fi), value, fi, options, fv)) {
+                    found = slotAt(pos);
+                    break;
+                }
+        }
+    } else {
+        const QString fv = value.toString().toCaseFolded();
+        for (int pos = 0; pos < int(m_order.size()); ++pos) {
+            const uint32_t s = slotAt(pos);
+            if (matches(valueOfSlot(s, fi), value, fi, options, fv)) {
+                found = s;
+                break;
+            }
+        }
+    }
+    if (found < 0) return false;
+    m_cursor = positionOfSlot(uint32_t(found));
+    m_eof = false;
+    m_bof = m_cursor == 0;
+    scrolled();
+    return true;
+}
+
+// ---------------------------------------------------------------- editing
+
+void Table::append() {
+    requireBrowse();
+    m_buffer.assign(m_fields.size(), QVariant());
+    m_editSlot = -1;
+    m_state = TableState::Insert;
+    if (afterInsert) afterInsert(*this);
+    if (afterScroll) afterScroll(*this);
+}
+
+void Table::edit() {
+    requireBrowse();
+    if (m_order.empty()) {
+        append();
+        return;
+    }
+    const uint32_t s = slotAt(m_cursor);
+    m_buffer.assign(m_fields.size(), QVariant());
+    for (int i = 0; i < int(m_fields.size()); ++i)
+        if (m_fields[i].isStored()) m_buffer[i] = storedValue(s, i);
+    m_editSlot = s;
+    m_state = TableState::Edit;
+}
+
+void Table::cancel() {
+    checkActive();
+    discardPending();
+}
+
+void Table::checkUnique(const std::vector<QVariant>& buf, int64_t ownSlot) const {
+    for (const auto& u : m_uniqueText) {
+        const QVariant v = buf[u.first];
+        if (!v.isValid()) continue;
+        auto it = u.second.constFind(v.toString());
+        if (it != u.second.constEnd() && int64_t(*it) != ownSlot)
+            throw DbError(QStringLiteral("Key violation: field '%1' already holds the value '%2'")
+                              .arg(m_fields[u.first].displayLabel(), v.toString()));
+    }
+}
+
+void Table::post() {
+    checkActive();
+    if (m_state != TableState::Insert && m_state != TableState::Edit) return;
+    // Every check comes before the first change, so a refused post leaves
+    // every stored row as it was and the row still being edited.
+    for (int i = 0; i < int(m_fields.size()); ++i) {
+        const FieldDef& f = m_fields[i];
+        if (f.isStored() && f.required && f.type != FieldType::AutoInc && !m_buffer[i].isValid())
+            throw DbError(QStringLiteral("Field '%1' must have a value").arg(f.displayLabel()));
+    }
+    checkUnique(m_buffer, m_editSlot);
+
+    if (m_state == TableState::Insert) {
+        if (m_nextId <= 0 || m_nextId == INT32_MAX)
+            throw DbError(QStringLiteral("No more row numbers are free in table '%1'").arg(m_name));
+        const int id = m_nextId;
+        m_buffer[m_idField] = id;
+        const uint32_t s = newSlot();
+        for (int i = 0; i < int(m_fields.size()); ++i)
+            if (m_columns[i]) m_columns[i]->set(s, m_buffer[i]);
+        ++m_nextId;
+        m_idToSlot.insert(id, s);
+        for (auto& u : m_uniqueText)
+            if (!m_columns[u.first]->isNull(s)) u.second.insert(m_columns[u.first]->texts[s], s);
+        const size_t k = orderInsertPoint(s);
+        const int pos = m_activeDescending ? int(m_order.size() - k) : int(k);
+        notifyListeners([pos](TableListener* l) { l->rowAboutToBeInserted(pos); });
+        m_order.insert(m_order.begin() + ptrdiff_t(k), s);
+        indexesInsert(s);
+        m_state = TableState::Browse;
+        m_buffer.clear();
+        m_cursor = pos;
+        m_eof = false;
+        m_bof = pos == 0;
+        m_dirtyIds.push_back(uint32_t(id));
+        notifyListeners([pos](TableListener* l) { l->rowInserted(pos); });
+        notifyCursor();
+    } else {
+        const uint32_t s = uint32_t(m_editSlot);
+        const int oldPos = positionOfSlot(s);
+        indexesRemove(s);
+        for (auto& u : m_uniqueText)
+            if (!m_columns[u.first]->isNull(s)) u.second.remove(m_columns[u.first]->texts[s]);
+        const size_t oldK = m_activeDescending ? m_order.size() - 1 - size_t(oldPos) : size_t(oldPos);
+        m_order.erase(m_order.begin() + ptrdiff_t(oldK));
+        for (int i = 0; i < int(m_fields.size()); ++i)
+            if (m_columns[i] && i != m_idField) m_columns[i]->set(s, m_buffer[i]);
+        for (auto& u : m_uniqueText)
+            if (!m_columns[u.first]->isNull(s)) u.second.insert(m_columns[u.first]->texts[s], s);
+        const size_t k = orderInsertPoint(s);
+        m_order.insert(m_order.begin() + ptrdiff_t(k), s);
+        indexesInsert(s);
+        const int pos = positionOfSlot(s);
+        m_state = TableState::Browse;
+        m_buffer.clear();
+        m_editSlot = -1;
+        m_cursor = pos;
+        m_eof = false;
+        m_bof = pos == 0;
+        m_dirtyIds.push_back(uint32_t(m_columns[m_idField]->ints[s]));
+        if (pos != oldPos) notifyListeners([oldPos, pos](TableListener* l) { l->rowMoved(oldPos, pos); });
+        notifyListeners([pos](TableListener* l) { l->rowChanged(pos); });
+        notifyCursor();
+    }
+    if (afterPost) afterPost(*this);
+}
+
+void Table::deleteRecord() {
+    checkActive();
+    if (m_state == TableState::Insert) {
+        discardPending();
+        return;
+    }
+    discardPending();
+    if (m_order.empty())
+        throw DbError(QStringLiteral("Cannot perform this operation on an empty dataset"));
+    const int pos = m_cursor;
+    const uint32_t s = slotAt(pos);
+    const int id = m_columns[m_idField]->ints[s];
+    notifyListeners([pos](TableListener* l) { l->rowAboutToBeRemoved(pos); });
+    indexesRemove(s);
+    for (auto& u : m_uniqueText)
+        if (!m_columns[u.first]->isNull(s)) u.second.remove(m_columns[u.first]->texts[s]);
+    const size_t k = m_activeDescending ? m_order.size() - 1 - size_t(pos) : size_t(pos);
+    m_order.erase(m_order.begin() + ptrdiff_t(k));
+    m_idToSlot.remove(id);
+    freeSlot(s);
+    m_deletedIds.push_back(id);
+    const int n = int(m_order.size());
+    if (n == 0) {
+        m_cursor = -1;
+        m_eof = m_bof = true;
+    } else {
+        m_cursor = pos < n ? pos : n - 1;
+        m_eof = false;
+        m_bof = m_cursor == 0;
+    }
+    notifyListeners([pos](TableListener* l) { l->rowRemoved(pos); });
+    if (afterDelete) afterDelete(*this);
+    if (n > 0) {
+        scrolled();
+    } else {
+        notifyCursor();
+    }
+}
+
+// ---------------------------------------------------------------- misc
+
+void Table::addListener(TableListener* l) { m_listeners.push_back(l); }
+void Table::removeListener(TableListener* l) {
+    m_listeners.erase(std::remove(m_listeners.begin(), m_listeners.end(), l), m_listeners.end());
+}
+void Table::notifyListeners(const std::function<void(TableListener*)>& f) {
+    const auto copy = m_listeners;
+    for (TableListener* l : copy) f(l);
+}
+
+size_t Table::approxBytes() const {
+    size_t b = m_live.capacity() + m_order.capacity() * 4 + m_freeSlots.capacity() * 4;
+    for (const auto& c : m_columns)
+        if (c) b += c->bytes();
+    for (const auto& s : m_search)
+        if (s) b += s->entries.capacity() * 4 + s->folded.capacity() * sizeof(QString);
+    return b;
+}
+
+} // namespace qardel

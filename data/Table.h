@@ -1,0 +1,274 @@
+// The in-memory table engine: rows held column by column, a cursor, one active
+// order, locate on one field, and append/edit/post/cancel/delete with the checks
+// the logbook relies on.
+#pragma once
+
+#include <QDateTime>
+#include <QHash>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace qardel {
+
+// Every error of the database layer: the message is what the operator sees.
+class DbError : public std::exception {
+public:
+    explicit DbError(QString message)
+        : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
+    const QString& message() const noexcept { return m_message; }
+    const char* what() const noexcept override { return m_utf8.constData(); }
+
+private:
+    QString m_message;
+    QByteArray m_utf8;
+};
+
+enum class FieldType { AutoInc, Integer, Float, DateTime, Boolean, String, Memo, Lookup };
+
+QString fieldTypeName(FieldType t);
+
+class Table;
+
+struct FieldDef {
+    QString name;
+    FieldType type = FieldType::Integer;
+    int size = 0; // characters, for String and Lookup
+    bool required = false;
+    bool hidden = false;
+    bool readOnly = false;
+    bool centered = false;
+    QString label;
+    int displayWidth = 0; // characters; 0 = derived from the type
+    QString trueText;     // shown for true/false when set (the "+"/"-" of Repeater)
+    QString falseText;
+    // Lookup fields: keyField of this table is looked up in lookupKeyField of
+    // lookupTable; the value is that row's lookupResultField.
+    QString keyField;
+    Table* lookupTable = nullptr;
+    QString lookupKeyField;
+    QString lookupResultField;
+
+    bool isStored() const { return type != FieldType::Lookup; }
+    QString displayLabel() const { return label.isEmpty() ? name : label; }
+};
+
+struct IndexDef {
+    QString name;
+    QString field;
+    bool primary = false;
+    bool unique = false;
+    bool descending = false;
+};
+
+enum LocateOption { loCaseInsensitive = 1, loPartialKey = 2 };
+using LocateOptions = int;
+
+enum class TableState { Inactive, Browse, Insert, Edit };
+
+// Receives row-level changes, so a grid never has to reset on a save.
+// Positions are logical rows in the active order.
+class TableListener {
+public:
+    virtual ~TableListener() = default;
+    virtual void rowsAboutToBeReset() {}
+    virtual void rowsReset() {}
+    virtual void rowAboutToBeInserted(int /*pos*/) {}
+    virtual void rowInserted(int /*pos*/) {}
+    virtual void rowAboutToBeRemoved(int /*pos*/) {}
+    virtual void rowRemoved(int /*pos*/) {}
+    virtual void rowChanged(int /*pos*/) {}
+    virtual void rowMoved(int /*from*/, int /*to*/) {}
+    virtual void cursorMoved(int /*pos*/) {}
+};
+
+class Field {
+public:
+    Field(Table* table, int index) : m_table(table), m_index(index) {}
+    const FieldDef& def() const;
+    const QString& name() const { return def().name; }
+    int index() const { return m_index; }
+    Table* table() const { return m_table; }
+
+    bool isNull() const;
+    QVariant value() const; // null QVariant when null
+    QString asString() const;
+    int asInteger() const;
+    double asFloat() const;
+    bool asBoolean() const;
+    QDateTime asDateTime() const;
+    QString displayText() const; // the grid's text
+
+    void setAsString(const QString& v);
+    void setAsInteger(int v);
+    void setAsFloat(double v);
+    void setAsBoolean(bool v);
+    void setAsDateTime(const QDateTime& v);
+    void setValue(const QVariant& v);
+    void clear();
+
+private:
+    Table* m_table;
+    int m_index;
+};
+
+class TableFile;
+
+class Table {
+public:
+    Table(QString name, std::vector<FieldDef> fields, std::vector<IndexDef> indexes,
+          QString activeIndex);
+    ~Table();
+    Table(const Table&) = delete;
+    Table& operator=(const Table&) = delete;
+
+    // --- schema
+    const QString& name() const { return m_name; }
+    const std::vector<FieldDef>& fieldDefs() const { return m_fields; }
+    const std::vector<IndexDef>& indexDefs() const { return m_indexes; }
+    const QString& activeIndexName() const { return m_activeIndexName; }
+    int fieldIndex(const QString& name) const; // -1 when missing
+    Field& fieldByName(const QString& name);
+    Field& field(int index) { return *m_fieldObjects[index]; }
+    int fieldCount() const { return int(m_fields.size()); }
+
+    // --- file and life cycle
+    QString filePath;
+    void createEmpty();
+    void load(); // from filePath; throws DbError, changes nothing on failure
+    void write(); // to filePath, durably; incremental where it can be
+    void close(); // writes first when it has unwritten changes or no file
+    bool isActive() const { return m_state != TableState::Inactive; }
+    TableState state() const { return m_state; }
+    void setChangeLog(bool on) { m_changeLog = on; }
+    bool changeLog() const { return m_changeLog; }
+    int ChangeCount = 0; // posts and deletes since opened or written
+
+    // --- cursor
+    void first();
+    void next();
+    bool eof() const;
+    bool bof() const;
+    bool isEmpty() const;
+    int recordCount() const;
+    int recNo() const; // 0-based logical row, -1 when empty
+    void moveTo(int pos); // a move by the grid
+    bool locate(const QString& fieldName, const QVariant& value, LocateOptions options = 0);
+
+    // --- editing
+    void append();
+    void edit();
+    void post();
+    void cancel();
+    void deleteRecord();
+
+    // --- reading any row (for the grid and lookups)
+    QVariant valueAt(int pos, int fieldIndex) const;
+    QVariant valueOfSlot(uint32_t slot, int fieldIndex) const;
+    QVariant currentValue(int fieldIndex) const;
+    void setCurrentValue(int fieldIndex, const QVariant& v);
+    // The slot of the row whose field equals key exactly (lookups); -1 when none.
+    int64_t findSlot(int fieldIndex, const QVariant& key) const;
+    // The value of resultField in the row whose keyField equals key, cut to size.
+    QVariant lookupValue(const QString& keyField, const QVariant& key, const QString& resultField,
+                         int size) const;
+    QString formatValue(int fieldIndex, const QVariant& v) const;
+
+    // --- notifications
+    std::function<void(Table&)> afterInsert;
+    std::function<void(Table&)> afterPost;
+    std::function<void(Table&)> afterDelete;
+    std::function<void(Table&)> afterScroll;
+    void addListener(TableListener* l);
+    void removeListener(TableListener* l);
+
+    // memory held by the rows, roughly, for the benchmarks
+    size_t approxBytes() const;
+
+private:
+    friend class Field;
+    friend class TableFile;
+    struct Column;
+    struct SearchIndex;
+
+    void checkActive() const;
+    void discardPending();
+    void requireBrowse();
+    void scrolled();
+    void notifyCursor();
+    QVariant storedValue(uint32_t slot, int fi) const;
+    void setStored(uint32_t slot, int fi, const QVariant& v);
+    QVariant coerce(int fi, const QVariant& v) const;
+    bool activeLess(uint32_t a, uint32_t b) const;
+    int positionOfSlot(uint32_t slot) const;
+    uint32_t slotAt(int pos) const;
+    size_t orderInsertPoint(uint32_t slot) const;
+    void rebuildOrder();
+    void resetData();
+    uint32_t newSlot();
+    void freeSlot(uint32_t slot);
+    SearchIndex& searchIndex(int fi);
+    void indexesRemove(uint32_t slot);
+    void indexesInsert(uint32_t slot);
+    void invalidateSearchIndexes();
+    bool matches(const QVariant& stored, const QVariant& value, int fi, LocateOptions o,
+                 const QString& foldedValue) const;
+    void checkUnique(const std::vector<QVariant>& buf, int64_t ownSlot) const;
+    void notifyListeners(const std::function<void(TableListener*)>& f);
+
+    QString m_name;
+    std::vector<FieldDef> m_fields;
+    std::vector<IndexDef> m_indexes;
+    QString m_activeIndexName;
+    int m_activeField = 0;
+    bool m_activeDescending = false;
+    int m_idField = 0;
+    std::vector<std::unique_ptr<Field>> m_fieldObjects;
+    QHash<QString, int> m_fieldByName;
+
+    TableState m_state = TableState::Inactive;
+    bool m_changeLog = true;
+
+    // Storage: one column per stored field, indexed by slot.
+    std::vector<std::unique_ptr<Column>> m_columns; // by field index; null for lookups
+    std::vector<uint8_t> m_live;                    // slot holds a row
+    std::vector<uint32_t> m_freeSlots;
+    std::vector<uint32_t> m_order; // live slots, ascending by the active key
+    QHash<int, uint32_t> m_idToSlot;
+    std::vector<std::unique_ptr<SearchIndex>> m_search; // lazily built, by field index
+    // unique text indexes: exact text -> slot
+    std::vector<std::pair<int, QHash<QString, uint32_t>>> m_uniqueText;
+    int m_nextId = 1;
+
+    int m_cursor = -1; // logical position
+    bool m_eof = true;
+    bool m_bof = true;
+
+    // edit buffer
+    std::vector<QVariant> m_buffer;
+    int64_t m_editSlot = -1;
+
+    // what changed since the last write, for the incremental write
+    std::vector<uint32_t> m_dirtyIds; // posted since the last write (IDs)
+    std::vector<int> m_deletedIds;
+    std::unique_ptr<TableFile> m_file;
+
+    std::vector<TableListener*> m_listeners;
+};
+
+// The general decimal text of a number (15 significant digits, the locale's
+// separator, no grouping).
+QString floatToText(double v);
+// Parse a typed decimal text with the locale's separator; false when it is not
+// a finite number.
+bool textToFloat(const QString& text, double* out);
+// Cut a text to at most size characters without splitting a surrogate pair.
+QString cutText(const QString& text, int size);
+
+} // namespace qardel

@@ -1,0 +1,544 @@
+#include "TableFile.h"
+
+#include "Table.h"
+#include "TableColumn.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+
+#include <sqlite3.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace qardel {
+
+void (*TableFile::faultHook)(const char*) = nullptr;
+
+namespace {
+
+const char* kDateFormat = "yyyy-MM-dd HH:mm:ss.zzz";
+
+QString nativePath(const QString& p) { return QDir::toNativeSeparators(p); }
+
+QString sysReason() { return QString::fromLocal8Bit(std::strerror(errno)); }
+
+// Owns one connection; closes it on every path.
+class Db {
+public:
+    ~Db() { close(); }
+    int open(const QString& path, int flags) {
+        return sqlite3_open_v2(QFile::encodeName(path).constData(), &h, flags, nullptr);
+    }
+    void close() {
+        if (h) sqlite3_close_v2(h);
+        h = nullptr;
+    }
+    QString err() const {
+        return h ? QString::fromUtf8(sqlite3_errmsg(h)) : QStringLiteral("out of memory");
+    }
+    int exec(const char* sql) { return sqlite3_exec(h, sql, nullptr, nullptr, nullptr); }
+    sqlite3* h = nullptr;
+};
+
+class Stmt {
+public:
+    Stmt(sqlite3* db, const QString& sql) {
+        rc = sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &s, nullptr);
+    }
+    ~Stmt() { sqlite3_finalize(s); }
+    sqlite3_stmt* s = nullptr;
+    int rc = SQLITE_OK;
+};
+
+QString quoted(const QString& name) { return QLatin1Char('"') + name + QLatin1Char('"'); }
+
+QString storageClassName(int t) {
+    switch (t) {
+    case SQLITE_INTEGER: return QStringLiteral("Integer");
+    case SQLITE_FLOAT: return QStringLiteral("Float");
+    case SQLITE_TEXT: return QStringLiteral("Text");
+    case SQLITE_BLOB: return QStringLiteral("Blob");
+    default: return QStringLiteral("Null");
+    }
+}
+
+void syncPath(const QString& path, bool dir) {
+    const int fd = ::open(QFile::encodeName(path).constData(), dir ? O_RDONLY | O_DIRECTORY : O_RDWR);
+    if (fd < 0) throw errno;
+    if (::fsync(fd) != 0) {
+        const int e = errno;
+        ::close(fd);
+        throw e;
+    }
+    ::close(fd);
+}
+
+} // namespace
+
+QString TableFile::declaredType(const Table& t, int fi) {
+    const FieldDef& f = t.fieldDefs()[size_t(fi)];
+    switch (f.type) {
+    case FieldType::AutoInc: return QStringLiteral("AUTOINC INTEGER");
+    case FieldType::Integer: return QStringLiteral("INTEGER");
+    case FieldType::Float: return QStringLiteral("FLOAT");
+    case FieldType::DateTime: return QStringLiteral("DATETIME TEXT");
+    case FieldType::Boolean: return QStringLiteral("BOOLEAN INTEGER");
+    case FieldType::String: return QStringLiteral("STRING VARCHAR(%1)").arg(f.size);
+    case FieldType::Memo: return QStringLiteral("MEMO TEXT");
+    case FieldType::Lookup: break;
+    }
+    return {};
+}
+
+void TableFile::forget() {
+    m_path.clear();
+    m_token.clear();
+    m_generation = 0;
+    m_size = m_mtimeNs = -1;
+}
+
+void TableFile::rememberFile(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+        m_dev = quint64(st.st_dev);
+        m_ino = quint64(st.st_ino);
+        m_size = st.st_size;
+        m_mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    } else {
+        m_size = m_mtimeNs = -1;
+    }
+}
+
+bool TableFile::sameFileAsWritten(const QString& path) const {
+    if (m_token.isEmpty() || path != m_path || m_size < 0) return false;
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return false;
+    return quint64(st.st_dev) == m_dev && quint64(st.st_ino) == m_ino && st.st_size == m_size &&
+           qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec == m_mtimeNs;
+}
+
+// ---------------------------------------------------------------- load
+
+void TableFile::load(Table& t) {
+    const QString path = t.filePath;
+    auto fail = [&](const QString& reason) {
+        throw DbError(QStringLiteral("Table file '%1': %2").arg(nativePath(path), reason));
+    };
+    const QFileInfo fi(path);
+    if (!fi.exists()) fail(QStringLiteral("the file does not exist"));
+    if (!fi.isFile()) fail(QStringLiteral("it is not a file"));
+    if (fi.size() == 0) fail(QStringLiteral("the file is empty (zero length)"));
+    {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly)) fail(f.errorString());
+        const QByteArray head = f.read(100);
+        if (!head.startsWith(QByteArray("SQLite format 3\0", 16)))
+            fail(QStringLiteral("the file is not a table file (unknown content)"));
+        if (head.size() < 100 || fi.size() < 512 || fi.size() % 512 != 0)
+            fail(QStringLiteral("the file is truncated or damaged (size %1 bytes)").arg(fi.size()));
+        auto be = [&](int off, int n) {
+            quint64 v = 0;
+            for (int i = 0; i < n; ++i) v = (v << 8) | quint8(head[off + i]);
+            return v;
+        };
+        quint64 pageSize = be(16, 2);
+        if (pageSize == 1) pageSize = 65536;
+        const quint64 pages = be(28, 4);
+        // the header's page count is trustworthy when its change counter agrees
+        if (be(24, 4) == be(92, 4) && pages > 0 && pages * pageSize > quint64(fi.size()))
+            fail(QStringLiteral("the file is truncated (%1 of %2 bytes)")
+                     .arg(fi.size())
+                     .arg(pages * pageSize));
+    }
+
+    Db db;
+    // Read-write without create: SQLite may need to roll back the journal of
+    // an interrupted incremental write; nothing else is ever written here.
+    int rc = db.open(path, SQLITE_OPEN_READWRITE);
+    if (rc != SQLITE_OK) {
+        db.close();
+        rc = db.open(path, SQLITE_OPEN_READONLY);
+    }
+    if (rc != SQLITE_OK) fail(db.err());
+    sqlite3_busy_timeout(db.h, 2000);
+    db.exec("PRAGMA query_only=ON");
+
+    // metadata
+    QString table, token;
+    qint64 format = -1, generation = 0;
+    {
+        Stmt st(db.h, QStringLiteral("SELECT key, value FROM meta"));
+        if (st.rc != SQLITE_OK)
+            fail(QStringLiteral("not a QARDEL table file (%1)").arg(db.err()));
+        while ((rc = sqlite3_step(st.s)) == SQLITE_ROW) {
+            const QString k = QString::fromUtf8(
+                reinterpret_cast<const char*>(sqlite3_column_text(st.s, 0)));
+            const QString v = QString::fromUtf8(
+                reinterpret_cast<const char*>(sqlite3_column_text(st.s, 1)));
+            if (k == QLatin1String("format")) format = v.toLongLong();
+            else if (k == QLatin1String("table")) table = v;
+            else if (k == QLatin1String("token")) token = v;
+            else if (k == QLatin1String("generation")) generation = v.toLongLong();
+        }
+        if (rc != SQLITE_DONE) fail(db.err());
+    }
+    if (format < 1) fail(QStringLiteral("not a QARDEL table file (no format version)"));
+    if (format > kFormatVersion)
+        fail(QStringLiteral("written by a newer version of the program (format %1, this one "
+                            "reads format %2)")
+                 .arg(format)
+                 .arg(kFormatVersion));
+    if (table != t.name())
+        fail(QStringLiteral("it holds the table '%1', not '%2'").arg(table, t.name()));
+
+    // columns
+    QHash<QString, QString> declared;
+    {
+        Stmt st(db.h, QStringLiteral("PRAGMA table_info(records)"));
+        if (st.rc != SQLITE_OK) fail(db.err());
+        while ((rc = sqlite3_step(st.s)) == SQLITE_ROW)
+            declared.insert(
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 1)))
+                    .toLower(),
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 2))));
+        if (rc != SQLITE_DONE) fail(db.err());
+    }
+    if (declared.isEmpty()) fail(QStringLiteral("it holds no records table"));
+    std::vector<int> stored;
+    QStringList cols;
+    for (int i = 0; i < t.fieldCount(); ++i) {
+        const FieldDef& f = t.fieldDefs()[size_t(i)];
+        if (!f.isStored()) continue;
+        auto it = declared.constFind(f.name.toLower());
+        if (it == declared.constEnd())
+            fail(QStringLiteral("Field '%1' not found").arg(f.name));
+        if (it->compare(declaredType(t, i), Qt::CaseInsensitive) != 0)
+            fail(QStringLiteral("Type mismatch for field '%1', expecting: %2 actual: %3")
+                     .arg(f.name, fieldTypeName(f.type), *it));
+        stored.push_back(i);
+        cols << quoted(f.name);
+    }
+
+    // rows, into fresh storage; the table is touched only when all is read
+    t.resetData();
+    auto abandon = [&](const QString& reason) {
+        t.resetData();
+        fail(reason);
+    };
+    Stmt st(db.h, QStringLiteral("SELECT %1 FROM records").arg(cols.join(QLatin1Char(','))));
+    if (st.rc != SQLITE_OK) abandon(db.err());
+    int maxId = 0;
+    while ((rc = sqlite3_step(st.s)) == SQLITE_ROW) {
+        const uint32_t s = t.newSlot();
+        for (int c = 0; c < int(stored.size()); ++c) {
+            const int fi = stored[size_t(c)];
+            const FieldDef& f = t.fieldDefs()[size_t(fi)];
+            Table::Column& col = *t.m_columns[size_t(fi)];
+            const int ct = sqlite3_column_type(st.s, c);
+            auto mismatch = [&](const QString& actual) {
+                abandon(QStringLiteral("Type mismatch for field '%1', expecting: %2 actual: %3")
+                            .arg(f.name, fieldTypeName(f.type), actual));
+            };
+            if (ct == SQLITE_NULL) {
+                if (f.type == FieldType::AutoInc) abandon(QStringLiteral("a row has no ID"));
+                col.setNull(s);
+                continue;
+            }
+            switch (f.type) {
+            case FieldType::AutoInc:
+            case FieldType::Integer:
+            case FieldType::Boolean: {
+                if (ct != SQLITE_INTEGER) mismatch(storageClassName(ct));
+                const sqlite3_int64 v = sqlite3_column_int64(st.s, c);
+                if (v < INT32_MIN || v > INT32_MAX) mismatch(QStringLiteral("a 64-bit integer"));
+                if (f.type == FieldType::Boolean && v != 0 && v != 1)
+                    mismatch(QStringLiteral("Integer %1").arg(v));
+                col.nulls[s] = 0;
+                col.ints[s] = int32_t(v);
+                break;
+            }
+            case FieldType::Float: {
+                if (ct != SQLITE_FLOAT && ct != SQLITE_INTEGER) mismatch(storageClassName(ct));
+                col.nulls[s] = 0;
+                col.floats[s] = sqlite3_column_double(st.s, c);
+                break;
+            }
+            case FieldType::DateTime: {
+                if (ct != SQLITE_TEXT) mismatch(storageClassName(ct));
+                const QString txt = QString::fromUtf8(
+                    reinterpret_cast<const char*>(sqlite3_column_text(st.s, c)),
+                    sqlite3_column_bytes(st.s, c));
+                const QDateTime dt = QDateTime::fromString(txt, QLatin1String(kDateFormat));
+                if (!dt.isValid()) mismatch(QStringLiteral("Text '%1'").arg(txt.left(40)));
+                col.set(s, dt);
+                break;
+            }
+            case FieldType::String:
+            case FieldType::Memo: {
+                if (ct != SQLITE_TEXT) mismatch(storageClassName(ct));
+                const QString txt = QString::fromUtf8(
+                    reinterpret_cast<const char*>(sqlite3_column_text(st.s, c)),
+                    sqlite3_column_bytes(st.s, c));
+                col.setText(s, f.type == FieldType::String ? cutText(txt, f.size) : txt);
+                break;
+            }
+            case FieldType::Lookup: break;
+            }
+        }
+        const int id = t.m_columns[size_t(t.m_idField)]->ints[s];
+        if (id <= 0) abandon(QStringLiteral("a row has the invalid ID %1").arg(id));
+        if (t.m_idToSlot.contains(id)) abandon(QStringLiteral("the ID %1 is used twice").arg(id));
+        t.m_idToSlot.insert(id, s);
+        for (auto& u : t.m_uniqueText) {
+            const Table::Column& col = *t.m_columns[size_t(u.first)];
+            if (col.isNull(s)) continue;
+            if (u.second.contains(col.texts[s]))
+                abandon(QStringLiteral("the value '%1' of field '%2' is used twice")
+                            .arg(col.texts[s], t.fieldDefs()[size_t(u.first)].name));
+            u.second.insert(col.texts[s], s);
+        }
+        if (id > maxId) maxId = id;
+    }
+    if (rc != SQLITE_DONE) abandon(db.err());
+    t.rebuildOrder();
+    t.m_nextId = maxId + 1;
+    db.close();
+    m_path = path;
+    m_token = token;
+    m_generation = generation;
+    rememberFile(path);
+}
+
+// ---------------------------------------------------------------- write
+
+namespace {
+
+void bindValue(sqlite3_stmt* s, int col, const QVariant& v, FieldType type) {
+    if (!v.isValid()) {
+        sqlite3_bind_null(s, col);
+        return;
+    }
+    switch (type) {
+    case FieldType::AutoInc:
+    case FieldType::Integer: sqlite3_bind_int(s, col, v.toInt()); break;
+    case FieldType::Boolean: sqlite3_bind_int(s, col, v.toBool() ? 1 : 0); break;
+    case FieldType::Float: sqlite3_bind_double(s, col, v.toDouble()); break;
+    case FieldType::DateTime: {
+        const QByteArray b = v.toDateTime().toString(QLatin1String(kDateFormat)).toUtf8();
+        sqlite3_bind_text(s, col, b.constData(), int(b.size()), SQLITE_TRANSIENT);
+        break;
+    }
+    case FieldType::String:
+    case FieldType::Memo: {
+        const QByteArray b = v.toString().toUtf8();
+        sqlite3_bind_text(s, col, b.constData(), int(b.size()), SQLITE_TRANSIENT);
+        break;
+    }
+    case FieldType::Lookup: sqlite3_bind_null(s, col); break;
+    }
+}
+
+QString newToken() {
+    return QString::number(QRandomGenerator::system()->generate64(), 16);
+}
+
+} // namespace
+
+void TableFile::write(Table& t) {
+    if (t.filePath.isEmpty())
+        throw DbError(QStringLiteral("Table '%1' has no file name").arg(t.name()));
+    if (sameFileAsWritten(t.filePath) && writeIncremental(t)) return;
+    writeWhole(t);
+}
+
+bool TableFile::writeIncremental(Table& t) {
+    const QString path = t.filePath;
+    auto fail = [&](const QString& reason) {
+        throw DbError(QStringLiteral("Cannot write the table file '%1': %2").arg(nativePath(path), reason));
+    };
+    Db db;
+    if (db.open(path, SQLITE_OPEN_READWRITE) != SQLITE_OK) return false;
+    sqlite3_busy_timeout(db.h, 2000);
+    // is it still the file we wrote last?
+    QString token;
+    qint64 generation = -1;
+    {
+        Stmt st(db.h, QStringLiteral("SELECT key, value FROM meta WHERE key IN ('token','generation')"));
+        if (st.rc != SQLITE_OK) return false;
+        int rc;
+        while ((rc = sqlite3_step(st.s)) == SQLITE_ROW) {
+            const QString k = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 0)));
+            const QString v = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 1)));
+            if (k == QLatin1String("token")) token = v;
+            else generation = v.toLongLong();
+        }
+        if (rc != SQLITE_DONE) return false;
+    }
+    if (token != m_token || generation != m_generation) return false;
+
+    if (db.exec("PRAGMA journal_mode=DELETE") != SQLITE_OK ||
+        db.exec("PRAGMA synchronous=FULL") != SQLITE_OK)
+        fail(db.err());
+    if (db.exec("BEGIN IMMEDIATE") != SQLITE_OK) fail(db.err());
+    auto rollback = [&](const QString& reason) {
+        db.exec("ROLLBACK");
+        fail(reason);
+    };
+    std::vector<int> stored;
+    QStringList cols, qs;
+    for (int i = 0; i < t.fieldCount(); ++i)
+        if (t.fieldDefs()[size_t(i)].isStored()) {
+            stored.push_back(i);
+            cols << quoted(t.fieldDefs()[size_t(i)].name);
+            qs << QStringLiteral("?");
+        }
+    {
+        Stmt del(db.h, QStringLiteral("DELETE FROM records WHERE \"%1\"=?")
+                           .arg(t.fieldDefs()[size_t(t.m_idField)].name));
+        if (del.rc != SQLITE_OK) rollback(db.err());
+        for (int id : t.m_deletedIds) {
+            sqlite3_bind_int(del.s, 1, id);
+            if (sqlite3_step(del.s) != SQLITE_DONE) rollback(db.err());
+            sqlite3_reset(del.s);
+        }
+        Stmt ins(db.h, QStringLiteral("INSERT OR REPLACE INTO records(%1) VALUES(%2)")
+                           .arg(cols.join(QLatin1Char(',')), qs.join(QLatin1Char(','))));
+        if (ins.rc != SQLITE_OK) rollback(db.err());
+        QSet<uint32_t> done;
+        for (uint32_t id : t.m_dirtyIds) {
+            if (done.contains(id)) continue;
+            done.insert(id);
+            auto it = t.m_idToSlot.constFind(int(id));
+            if (it == t.m_idToSlot.constEnd()) continue; // deleted since
+            for (int c = 0; c < int(stored.size()); ++c)
+                bindValue(ins.s, c + 1, t.storedValue(*it, stored[size_t(c)]),
+                          t.fieldDefs()[size_t(stored[size_t(c)])].type);
+            if (sqlite3_step(ins.s) != SQLITE_DONE) rollback(db.err());
+            sqlite3_reset(ins.s);
+        }
+        Stmt gen(db.h, QStringLiteral("UPDATE meta SET value=? WHERE key='generation'"));
+        const QByteArray g = QByteArray::number(m_generation + 1);
+        sqlite3_bind_text(gen.s, 1, g.constData(), int(g.size()), SQLITE_TRANSIENT);
+        if (gen.rc != SQLITE_OK || sqlite3_step(gen.s) != SQLITE_DONE) rollback(db.err());
+    }
+    if (faultHook) faultHook("before-commit");
+    if (db.exec("COMMIT") != SQLITE_OK) rollback(db.err());
+    db.close();
+    ++m_generation;
+    rememberFile(path);
+    return true;
+}
+
+void TableFile::writeWhole(Table& t) {
+    const QString path = t.filePath;
+    const QFileInfo info(path);
+    const QString dir = info.absolutePath();
+    const QString tmp = dir + QStringLiteral("/.%1.%2.tmp").arg(info.fileName()).arg(::getpid());
+    auto fail = [&](const QString& reason) {
+        QFile::remove(tmp);
+        throw DbError(QStringLiteral("Cannot write the table file '%1': %2").arg(nativePath(path), reason));
+    };
+    QFile::remove(tmp);
+    const QString token = newToken();
+    {
+        Db db;
+        errno = 0;
+        if (db.open(tmp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) != SQLITE_OK) {
+            const QString why = errno ? sysReason() : db.err();
+            db.close();
+            fail(why);
+        }
+        auto dbFail = [&]() {
+            const QString why = db.err();
+            db.close();
+            fail(why);
+        };
+        // The temporary file becomes visible only by the rename below, so it
+        // needs no journal; it is synced before the rename.
+        if (db.exec("PRAGMA journal_mode=OFF") != SQLITE_OK ||
+            db.exec("PRAGMA synchronous=OFF") != SQLITE_OK || db.exec("BEGIN") != SQLITE_OK)
+            dbFail();
+        if (db.exec("CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL)") != SQLITE_OK)
+            dbFail();
+        {
+            Stmt m(db.h, QStringLiteral("INSERT INTO meta VALUES(?,?)"));
+            const QList<QPair<QString, QString>> meta = {
+                {QStringLiteral("format"), QString::number(kFormatVersion)},
+                {QStringLiteral("table"), t.name()},
+                {QStringLiteral("token"), token},
+                {QStringLiteral("generation"), QStringLiteral("1")}};
+            for (const auto& kv : meta) {
+                const QByteArray k = kv.first.toUtf8(), v = kv.second.toUtf8();
+                sqlite3_bind_text(m.s, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
+                sqlite3_bind_text(m.s, 2, v.constData(), int(v.size()), SQLITE_TRANSIENT);
+                if (sqlite3_step(m.s) != SQLITE_DONE) dbFail();
+                sqlite3_reset(m.s);
+            }
+        }
+        std::vector<int> stored;
+        QStringList defs, cols, qs;
+        for (int i = 0; i < t.fieldCount(); ++i) {
+            const FieldDef& f = t.fieldDefs()[size_t(i)];
+            if (!f.isStored()) continue;
+            stored.push_back(i);
+            QString d = quoted(f.name) + QLatin1Char(' ') + declaredType(t, i);
+            if (f.type == FieldType::AutoInc) d += QStringLiteral(" NOT NULL PRIMARY KEY");
+            defs << d;
+            cols << quoted(f.name);
+            qs << QStringLiteral("?");
+        }
+        if (db.exec(QStringLiteral("CREATE TABLE records(%1)").arg(defs.join(QLatin1Char(',')))
+                        .toUtf8()
+                        .constData()) != SQLITE_OK)
+            dbFail();
+        {
+            Stmt ins(db.h, QStringLiteral("INSERT INTO records(%1) VALUES(%2)")
+                               .arg(cols.join(QLatin1Char(',')), qs.join(QLatin1Char(','))));
+            if (ins.rc != SQLITE_OK) dbFail();
+            // rows in ID order, so a later load finds them sorted
+            std::vector<std::pair<int, uint32_t>> rows;
+            rows.reserve(t.m_order.size());
+            const auto& ids = t.m_columns[size_t(t.m_idField)]->ints;
+            for (uint32_t s : t.m_order) rows.push_back({ids[s], s});
+            std::sort(rows.begin(), rows.end());
+            for (const auto& r : rows) {
+                for (int c = 0; c < int(stored.size()); ++c)
+                    bindValue(ins.s, c + 1, t.storedValue(r.second, stored[size_t(c)]),
+                              t.fieldDefs()[size_t(stored[size_t(c)])].type);
+                if (sqlite3_step(ins.s) != SQLITE_DONE) dbFail();
+                sqlite3_reset(ins.s);
+            }
+        }
+        if (db.exec("COMMIT") != SQLITE_OK) dbFail();
+        db.close();
+    }
+    if (faultHook) faultHook("temp-written");
+    try {
+        syncPath(tmp, false);
+    } catch (int e) {
+        fail(QString::fromLocal8Bit(std::strerror(e)));
+    }
+    if (faultHook) faultHook("before-rename");
+    // A leftover journal belongs to the file being replaced; it must never be
+    // applied to the new one.
+    QFile::remove(path + QStringLiteral("-journal"));
+    if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(path).constData()) != 0)
+        fail(sysReason());
+    try {
+        syncPath(dir, true);
+    } catch (int e) {
+        throw DbError(QStringLiteral("Cannot write the table file '%1': %2")
+                          .arg(nativePath(path), QString::fromLocal8Bit(std::strerror(e))));
+    }
+    m_path = path;
+    m_token = token;
+    m_generation = 1;
+    rememberFile(path);
+}
+
+} // namespace qardel

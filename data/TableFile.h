@@ -1,0 +1,43 @@
+// The file form of a table: one SQLite database per table, written durably
+// (temporary file, sync, rename, folder sync) or, when the file is still the
+// one this table last wrote, incrementally in one transaction.
+#pragma once
+
+#include <QString>
+
+#include <cstdint>
+
+namespace qardel {
+
+class Table;
+
+class TableFile {
+public:
+    static constexpr int kFormatVersion = 1;
+
+    void load(Table& t);
+    void write(Table& t);
+    void forget(); // the next write is a whole one
+
+    // Declared SQL type of a stored field, e.g. "STRING VARCHAR(10)".
+    static QString declaredType(const Table& t, int fieldIndex);
+
+    // Test hook: when set, called at named points of a write ("temp-written",
+    // "before-rename", "before-commit"); it may throw or stop the process.
+    static void (*faultHook)(const char* point);
+
+private:
+    void writeWhole(Table& t);
+    bool writeIncremental(Table& t);
+    void rememberFile(const QString& path);
+    bool sameFileAsWritten(const QString& path) const;
+
+    QString m_path;       // the file this table last wrote or loaded
+    QString m_token;      // random identity of that file
+    qint64 m_generation = 0;
+    // identity of the file after our last write, to notice other writers
+    quint64 m_dev = 0, m_ino = 0;
+    qint64 m_size = -1, m_mtimeNs = -1;
+};
+
+} // namespace qardel

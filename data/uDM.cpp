@@ -1,0 +1,214 @@
+#include "uDM.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+#include <QStandardPaths>
+
+namespace qardel {
+
+TDM::TDM(QObject* parent) : QObject(parent), m_tables(createLogTables()) {
+    dsMain = m_tables.main.get();
+    dsCors = m_tables.cors.get();
+    dsBands = m_tables.bands.get();
+    dsModes = m_tables.modes.get();
+    dsRS = m_tables.rs.get();
+    dsCountryes = m_tables.countryes.get();
+    dsCityes = m_tables.cityes.get();
+    dsNames = m_tables.names.get();
+    dsINI = m_tables.ini.get();
+    sMain = new TableModel(dsMain, this);
+    sCors = new TableModel(dsCors, this);
+    sBands = new TableModel(dsBands, this);
+    sModes = new TableModel(dsModes, this);
+    sRS = new TableModel(dsRS, this);
+    sCountryes = new TableModel(dsCountryes, this);
+    sCityes = new TableModel(dsCityes, this);
+    sNames = new TableModel(dsNames, this);
+    sINI = new TableModel(dsINI, this);
+
+    for (Table* t : tables()) {
+        t->afterPost = [this](Table& tb) { dsMainAfterPost(tb); };
+        t->afterDelete = [this](Table& tb) { dsMainAfterDelete(tb); };
+    }
+    dsMain->afterInsert = [this](Table& tb) { dsMainAfterInsert(tb); };
+    dsMain->afterScroll = [this](Table& tb) { dsMainAfterScroll(tb); };
+    DataModuleCreate();
+}
+
+TDM::~TDM() {
+    // Closing writes what is still unwritten; a failure here has no one left
+    // to tell but the log of the session.
+    for (Table* t : tables()) {
+        try {
+            t->close();
+        } catch (const DbError& e) {
+            qWarning("%s", e.what());
+        }
+    }
+    delete sMain;
+    delete sCors;
+    delete sBands;
+    delete sModes;
+    delete sRS;
+    delete sCountryes;
+    delete sCityes;
+    delete sNames;
+    delete sINI;
+}
+
+std::vector<Table*> TDM::tables() const {
+    return {dsMain, dsCors, dsBands, dsModes, dsRS, dsCountryes, dsCityes, dsNames, dsINI};
+}
+
+QString TDM::defaultDataDir() {
+    QString base = qEnvironmentVariable("APPDATA");
+    if (base.isEmpty())
+        base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (!base.endsWith(QLatin1Char('/'))) base += QLatin1Char('/');
+    return base + QStringLiteral("QARDEL/");
+}
+
+void TDM::DataModuleCreate() {
+    OnLogScroll = nullptr;
+    Clock = [] { return QDateTime::currentDateTime(); };
+}
+
+void TDM::OpenTables() {
+    if (DataDir.isEmpty() || !QFileInfo(DataDir).isDir()) return;
+    for (Table* t : tables()) {
+        static const QHash<QString, QString> files = {
+            {QStringLiteral("dsMain"), QStringLiteral("Main.db")},
+            {QStringLiteral("dsCors"), QStringLiteral("Cors.db")},
+            {QStringLiteral("dsBands"), QStringLiteral("Bands.db")},
+            {QStringLiteral("dsModes"), QStringLiteral("Modes.db")},
+            {QStringLiteral("dsRS"), QStringLiteral("RS.db")},
+            {QStringLiteral("dsCountryes"), QStringLiteral("Country.db")},
+            {QStringLiteral("dsCityes"), QStringLiteral("City.db")},
+            {QStringLiteral("dsNames"), QStringLiteral("Names.db")},
+            {QStringLiteral("dsINI"), QStringLiteral("Ini.db")}};
+        t->filePath = DataDir + files.value(t->name());
+    }
+    for (Table* t : {dsINI, dsNames, dsCityes, dsCountryes, dsRS, dsModes, dsBands, dsCors, dsMain})
+        OpenTable(*t);
+}
+
+void TDM::OpenTable(Table& table) {
+    if (QFileInfo::exists(table.filePath))
+        table.load();
+    else
+        table.createEmpty();
+    table.setChangeLog(false);
+    table.ChangeCount = 0;
+}
+
+void TDM::SaveTable(Table& table) {
+    if (!IsModified(table) && QFileInfo::exists(table.filePath)) return;
+    if (table.isActive()) table.write();
+    table.ChangeCount = 0;
+}
+
+void TDM::SaveAll() {
+    for (Table* t : tables()) SaveTable(*t);
+}
+
+void TDM::CloseTables() {
+    SaveAll();
+    for (Table* t : tables()) t->close();
+}
+
+bool TDM::IsModified(const Table& table) const { return table.ChangeCount > 0; }
+
+namespace {
+struct UpdateGuard {
+    ComboBoxIntf& box;
+    explicit UpdateGuard(ComboBoxIntf& b) : box(b) { box.beginUpdate(); }
+    ~UpdateGuard() { box.endUpdate(); }
+};
+} // namespace
+
+void TDM::FillCombo(ComboBoxIntf& box, Table& table, const QString& fieldName) {
+    const int sel = box.selectedIndex();
+    const int id = sel >= 0 ? box.itemId(sel) : 0;
+    {
+        UpdateGuard guard(box);
+        box.clearItems();
+        Field& f = table.fieldByName(fieldName);
+        Field& idf = table.fieldByName(QStringLiteral("ID"));
+        table.first();
+        while (!table.eof()) {
+            box.addItem(f.asString(), idf.asInteger());
+            table.next();
+        }
+    }
+    box.setSelectedIndex(ComboIndexOfID(box, id));
+}
+
+int TDM::ComboIndexOfID(const ComboBoxIntf& box, int id) {
+    if (id <= 0) return -1;
+    for (int i = box.itemCount() - 1; i >= 0; --i)
+        if (box.itemId(i) == id) return i;
+    return -1;
+}
+
+int TDM::GetIntSetting(const QString& name, int def) {
+    if (!dsINI->locate(QStringLiteral("Name"), name, loCaseInsensitive)) return def;
+    Field& v = dsINI->fieldByName(QStringLiteral("Value"));
+    if (v.isNull()) return def;
+    bool ok = false;
+    const QString text = v.asString();
+    const int i = text.trimmed().toInt(&ok, 10);
+    return ok ? i : def;
+}
+
+void TDM::SetIntSetting(const QString& name, int value) {
+    if (dsINI->locate(QStringLiteral("Name"), name, loCaseInsensitive)) {
+        dsINI->edit();
+    } else {
+        dsINI->append();
+        dsINI->fieldByName(QStringLiteral("Name")).setAsString(name);
+    }
+    dsINI->fieldByName(QStringLiteral("Value")).setAsString(QString::number(value));
+    dsINI->post();
+}
+
+void TDM::SetFloatFromText(Field& field, const QString& text) {
+    double v = 0;
+    if (!textToFloat(text, &v)) {
+        field.clear();
+        return;
+    }
+    try {
+        if (field.def().type == FieldType::Float)
+            field.setAsFloat(v);
+        else
+            field.setAsString(floatToText(v));
+    } catch (const DbError&) {
+        field.clear();
+    }
+}
+
+void TDM::SetTextOrClear(Field& field, const QString& text) {
+    if (text.isEmpty())
+        field.clear();
+    else
+        field.setAsString(text);
+}
+
+QChar TDM::UpCaseChar(QChar ch) {
+    const QString up = QLocale().toUpper(QString(ch));
+    return up.size() == 1 ? up.at(0) : ch;
+}
+
+void TDM::dsMainAfterInsert(Table& table) {
+    table.fieldByName(QStringLiteral("Time")).setAsDateTime(Clock ? Clock() : QDateTime::currentDateTime());
+}
+
+void TDM::dsMainAfterPost(Table& table) { ++table.ChangeCount; }
+void TDM::dsMainAfterDelete(Table& table) { ++table.ChangeCount; }
+
+void TDM::dsMainAfterScroll(Table& table) {
+    if (OnLogScroll) OnLogScroll(table);
+}
+
+} // namespace qardel
