@@ -276,6 +276,13 @@ void Table::close() {
     notifyListeners([](TableListener* l) { l->rowsReset(); });
 }
 
+void Table::abandon() {
+    resetData();
+    m_state = TableState::Inactive;
+    m_file->forget();
+    notifyListeners([](TableListener* l) { l->rowsReset(); });
+}
+
 // A row left unposted (a refused post) never survives the next move.
 void Table::discardPending() {
     if (m_state == TableState::Insert || m_state == TableState::Edit) {

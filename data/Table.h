@@ -144,6 +144,7 @@ public:
     void load(); // from filePath; throws DbError, changes nothing on failure
     void write(); // to filePath, durably; incremental where it can be
     void close(); // writes first when it has unwritten changes or no file
+    void abandon(); // closes without writing anything
     bool isActive() const { return m_state != TableState::Inactive; }
     TableState state() const { return m_state; }
     void setChangeLog(bool on) { m_changeLog = on; }

@@ -117,6 +117,10 @@ void TDM::CloseTables() {
     for (Table* t : tables()) t->close();
 }
 
+void TDM::AbandonTables() {
+    for (Table* t : tables()) t->abandon();
+}
+
 bool TDM::IsModified(const Table& table) const { return table.ChangeCount > 0; }
 
 namespace {

@@ -70,6 +70,9 @@ public:
     void SaveTable(Table& table);
     void SaveAll();
     void CloseTables();
+    // Closes every table without writing: the program ends on data it could
+    // not read, and the files stay as they are for recovery.
+    void AbandonTables();
     bool IsModified(const Table& table) const;
     void FillCombo(ComboBoxIntf& box, Table& table, const QString& fieldName);
     static int ComboIndexOfID(const ComboBoxIntf& box, int id);

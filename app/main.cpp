@@ -1,0 +1,18 @@
+// QARDEL: the program's start.
+#include "Guard.h"
+#include "MessageBox.h"
+#include "uMain.h"
+
+int main(int argc, char** argv) {
+    qardel::QardelApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("QARDEL"));
+    app.setQuitOnLastWindowClosed(true);
+    qardel::TfMain fMain;
+    if (!fMain.fatalError().isEmpty()) {
+        // Nothing was written: the data folder stays as it was found.
+        qardel::msg::error(fMain.fatalError());
+        return 1;
+    }
+    fMain.show();
+    return app.exec();
+}

@@ -1,0 +1,720 @@
+// The database layer at 1 000, 100 000 and 1 000 000 QSOs, side by side with
+// the floor the disk sets: opening the log, saving one QSO, resident memory
+// per QSO, and the locates behind call-sign completion.
+//
+//   bench_data [--sizes=1000,100000] [--quick] [Google Benchmark options]
+//
+// QARDEL_BENCH_SIZES does what --sizes does; --quick means 1000,100000.
+// Generated logs are cached under QARDEL_BENCH_DIR (default: <build>/bench-data).
+
+#include "DataGen.h"
+
+#include "uDM.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <linux/magic.h>
+#include <malloc.h>
+#include <memory>
+#include <sys/stat.h>
+#include <sys/statfs.h>
+#include <unistd.h>
+#include <vector>
+
+using namespace qardel;
+using namespace qardel::bench;
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+double secondsSince(SteadyClock::time_point t0) {
+    return std::chrono::duration<double>(SteadyClock::now() - t0).count();
+}
+
+template <class F> double timed(F&& f) {
+    const auto t0 = SteadyClock::now();
+    f();
+    return secondsSince(t0);
+}
+
+// Per-iteration timings, for the median and the worst case that the mean
+// Google Benchmark reports hides.
+struct Samples {
+    std::vector<double> v;
+    void add(double s) { v.push_back(s); }
+    double quantile(double q) const {
+        if (v.empty()) return 0;
+        std::vector<double> c = v;
+        const size_t k = std::min(c.size() - 1, size_t(q * double(c.size() - 1) + 0.5));
+        std::nth_element(c.begin(), c.begin() + ptrdiff_t(k), c.end());
+        return c[k];
+    }
+    double median() const { return quantile(0.5); }
+    double max() const { return v.empty() ? 0 : *std::max_element(v.begin(), v.end()); }
+};
+
+long rssBytes() {
+    long size = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &size, &resident) != 2) resident = 0;
+        std::fclose(f);
+    }
+    return resident * sysconf(_SC_PAGESIZE);
+}
+
+// Hands freed heap back to the system, so that resident size measures what
+// is still in use.
+void releaseFreeMemory() { malloc_trim(0); }
+
+uint64_t inodeOf(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? uint64_t(st.st_ino) : 0;
+}
+
+// ---------------------------------------------------------------- the floor
+
+// Rewrites 4 KiB in place and waits for the disk: the least any durable
+// write can cost on this disk.
+class FsyncProbe {
+public:
+    explicit FsyncProbe(const QString& path) : m_path(QFile::encodeName(path)) {
+        std::memset(m_buf, 'q', sizeof m_buf);
+        m_fd = ::open(m_path.constData(), O_RDWR | O_CREAT | O_TRUNC, 0644);
+        if (m_fd < 0 || ::write(m_fd, m_buf, sizeof m_buf) != ssize_t(sizeof m_buf) ||
+            ::fsync(m_fd) != 0)
+            throw DbError(QStringLiteral("Cannot prepare the fsync probe '%1': %2")
+                              .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+    }
+    ~FsyncProbe() {
+        if (m_fd >= 0) ::close(m_fd);
+        ::unlink(m_path.constData());
+    }
+    double sample() {
+        ++m_buf[m_counter++ % sizeof m_buf];
+        const auto t0 = SteadyClock::now();
+        if (::pwrite(m_fd, m_buf, sizeof m_buf, 0) != ssize_t(sizeof m_buf) || ::fdatasync(m_fd) != 0)
+            throw DbError(QStringLiteral("fsync probe: %1")
+                              .arg(QString::fromLocal8Bit(std::strerror(errno))));
+        return secondsSince(t0);
+    }
+
+private:
+    QByteArray m_path;
+    int m_fd = -1;
+    char m_buf[4096];
+    unsigned m_counter = 0;
+};
+
+// Writes a 4 KiB file the way a whole table file is replaced: a temporary
+// file, synced, renamed over the old one, then the folder synced.
+double renameSample(const QString& dir, unsigned counter) {
+    static char buf[4096];
+    std::memset(buf, 'a' + int(counter % 26), sizeof buf);
+    const QByteArray tmp = QFile::encodeName(dir + QStringLiteral("rename-probe.tmp"));
+    const QByteArray dst = QFile::encodeName(dir + QStringLiteral("rename-probe.bin"));
+    const QByteArray d = QFile::encodeName(dir);
+    const auto t0 = SteadyClock::now();
+    const int fd = ::open(tmp.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    bool ok = fd >= 0 && ::write(fd, buf, sizeof buf) == ssize_t(sizeof buf) && ::fsync(fd) == 0;
+    if (fd >= 0) ::close(fd);
+    ok = ok && ::rename(tmp.constData(), dst.constData()) == 0;
+    const int dfd = ok ? ::open(d.constData(), O_RDONLY | O_DIRECTORY) : -1;
+    ok = ok && dfd >= 0 && ::fsync(dfd) == 0;
+    if (dfd >= 0) ::close(dfd);
+    const double s = secondsSince(t0);
+    if (!ok)
+        throw DbError(QStringLiteral("rename probe: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+    return s;
+}
+
+// Drops a folder's files from the page cache, so the next open reads the disk.
+void dropFromPageCache(const QString& dir) {
+    for (const QString& f : QDir(dir).entryList(QDir::Files)) {
+        const int fd = ::open(QFile::encodeName(dir + f).constData(), O_RDONLY);
+        if (fd < 0) continue;
+        ::fdatasync(fd);
+        ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+        ::close(fd);
+    }
+}
+
+QString fsName(const QString& path) {
+    struct statfs s {};
+    if (::statfs(QFile::encodeName(path).constData(), &s) != 0) return QStringLiteral("?");
+    switch (s.f_type) {
+    case EXT4_SUPER_MAGIC: return QStringLiteral("ext2/3/4");
+    case TMPFS_MAGIC: return QStringLiteral("tmpfs");
+    case BTRFS_SUPER_MAGIC: return QStringLiteral("btrfs");
+    case XFS_SUPER_MAGIC: return QStringLiteral("xfs");
+    case OVERLAYFS_SUPER_MAGIC: return QStringLiteral("overlayfs");
+    default: return QStringLiteral("0x%1").arg(qulonglong(s.f_type), 0, 16);
+    }
+}
+
+// ---------------------------------------------------------------- state
+
+QString g_root;                // benchRoot()
+QHash<int, QString> g_logDirs; // QSO count -> generated (read-only) log
+
+// One log of a given size, copied to a scratch folder and opened, with the
+// locate indexes already built, as the program has it once the operator has
+// typed the first call sign. The benchmarks of one size share it; it is
+// released when the next size starts.
+struct Session {
+    int n = 0;
+    QString dir;
+    std::unique_ptr<TDM> dm;
+    std::unique_ptr<FsyncProbe> probe; // in the data folder itself
+    std::vector<int> corIds;           // correspondents with QSOs
+    QStringList calls;
+    QSet<QString> callSet;
+    std::vector<int> bandIds, modeIds, rsIds;
+    int noQsoCorId = 0;
+    QString worstPrefix2, worstPrefix1;
+    int worstPrefix2Count = 0, worstPrefix1Count = 0;
+    Rng rng{0xbe7c4};
+};
+std::unique_ptr<Session> g_session;
+
+void endSession() {
+    if (!g_session) return;
+    const QString dir = g_session->dir;
+    g_session.reset(); // closes the tables; writes what is unwritten
+    QDir(dir).removeRecursively();
+    releaseFreeMemory();
+}
+
+std::vector<int> idsOf(Table* t) {
+    std::vector<int> ids;
+    const int fi = t->fieldIndex(QStringLiteral("ID"));
+    for (int pos = 0; pos < t->recordCount(); ++pos) ids.push_back(t->valueAt(pos, fi).toInt());
+    return ids;
+}
+
+Session& session(int n) {
+    if (g_session && g_session->n == n) return *g_session;
+    endSession();
+    auto s = std::make_unique<Session>();
+    s->n = n;
+    s->dir = copyLog(g_logDirs.value(n), g_root + QStringLiteral("work-%1").arg(n));
+    s->dm = std::make_unique<TDM>();
+    s->dm->DataDir = s->dir;
+    s->dm->OpenTables();
+    s->probe = std::make_unique<FsyncProbe>(s->dir + QStringLiteral("fsync-probe.bin"));
+
+    Table* cors = s->dm->dsCors;
+    const int callFi = cors->fieldIndex(QStringLiteral("CallName"));
+    const int idFi = cors->fieldIndex(QStringLiteral("ID"));
+    QHash<QString, int> by1, by2;
+    for (int pos = 0; pos < cors->recordCount(); ++pos) {
+        const QString call = cors->valueAt(pos, callFi).toString();
+        s->calls << call;
+        s->corIds.push_back(cors->valueAt(pos, idFi).toInt());
+        ++by1[call.left(1).toCaseFolded()];
+        ++by2[call.left(2).toCaseFolded()];
+    }
+    s->callSet = QSet<QString>(s->calls.begin(), s->calls.end());
+    for (auto it = by1.cbegin(); it != by1.cend(); ++it)
+        if (it.value() > s->worstPrefix1Count) {
+            s->worstPrefix1 = it.key();
+            s->worstPrefix1Count = it.value();
+        }
+    for (auto it = by2.cbegin(); it != by2.cend(); ++it)
+        if (it.value() > s->worstPrefix2Count) {
+            s->worstPrefix2 = it.key();
+            s->worstPrefix2Count = it.value();
+        }
+    s->bandIds = idsOf(s->dm->dsBands);
+    s->modeIds = idsOf(s->dm->dsModes);
+    s->rsIds = idsOf(s->dm->dsRS);
+
+    // the first keystrokes build the locate indexes
+    cors->locate(QStringLiteral("CallName"), s->calls.first().left(2),
+                 loCaseInsensitive | loPartialKey);
+    s->dm->dsMain->locate(QStringLiteral("CorID"), s->corIds.front());
+
+    // a correspondent entered but not yet worked
+    QString call;
+    do call = randomCallSign(s->rng);
+    while (s->callSet.contains(call));
+    s->callSet.insert(call);
+    cors->append();
+    cors->fieldByName(QStringLiteral("CallName")).setAsString(call);
+    cors->post();
+    s->noQsoCorId = cors->fieldByName(QStringLiteral("ID")).asInteger();
+    s->dm->SaveTable(*cors);
+
+    g_session = std::move(s);
+    return *g_session;
+}
+
+#define GUARDED(body)                                                                              \
+    try {                                                                                          \
+        body                                                                                       \
+    } catch (const std::exception& e) {                                                            \
+        state.SkipWithError(e.what());                                                             \
+    }
+
+template <class T> T pick(Rng& rng, const std::vector<T>& v) { return v[rng.below(uint32_t(v.size()))]; }
+
+// Fills the fields of a new QSO the way the entry panel does.
+void fillQso(Session& s, int corId) {
+    Table* m = s.dm->dsMain;
+    m->append();
+    m->fieldByName(QStringLiteral("CorID")).setAsInteger(corId);
+    m->fieldByName(QStringLiteral("BandID")).setAsInteger(pick(s.rng, s.bandIds));
+    m->fieldByName(QStringLiteral("ModeID")).setAsInteger(pick(s.rng, s.modeIds));
+    m->fieldByName(QStringLiteral("MyPower")).setAsFloat(100);
+    m->fieldByName(QStringLiteral("CorRSID")).setAsInteger(pick(s.rng, s.rsIds));
+    m->fieldByName(QStringLiteral("MyRSID")).setAsInteger(pick(s.rng, s.rsIds));
+    m->fieldByName(QStringLiteral("QSL")).setAsBoolean(false);
+    m->fieldByName(QStringLiteral("Repeater")).setAsBoolean(false);
+    if (s.rng.chance(1.0 / 3))
+        m->fieldByName(QStringLiteral("Notice")).setAsString(QStringLiteral("QSL via бюро"));
+}
+
+void setMs(benchmark::State& state, const char* name, double seconds) {
+    state.counters[name] = seconds * 1e3;
+}
+void setUs(benchmark::State& state, const char* name, double seconds) {
+    state.counters[name] = seconds * 1e6;
+}
+
+// ---------------------------------------------------------------- benchmarks
+
+void BM_FloorFdatasync(benchmark::State& state) {
+    GUARDED({
+        FsyncProbe probe(g_root + QStringLiteral("floor/fsync-probe.bin"));
+        Samples t;
+        for (auto _ : state) {
+            const double s = probe.sample();
+            t.add(s);
+            state.SetIterationTime(s);
+        }
+        setMs(state, "median_ms", t.median());
+        setMs(state, "max_ms", t.max());
+    })
+}
+
+void BM_FloorRename(benchmark::State& state) {
+    GUARDED({
+        const QString dir = g_root + QStringLiteral("floor/");
+        Samples t;
+        unsigned i = 0;
+        for (auto _ : state) {
+            const double s = renameSample(dir, i++);
+            t.add(s);
+            state.SetIterationTime(s);
+        }
+        setMs(state, "median_ms", t.median());
+        setMs(state, "max_ms", t.max());
+    })
+}
+
+size_t engineBytes(TDM& dm) {
+    size_t b = 0;
+    for (Table* t : dm.tables()) b += t->approxBytes();
+    return b;
+}
+
+// Resident memory of an opened log, per QSO: right after OpenTables, and
+// again once freed heap (SQLite's page cache, the read buffers) is handed back.
+void BM_Memory(benchmark::State& state) {
+    const int n = int(state.range(0));
+    GUARDED({
+        endSession();
+        for (auto _ : state) {
+            releaseFreeMemory();
+            const long before = rssBytes();
+            auto dm = std::make_unique<TDM>();
+            dm->DataDir = g_logDirs.value(n);
+            const double s = timed([&] { dm->OpenTables(); });
+            const long after = rssBytes();
+            releaseFreeMemory();
+            const long settled = rssBytes();
+            state.SetIterationTime(s);
+            state.counters["rss_B_per_qso"] = double(after - before) / n;
+            state.counters["rss_trimmed_B_per_qso"] = double(settled - before) / n;
+            state.counters["engine_B_per_qso"] = double(engineBytes(*dm)) / n;
+            state.counters["rss_MiB"] = double(settled - before) / (1 << 20);
+            if (dm->dsMain->recordCount() != n) {
+                state.SkipWithError("the log has the wrong number of QSOs");
+                break;
+            }
+        }
+        releaseFreeMemory();
+    })
+}
+
+// OpenTables on a fresh data module, then the first locates, which build the
+// search indexes. cold: the files are dropped from the page cache first.
+void openBench(benchmark::State& state, bool cold) {
+    const int n = int(state.range(0));
+    GUARDED({
+        endSession();
+        const QString dir = g_logDirs.value(n);
+        Samples open, firstCall, firstCor;
+        Rng rng(7);
+        for (auto _ : state) {
+            if (cold) dropFromPageCache(dir);
+            auto dm = std::make_unique<TDM>();
+            dm->DataDir = dir;
+            const double s = timed([&] { dm->OpenTables(); });
+            state.SetIterationTime(s);
+            open.add(s);
+            if (dm->dsMain->recordCount() != n) {
+                state.SkipWithError("the log has the wrong number of QSOs");
+                break;
+            }
+            // the first keystrokes of the first call sign
+            Table* cors = dm->dsCors;
+            const QString call =
+                cors->valueAt(int(rng.below(uint32_t(cors->recordCount()))),
+                              cors->fieldIndex(QStringLiteral("CallName")))
+                    .toString();
+            bool found = false;
+            firstCall.add(timed([&] {
+                found = cors->locate(QStringLiteral("CallName"), call.left(2),
+                                     loCaseInsensitive | loPartialKey);
+            }));
+            const int corId = cors->fieldByName(QStringLiteral("ID")).asInteger();
+            firstCor.add(timed([&] { found = found && dm->dsMain->locate(QStringLiteral("CorID"), corId); }));
+            if (!found) {
+                state.SkipWithError("a correspondent of the log was not found");
+                break;
+            }
+            dm.reset(); // outside the manual time
+        }
+        setMs(state, "median_ms", open.median());
+        setMs(state, "first_locate_call_ms", firstCall.median());
+        setMs(state, "first_locate_corid_ms", firstCor.median());
+        releaseFreeMemory();
+    })
+}
+void BM_Open(benchmark::State& state) { openBench(state, false); }
+void BM_OpenCold(benchmark::State& state) { openBench(state, true); }
+
+// Saving one QSO: post, then SaveTable(dsMain), the incremental write. Each
+// iteration also samples the fdatasync floor in the same folder, so the
+// ratio compares like with like under the same load.
+void BM_SaveRow(benchmark::State& state) {
+    const int n = int(state.range(0));
+    GUARDED({
+        Session& s = session(n);
+        const QString file = s.dm->dsMain->filePath;
+        Samples save, post, floor;
+        int whole = 0;
+        for (auto _ : state) {
+            fillQso(s, pick(s.rng, s.corIds));
+            post.add(timed([&] { s.dm->dsMain->post(); }));
+            const uint64_t ino = inodeOf(file);
+            const double t = timed([&] { s.dm->SaveTable(*s.dm->dsMain); });
+            if (inodeOf(file) != ino) ++whole;
+            state.SetIterationTime(t);
+            save.add(t);
+            floor.add(s.probe->sample());
+        }
+        setMs(state, "median_ms", save.median());
+        setMs(state, "max_ms", save.max());
+        setUs(state, "post_us", post.median());
+        setMs(state, "floor_ms", floor.median());
+        state.counters["x_floor"] = floor.median() > 0 ? save.median() / floor.median() : 0;
+        state.counters["whole_writes"] = whole;
+    })
+}
+
+// A QSO with a new correspondent: two posts and SaveAll.
+void BM_SaveAll(benchmark::State& state) {
+    const int n = int(state.range(0));
+    GUARDED({
+        Session& s = session(n);
+        const QString mainFile = s.dm->dsMain->filePath, corsFile = s.dm->dsCors->filePath;
+        Samples save, floor;
+        int whole = 0;
+        for (auto _ : state) {
+            QString call;
+            do call = randomCallSign(s.rng);
+            while (s.callSet.contains(call));
+            s.callSet.insert(call);
+            Table* cors = s.dm->dsCors;
+            cors->append();
+            cors->fieldByName(QStringLiteral("CallName")).setAsString(call);
+            cors->fieldByName(QStringLiteral("NameID")).setAsInteger(1);
+            cors->post();
+            fillQso(s, cors->fieldByName(QStringLiteral("ID")).asInteger());
+            s.dm->dsMain->post();
+            const uint64_t i1 = inodeOf(mainFile), i2 = inodeOf(corsFile);
+            const double t = timed([&] { s.dm->SaveAll(); });
+            if (inodeOf(mainFile) != i1) ++whole;
+            if (inodeOf(corsFile) != i2) ++whole;
+            state.SetIterationTime(t);
+            save.add(t);
+            floor.add(s.probe->sample());
+        }
+        setMs(state, "median_ms", save.median());
+        setMs(state, "max_ms", save.max());
+        setMs(state, "floor_ms", floor.median());
+        state.counters["x_floor"] = floor.median() > 0 ? save.median() / floor.median() : 0;
+        state.counters["whole_writes"] = whole;
+    })
+}
+
+void reportLocate(benchmark::State& state, const Samples& t) {
+    setUs(state, "median_us", t.median());
+    setUs(state, "p99_us", t.quantile(0.99));
+    setUs(state, "max_us", t.max());
+}
+
+// Completing a call sign: the first 2 or 3 characters of a known call, in
+// either case.
+void BM_LocateCallPrefix(benchmark::State& state) {
+    const int n = int(state.range(0));
+    GUARDED({
+        Session& s = session(n);
+        Samples t;
+        for (auto _ : state) {
+            QString prefix = s.calls[int(s.rng.below(uint32_t(s.calls.size())))].left(
+                s.rng.chance(0.5) ? 2 : 3);
+            if (s.rng.chance(0.5)) prefix = prefix.toLower();
+            bool found = false;
+            const double d = timed([&] {
+                found = s.dm->dsCors->locate(QStringLiteral("CallName"), prefix,
+                                             loCaseInsensitive | loPartialKey);
+            });
+            state.SetIterationTime(d);
+            t.add(d);
+            if (!found) {
+                state.SkipWithError("a known prefix was not found");
+                break;
+            }
+        }
+        reportLocate(state, t);
+    })
+}
+
+// The prefix with the most correspondents behind it (chars = 1 or 2).
+void BM_LocateCallPrefixWorst(benchmark::State& state) {
+    const int n = int(state.range(0));
+    const int chars = int(state.range(1));
+    GUARDED({
+        Session& s = session(n);
+        const QString prefix = chars == 1 ? s.worstPrefix1 : s.worstPrefix2;
+        const QString upper = prefix.toUpper();
+        Samples t;
+        bool flip = false;
+        for (auto _ : state) {
+            flip = !flip;
+            bool found = false;
+            const double d = timed([&] {
+                found = s.dm->dsCors->locate(QStringLiteral("CallName"), flip ? upper : prefix,
+                                             loCaseInsensitive | loPartialKey);
+            });
+            state.SetIterationTime(d);
+            t.add(d);
+            if (!found) {
+                state.SkipWithError("the most common prefix was not found");
+                break;
+            }
+        }
+        state.SetLabel(("'" + upper + "'").toStdString());
+        state.counters["matches"] = chars == 1 ? s.worstPrefix1Count : s.worstPrefix2Count;
+        reportLocate(state, t);
+    })
+}
+
+// The last QSO with a correspondent: locate CorID in the log.
+void BM_LocateCorID(benchmark::State& state) {
+    const int n = int(state.range(0));
+    GUARDED({
+        Session& s = session(n);
+        Samples t;
+        for (auto _ : state) {
+            const int id = pick(s.rng, s.corIds);
+            bool found = false;
+            const double d = timed([&] { found = s.dm->dsMain->locate(QStringLiteral("CorID"), id); });
+            state.SetIterationTime(d);
+            t.add(d);
+            if (!found) {
+                state.SkipWithError("a worked correspondent has no QSO");
+                break;
+            }
+        }
+        reportLocate(state, t);
+    })
+}
+
+// The same for a correspondent never worked: the search must prove absence.
+void BM_LocateCorIDNone(benchmark::State& state) {
+    const int n = int(state.range(0));
+    GUARDED({
+        Session& s = session(n);
+        Samples t;
+        for (auto _ : state) {
+            bool found = true;
+            const double d = timed(
+                [&] { found = s.dm->dsMain->locate(QStringLiteral("CorID"), s.noQsoCorId); });
+            state.SetIterationTime(d);
+            t.add(d);
+            if (found) {
+                state.SkipWithError("a correspondent never worked has a QSO");
+                break;
+            }
+        }
+        reportLocate(state, t);
+    })
+}
+
+// A combo box that only counts, so the engine's walk is what is measured.
+class CountingBox : public ComboBoxIntf {
+public:
+    void beginUpdate() override {}
+    void endUpdate() override {}
+    void clearItems() override { items.clear(); }
+    void addItem(const QString& text, int id) override { items.push_back({text, id}); }
+    int itemCount() const override { return int(items.size()); }
+    int itemId(int index) const override { return items[size_t(index)].second; }
+    int selectedIndex() const override { return -1; }
+    void setSelectedIndex(int) override {}
+    std::vector<std::pair<QString, int>> items;
+};
+
+// Filling the panel's lists: cities, countries, names, bands, modes, reports.
+void BM_FillLists(benchmark::State& state) {
+    const int n = int(state.range(0));
+    GUARDED({
+        Session& s = session(n);
+        TDM& dm = *s.dm;
+        CountingBox box;
+        Samples t;
+        int items = 0;
+        for (auto _ : state) {
+            items = 0;
+            const double d = timed([&] {
+                dm.FillCombo(box, *dm.dsCityes, QStringLiteral("Name"));
+                items += box.itemCount();
+                dm.FillCombo(box, *dm.dsCountryes, QStringLiteral("Name"));
+                items += box.itemCount();
+                dm.FillCombo(box, *dm.dsNames, QStringLiteral("Value"));
+                items += box.itemCount();
+                dm.FillCombo(box, *dm.dsBands, QStringLiteral("Name"));
+                items += box.itemCount();
+                dm.FillCombo(box, *dm.dsModes, QStringLiteral("Name"));
+                items += box.itemCount();
+                dm.FillCombo(box, *dm.dsRS, QStringLiteral("Value"));
+                items += box.itemCount();
+            });
+            state.SetIterationTime(d);
+            t.add(d);
+        }
+        state.counters["items"] = items;
+        setMs(state, "median_ms", t.median());
+    })
+}
+
+std::vector<int> parseSizes(const QString& text) {
+    std::vector<int> sizes;
+    for (const QString& p : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        bool ok = false;
+        const int n = p.trimmed().toInt(&ok);
+        if (!ok || n < 5) {
+            std::fprintf(stderr, "bench_data: bad size '%s'\n", qPrintable(p));
+            std::exit(2);
+        }
+        sizes.push_back(n);
+    }
+    return sizes;
+}
+
+// Open iterations: enough for a stable figure, few enough that a run with
+// 1 000 000 QSOs stays in minutes.
+void openIterations(benchmark::internal::Benchmark* b, int n) {
+    if (n >= 1000000) b->Iterations(3);
+    else if (n >= 100000) b->Iterations(10);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // our own options first; the rest belongs to Google Benchmark
+    std::vector<int> sizes = {1000, 100000, 1000000};
+    if (!qEnvironmentVariableIsEmpty("QARDEL_BENCH_SIZES"))
+        sizes = parseSizes(qEnvironmentVariable("QARDEL_BENCH_SIZES"));
+    std::vector<char*> args;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0 && std::strncmp(argv[i], "--sizes=", 8) == 0)
+            sizes = parseSizes(QString::fromLocal8Bit(argv[i] + 8));
+        else if (i > 0 && std::strcmp(argv[i], "--quick") == 0)
+            sizes = {1000, 100000};
+        else
+            args.push_back(argv[i]);
+    }
+    int bargc = int(args.size());
+    args.push_back(nullptr);
+    benchmark::Initialize(&bargc, args.data());
+    if (benchmark::ReportUnrecognizedArguments(bargc, args.data())) return 1;
+
+    QCoreApplication app(argc, argv);
+    try {
+        g_root = benchRoot();
+        QDir().mkpath(g_root + QStringLiteral("floor"));
+        for (int n : sizes) g_logDirs.insert(n, ensureLog(n));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "bench_data: %s\n", e.what());
+        return 1;
+    }
+
+    QStringList sizeText;
+    for (int n : sizes) sizeText << QString::number(n);
+    benchmark::AddCustomContext("data_dir", g_root.toStdString());
+    benchmark::AddCustomContext("filesystem", fsName(g_root).toStdString());
+    benchmark::AddCustomContext("qso_counts", sizeText.join(QLatin1Char(',')).toStdString());
+    benchmark::AddCustomContext("qt", qVersion());
+    benchmark::AddCustomContext("sqlite", sqlite3_libversion());
+
+    using benchmark::kMicrosecond;
+    using benchmark::kMillisecond;
+    benchmark::RegisterBenchmark("Floor/pwrite4K_fdatasync", BM_FloorFdatasync)
+        ->UseManualTime()
+        ->Unit(kMillisecond);
+    benchmark::RegisterBenchmark("Floor/write4K_fsync_rename_dirsync", BM_FloorRename)
+        ->UseManualTime()
+        ->Unit(kMillisecond);
+    for (int n : sizes) {
+        benchmark::RegisterBenchmark("Memory", BM_Memory)->Arg(n)->Iterations(1)->UseManualTime()->Unit(kMillisecond);
+        auto* open = benchmark::RegisterBenchmark("Open", BM_Open)->Arg(n)->UseManualTime()->Unit(kMillisecond);
+        openIterations(open, n);
+        auto* cold = benchmark::RegisterBenchmark("OpenCold", BM_OpenCold)->Arg(n)->UseManualTime()->Unit(kMillisecond);
+        openIterations(cold, n);
+        benchmark::RegisterBenchmark("LocateCallPrefix", BM_LocateCallPrefix)->Arg(n)->UseManualTime()->Unit(kMicrosecond);
+        benchmark::RegisterBenchmark("LocateCallPrefixWorst", BM_LocateCallPrefixWorst)
+            ->Args({n, 2})
+            ->Args({n, 1})
+            ->UseManualTime()
+            ->Unit(kMicrosecond);
+        benchmark::RegisterBenchmark("LocateCorID", BM_LocateCorID)->Arg(n)->UseManualTime()->Unit(kMicrosecond);
+        benchmark::RegisterBenchmark("LocateCorIDNone", BM_LocateCorIDNone)->Arg(n)->UseManualTime()->Unit(kMicrosecond);
+        benchmark::RegisterBenchmark("FillLists", BM_FillLists)->Arg(n)->UseManualTime()->Unit(kMicrosecond);
+        benchmark::RegisterBenchmark("SaveRow", BM_SaveRow)->Arg(n)->UseManualTime()->Unit(kMillisecond);
+        benchmark::RegisterBenchmark("SaveAll", BM_SaveAll)->Arg(n)->UseManualTime()->Unit(kMillisecond);
+    }
+
+    benchmark::RunSpecifiedBenchmarks();
+    endSession();
+    QDir(g_root + QStringLiteral("floor")).removeRecursively();
+    benchmark::Shutdown();
+    return 0;
+}

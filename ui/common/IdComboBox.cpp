@@ -1,0 +1,157 @@
+#include "IdComboBox.h"
+
+#include "KeyFilter.h"
+
+#include <QCollator>
+#include <QKeyEvent>
+#include <QLineEdit>
+
+#include <algorithm>
+
+namespace qardel {
+
+namespace {
+QCollator collator() {
+    QCollator c{QLocale()};
+    c.setCaseSensitivity(Qt::CaseInsensitive);
+    return c;
+}
+} // namespace
+
+IdComboBox::IdComboBox(bool editable, bool sorted, QWidget* parent)
+    : QComboBox(parent), m_sorted(sorted) {
+    setEditable(editable);
+    setInsertPolicy(QComboBox::NoInsert);
+    setMaxVisibleItems(16);
+    if (editable) {
+        setCompleter(nullptr);
+        connect(lineEdit(), &QLineEdit::textEdited, this, &IdComboBox::onTextEdited);
+    }
+}
+
+void IdComboBox::beginUpdate() {
+    if (m_updating++ == 0) setUpdatesEnabled(false);
+}
+
+void IdComboBox::endUpdate() {
+    if (m_updating == 0 || --m_updating > 0) return;
+    if (!m_pending.empty()) {
+        if (m_sorted) {
+            const QCollator c = collator();
+            std::stable_sort(m_pending.begin(), m_pending.end(),
+                             [&c](const auto& a, const auto& b) { return c.compare(a.first, b.first) < 0; });
+        }
+        const QString shown = isEditable() ? currentText() : QString();
+        const int sel = currentIndex();
+        const bool wasBlocked = blockSignals(true);
+        for (const auto& p : m_pending) QComboBox::addItem(p.first, p.second);
+        if (isEditable() && sel < 0) {
+            setCurrentIndex(-1);
+            setEditText(shown);
+        }
+        blockSignals(wasBlocked);
+        m_pending.clear();
+    }
+    setUpdatesEnabled(true);
+}
+
+void IdComboBox::clearItems() {
+    m_pending.clear();
+    const QString shown = isEditable() ? currentText() : QString();
+    const bool wasBlocked = blockSignals(true);
+    clear();
+    if (isEditable()) setEditText(shown);
+    blockSignals(wasBlocked);
+}
+
+void IdComboBox::insertSorted(const QString& text, int id) {
+    const QCollator c = collator();
+    int i = count();
+    if (m_sorted) {
+        int lo = 0, hi = count();
+        while (lo < hi) {
+            const int mid = (lo + hi) / 2;
+            if (c.compare(itemText(mid), text) <= 0)
+                lo = mid + 1;
+            else
+                hi = mid;
+        }
+        i = lo;
+    }
+    const QString shown = isEditable() ? currentText() : QString();
+    const int sel = currentIndex();
+    insertItem(i, text, id);
+    if (isEditable() && sel < 0) {
+        setCurrentIndex(-1);
+        setEditText(shown);
+    }
+}
+
+void IdComboBox::addItem(const QString& text, int id) {
+    if (m_updating > 0)
+        m_pending.push_back({text, id});
+    else
+        insertSorted(text, id);
+}
+
+int IdComboBox::itemId(int index) const { return itemData(index).toInt(); }
+
+int IdComboBox::selectedId() const { return currentIndex() >= 0 ? itemId(currentIndex()) : 0; }
+
+void IdComboBox::setSelectedIndex(int index) {
+    if (index >= 0 && index < count()) {
+        setCurrentIndex(index);
+        return;
+    }
+    if (isEditable()) {
+        const QString shown = currentText();
+        setCurrentIndex(-1);
+        setEditText(shown);
+    } else {
+        setCurrentIndex(-1);
+    }
+}
+
+void IdComboBox::clearSelectionAndText() {
+    setCurrentIndex(-1);
+    if (isEditable()) setEditText(QString());
+}
+
+// Typing drops the selected item as soon as the text is no longer its text.
+void IdComboBox::onTextEdited(const QString& text) {
+    const int sel = currentIndex();
+    if (sel >= 0 && itemText(sel) != text) {
+        const QLineEdit* le = lineEdit();
+        const int cursor = le->cursorPosition();
+        setCurrentIndex(-1);
+        setEditText(text);
+        lineEdit()->setCursorPosition(cursor);
+    }
+}
+
+// Type-ahead: complete to the first item that begins with what was typed.
+void IdComboBox::keyPressEvent(QKeyEvent* e) {
+    if (!isEditable() || !tryComplete(e)) QComboBox::keyPressEvent(e);
+}
+
+bool IdComboBox::tryComplete(QKeyEvent* ke) {
+    const QChar ch = typedChar(ke);
+    if (ch.isNull() || ch.unicode() < 32 || ch.unicode() == 127) return false;
+    QLineEdit* le = lineEdit();
+    const QString text = le->text();
+    const QString head = le->hasSelectedText() ? text.left(le->selectionStart()) : text;
+    const QString prefix = head + ch;
+    if (le->maxLength() > 0 && prefix.size() > le->maxLength()) return false;
+    for (int i = 0; i < count(); ++i) {
+        const QString item = itemText(i);
+        if (!item.startsWith(prefix, Qt::CaseInsensitive)) continue;
+        const QString shown = prefix + item.mid(prefix.size());
+        setCurrentIndex(i);
+        setEditText(shown);
+        le->setSelection(int(shown.size()), -int(shown.size() - prefix.size()));
+        return true;
+    }
+    return false;
+}
+
+} // namespace qardel

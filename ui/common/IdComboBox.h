@@ -1,0 +1,47 @@
+// A combo box whose items carry row IDs: editable or drop-down only, sorted
+// by the locale's collation (ignoring case) or kept in the order added, with
+// type-ahead completion from its items.
+#pragma once
+
+#include "uDM.h"
+
+#include <QComboBox>
+
+namespace qardel {
+
+class IdComboBox : public QComboBox, public ComboBoxIntf {
+    Q_OBJECT
+public:
+    IdComboBox(bool editable, bool sorted, QWidget* parent = nullptr);
+
+    bool isSorted() const { return m_sorted; }
+
+    // ComboBoxIntf
+    void beginUpdate() override;
+    void endUpdate() override;
+    void clearItems() override;
+    void addItem(const QString& text, int id) override;
+    int itemCount() const override { return count(); }
+    int itemId(int index) const override;
+    int selectedIndex() const override { return currentIndex(); }
+    void setSelectedIndex(int index) override;
+
+    // Select no item and empty the text.
+    void clearSelectionAndText();
+    // The ID of the selected item, 0 when none.
+    int selectedId() const;
+
+protected:
+    void keyPressEvent(QKeyEvent* e) override;
+
+private:
+    bool tryComplete(QKeyEvent* e);
+    void insertSorted(const QString& text, int id);
+    void onTextEdited(const QString& text);
+
+    bool m_sorted;
+    int m_updating = 0;
+    std::vector<std::pair<QString, int>> m_pending;
+};
+
+} // namespace qardel

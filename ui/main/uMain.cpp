@@ -1,0 +1,742 @@
+#include "uMain.h"
+
+#include "Colors.h"
+#include "Guard.h"
+#include "KeyFilter.h"
+#include "MessageBox.h"
+#include "uEditor.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLocale>
+#include <QPainter>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include <filesystem>
+#include <system_error>
+
+namespace qardel {
+
+namespace {
+
+const QString kAddMode = QStringLiteral("Режим добавления записи");
+const QString kEditMode = QStringLiteral("Режим редактирования записи");
+const QString kRecordCount = QStringLiteral("Всего записей: ");
+
+// The Latin letters that Cyrillic capitals stand for in a call sign.
+QChar cyrillicToLatin(QChar u) {
+    static const QHash<ushort, char> map = {
+        {1040, 'A'}, {1041, 'B'}, {1042, 'W'}, {1043, 'G'}, {1044, 'D'}, {1045, 'E'}, {1046, 'V'},
+        {1047, 'Z'}, {1048, 'I'}, {1049, 'J'}, {1050, 'K'}, {1051, 'L'}, {1052, 'M'}, {1053, 'N'},
+        {1054, 'O'}, {1055, 'P'}, {1056, 'R'}, {1057, 'S'}, {1058, 'T'}, {1059, 'U'}, {1060, 'F'},
+        {1061, 'H'}, {1062, 'C'}, {1065, 'Q'}, {1066, 'X'}, {1067, 'Y'}, {1068, 'X'}};
+    auto it = map.constFind(u.unicode());
+    return it == map.constEnd() ? QChar() : QChar(QLatin1Char(*it));
+}
+
+void setBackground(QWidget* w, const QColor& c) {
+    QPalette p = w->palette();
+    for (auto g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        p.setColor(g, QPalette::Base, c);
+        // a drop-down list draws its face with the button colour
+        if (qobject_cast<QComboBox*>(w) && !static_cast<QComboBox*>(w)->isEditable())
+            p.setColor(g, QPalette::Button, c);
+    }
+    w->setPalette(p);
+}
+
+// The picture of the list-editing buttons: a yellow plus on a transparent ground.
+QIcon plusIcon() {
+    QPixmap pm(16, 16);
+    pm.fill(Qt::transparent);
+    QPainter p(&pm);
+    p.fillRect(2, 7, 12, 2, QColor(255, 255, 0));
+    p.fillRect(7, 2, 2, 12, QColor(255, 255, 0));
+    return QIcon(pm);
+}
+
+// Text set by the program into an editable list: no item selected, all of it
+// selected so that typing replaces it.
+void setBoxText(IdComboBox* box, const QString& text) {
+    box->setCurrentIndex(-1);
+    box->setEditText(text);
+    box->lineEdit()->selectAll();
+}
+
+} // namespace
+
+TfMain::TfMain(QWidget* parent) : QMainWindow(parent) {
+    const QString dp = QLocale().decimalPoint();
+    decimalSeparator = dp.isEmpty() ? QChar(QLatin1Char('.')) : dp.at(0);
+    buildUi();
+    qApp->installEventFilter(this);
+    guarded([this] { FormCreate(); });
+}
+
+TfMain::~TfMain() {
+    qApp->removeEventFilter(this);
+    // FormDestroy: the data module goes with the window; tables still open
+    // are closed, which writes what is unwritten.
+    if (DM) DM->OnLogScroll = nullptr;
+    delete DM;
+    DM = nullptr;
+}
+
+void TfMain::buildUi() {
+    setObjectName(QStringLiteral("fMain"));
+    setWindowTitle(QStringLiteral("QARDEL"));
+    setFont(QFont(QStringLiteral("Tahoma"), 8));
+    QApplication::setKeyboardInputInterval(100);
+
+    auto* central = new QWidget(this);
+    auto* lay = new QVBoxLayout(central);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->setSpacing(0);
+    setCentralWidget(central);
+
+    pcMain = new QTabWidget(central);
+    pcMain->setObjectName(QStringLiteral("pcMain"));
+    pcMain->setFixedHeight(197);
+    tsEdit = new QWidget;
+    tsEdit->setObjectName(QStringLiteral("tsEdit"));
+    pcMain->addTab(tsEdit, QStringLiteral("QSO"));
+    lay->addWidget(pcMain);
+
+    grMain = new DataGrid(central);
+    grMain->setObjectName(QStringLiteral("grMain"));
+    lay->addWidget(grMain, 1);
+
+    auto* sb = new QStatusBar(this);
+    sb->setObjectName(QStringLiteral("sbMain"));
+    sb->setFixedHeight(19);
+    sbPanel0 = new QLabel(sb);
+    sbPanel0->setObjectName(QStringLiteral("sbPanel0"));
+    sbPanel0->setFixedWidth(150);
+    sbPanel1 = new QLabel(sb);
+    sbPanel1->setObjectName(QStringLiteral("sbPanel1"));
+    sbPanel1->setMinimumWidth(50);
+    sb->addWidget(sbPanel0);
+    sb->addWidget(sbPanel1, 1);
+    setStatusBar(sb);
+
+    QFont bold = font();
+    bold.setBold(true);
+    auto label = [&](const QString& text, int x, int y, bool isBold = false) {
+        auto* l = new QLabel(text, tsEdit);
+        if (isBold) l->setFont(bold);
+        l->move(x, y + 3);
+        l->adjustSize();
+        return l;
+    };
+    auto named = [](QWidget* w, const char* name, const QString& hint) {
+        w->setObjectName(QLatin1String(name));
+        w->setToolTip(hint);
+    };
+    const int rows[] = {4, 32, 60, 88, 116, 144};
+
+    label(QStringLiteral("Позывной"), 4, rows[0], true);
+    edCallName = new QLineEdit(tsEdit);
+    named(edCallName, "edCallName", QStringLiteral("Позывной корреспондента"));
+    edCallName->setFont(bold);
+    edCallName->setMaxLength(10);
+    edCallName->setGeometry(68, rows[0], 121, 21);
+    label(QStringLiteral("/"), 196, rows[0], true);
+    edSuffix = new QLineEdit(tsEdit);
+    named(edSuffix, "edSuffix", QStringLiteral("Суффикс"));
+    edSuffix->setFont(bold);
+    edSuffix->setMaxLength(5);
+    edSuffix->setGeometry(208, rows[0], 41, 21);
+
+    auto list = [&](const char* name, const QString& hint, bool editable, bool sorted, int maxLen) {
+        auto* b = new IdComboBox(editable, sorted, tsEdit);
+        named(b, name, hint);
+        if (editable) b->lineEdit()->setMaxLength(maxLen);
+        return b;
+    };
+    label(QStringLiteral("Имя"), 4, rows[1]);
+    cbName = list("cbName", QStringLiteral("Имя оператора"), true, true, 25);
+    cbName->setGeometry(68, rows[1], 181, 21);
+    label(QStringLiteral("Город"), 4, rows[2]);
+    cbCity = list("cbCity", QStringLiteral("Город корреспондента"), true, true, 50);
+    cbCity->setGeometry(68, rows[2], 181, 21);
+    label(QStringLiteral("Страна"), 4, rows[3]);
+    cbCountry = list("cbCountry", QStringLiteral("Страна корреспондента"), true, true, 50);
+    cbCountry->setGeometry(68, rows[3], 181, 21);
+    label(QStringLiteral("Мощность"), 4, rows[4]);
+    edCorPower = new QLineEdit(tsEdit);
+    named(edCorPower, "edCorPower", QStringLiteral("Мощность корреспондента"));
+    edCorPower->setMaxLength(8);
+    edCorPower->setGeometry(68, rows[4], 121, 21);
+    label(QStringLiteral("RS"), 4, rows[5]);
+    cbCorRS = list("cbCorRS", QStringLiteral("Слышимость корреспондента"), true, true, 20);
+    cbCorRS->setGeometry(68, rows[5], 121, 21);
+
+    label(QStringLiteral("Диапазон"), 276, rows[0]);
+    cbBand = list("cbBand", QStringLiteral("Диапазон"), false, false, 0);
+    cbBand->setGeometry(340, rows[0], 115, 21);
+    label(QStringLiteral("Модуляция"), 276, rows[1]);
+    cbMode = list("cbMode", QStringLiteral("Вид модуляции"), false, true, 0);
+    cbMode->setGeometry(340, rows[1], 115, 21);
+    auto editButton = [&](const char* name, int y) {
+        auto* b = new QToolButton(tsEdit);
+        named(b, name, QStringLiteral("Редактировать список"));
+        b->setAutoRaise(true);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setIcon(plusIcon());
+        b->setIconSize(QSize(16, 16));
+        b->setGeometry(461, y, 23, 22);
+        return b;
+    };
+    sbEditBand = editButton("sbEditBand", rows[0]);
+    sbEditMode = editButton("sbEditMode", rows[1]);
+    label(QStringLiteral("Моя мощность"), 276, rows[2]);
+    edMyPower = new QLineEdit(tsEdit);
+    named(edMyPower, "edMyPower", QStringLiteral("Мощность моего передатчика"));
+    edMyPower->setMaxLength(8);
+    edMyPower->setGeometry(396, rows[2], 88, 21);
+    label(QStringLiteral("Мой RS"), 276, rows[3]);
+    cbMyRS = list("cbMyRS", QStringLiteral("Как корреспондент слышит меня"), true, true, 20);
+    cbMyRS->setGeometry(340, rows[3], 144, 21);
+    cbRepeater = new QCheckBox(QStringLiteral("Через ретранслятор"), tsEdit);
+    named(cbRepeater, "cbRepeater", QStringLiteral("Раьота через ретранслятор или репитер"));
+    cbRepeater->setLayoutDirection(Qt::RightToLeft); // caption left of the box
+    cbRepeater->setGeometry(276, rows[5], 208, 21);
+
+    gbNotice = new QGroupBox(QStringLiteral(" Примечания "), tsEdit);
+    gbNotice->setObjectName(QStringLiteral("gbNotice"));
+    gbNotice->setGeometry(507, 4, 276, 110);
+    mmNotice = new QPlainTextEdit(gbNotice);
+    mmNotice->setObjectName(QStringLiteral("mmNotice"));
+    mmNotice->setTabChangesFocus(true);
+    mmNotice->setGeometry(8, 18, 260, 84);
+    mmNotice->installEventFilter(this);
+
+    btnClear = new QPushButton(QStringLiteral("Отменить"), tsEdit);
+    named(btnClear, "btnClear", QStringLiteral("Очистить поля"));
+    btnClear->setGeometry(625, 136, 75, 25);
+    btnSave = new QPushButton(QStringLiteral("Сохранить"), tsEdit);
+    named(btnSave, "btnSave", QStringLiteral("Сохранить QSO"));
+    btnSave->setGeometry(706, 136, 75, 25);
+    btnSave->setEnabled(false);
+
+    // the completed part of a call sign stays highlighted without the focus
+    for (QWidget* w : std::initializer_list<QWidget*>{edCallName, edSuffix, edCorPower, edMyPower,
+                                                      mmNotice, cbName, cbCity, cbCountry, cbCorRS, cbMyRS}) {
+        QPalette p = w->palette();
+        p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Active, QPalette::Highlight));
+        p.setColor(QPalette::Inactive, QPalette::HighlightedText,
+                   p.color(QPalette::Active, QPalette::HighlightedText));
+        w->setPalette(p);
+    }
+
+    QWidget* order[] = {edCallName, edSuffix, cbName, cbCity, cbCountry, edCorPower, cbCorRS, cbMyRS,
+                        cbRepeater, mmNotice, cbBand, cbMode, edMyPower, btnSave, btnClear, grMain};
+    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+
+    pmGrid = new QMenu(this);
+    pmGrid->setObjectName(QStringLiteral("pmGrid"));
+    miEdit = pmGrid->addAction(QStringLiteral("Редактировать запись"));
+    miEdit->setObjectName(QStringLiteral("miEdit"));
+    QFont menuBold = pmGrid->font();
+    menuBold.setBold(true);
+    miEdit->setFont(menuBold);
+    pmGrid->setDefaultAction(miEdit);
+    miDeleteQSO = pmGrid->addAction(QStringLiteral("Удалить запись"));
+    miDeleteQSO->setObjectName(QStringLiteral("miDeleteQSO"));
+    miDeleteQSO->setEnabled(false);
+    grMain->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(grMain, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+        if (grMain->isEnabled()) pmGrid->popup(grMain->viewport()->mapToGlobal(pos));
+    });
+    grMain->installEventFilter(this);
+
+    // handlers
+    connect(edCallName, &QLineEdit::textChanged, this, [this] {
+        // the call sign shows and keeps upper case, also for text set or pasted
+        const QString t = edCallName->text();
+        const QString up = t.toUpper();
+        if (!m_upcasing && up != t) {
+            m_upcasing = true;
+            const int c = edCallName->cursorPosition();
+            edCallName->setText(up.left(edCallName->maxLength()));
+            edCallName->setCursorPosition(c);
+            m_upcasing = false;
+            return;
+        }
+        guarded([this] { edCallNameChange(); });
+    });
+    installKeyFilter(edCallName, [this](QChar c) {
+        const QChar r = edCallNameKeyPress(c);
+        return r.isNull() ? r : r.toUpper();
+    });
+    installKeyFilter(edSuffix, [this](QChar c) { return edCallNameKeyPress(c); });
+    installKeyFilter(edCorPower, [this](QChar c) { return edCorPowerKeyPress(edCorPower, c); });
+    installKeyFilter(edMyPower, [this](QChar c) { return edCorPowerKeyPress(edMyPower, c); });
+    for (IdComboBox* b : {cbName, cbCity, cbCountry})
+        installKeyFilter(b, [this, b](QChar c) { return cbCountryKeyPress(b, c); });
+    connect(cbBand, &QComboBox::activated, this, [this] { guarded([this] { cbBandChange(); }); });
+    connect(btnSave, &QPushButton::clicked, this, [this] { guarded([this] { btnSaveClick(); }); });
+    connect(btnClear, &QPushButton::clicked, this, [this] { guarded([this] { btnClearClick(); }); });
+    connect(sbEditBand, &QToolButton::clicked, this, [this] { guarded([this] { sbEditBandClick(); }); });
+    connect(sbEditMode, &QToolButton::clicked, this, [this] { guarded([this] { sbEditModeClick(); }); });
+    connect(grMain, &QAbstractItemView::doubleClicked, this,
+            [this] { guarded([this] { grMainDblClick(); }); });
+    connect(miEdit, &QAction::triggered, this, [this] { guarded([this] { grMainDblClick(); }); });
+    connect(miDeleteQSO, &QAction::triggered, this, [this] { guarded([this] { miDeleteQSOClick(); }); });
+
+    resize(792, 573);
+    setMinimumSize(792, 573); // an outer size of 800 x 600 with the frame
+}
+
+// ---------------------------------------------------------------- start-up
+
+void TfMain::FormCreate() {
+    DM = new TDM();
+    const QString dir = TDM::defaultDataDir();
+    std::error_code ec;
+    std::filesystem::create_directories(QFile::encodeName(dir).toStdString(), ec);
+    if (ec || !QFileInfo(dir).isDir()) {
+        m_fatal = QStringLiteral("Не удалось создать папку данных\n%1\n%2")
+                      .arg(QDir::toNativeSeparators(dir),
+                           ec ? QString::fromLocal8Bit(ec.message().c_str()) : QString());
+        return;
+    }
+    // One program per data folder: a second one would overwrite the first
+    // one's tables with its own older copy.
+    m_lock = std::make_unique<QLockFile>(dir + QStringLiteral("qardel.lock"));
+    m_lock->setStaleLockTime(0);
+    if (!m_lock->tryLock(0)) {
+        const bool held = m_lock->error() == QLockFile::LockFailedError;
+        m_fatal = held ? QStringLiteral("Журнал в папке\n%1\nуже открыт другой копией программы "
+                                        "QARDEL.\nЗакройте её и запустите программу снова.")
+                             .arg(QDir::toNativeSeparators(dir))
+                       : QStringLiteral("Не удалось заблокировать папку данных\n%1\n(нет прав на "
+                                        "запись?)")
+                             .arg(QDir::toNativeSeparators(dir));
+        m_lock.reset();
+        return;
+    }
+    DM->DataDir = dir;
+    DM->OnLogScroll = [this](Table& t) { ShowNoticePreview(t); };
+    try {
+        DM->OpenTables();
+    } catch (const DbError& e) {
+        m_fatal = QStringLiteral("Не удалось прочитать файл журнала.\n%1\n\nПрограмма будет "
+                                 "закрыта; файлы данных оставлены без изменений.")
+                      .arg(e.message());
+        DM->AbandonTables();
+        return;
+    }
+    grMain->setDataSource(DM->sMain);
+    DM->sMain->setColumns({QStringLiteral("ID"), QStringLiteral("Time"), QStringLiteral("CorCallName"),
+                           QStringLiteral("CorSuffix"), QStringLiteral("CorName"), QStringLiteral("CorCity"),
+                           QStringLiteral("CorCountry"), QStringLiteral("Band"), QStringLiteral("Mode"),
+                           QStringLiteral("CorPower"), QStringLiteral("CorRS"), QStringLiteral("MyPower"),
+                           QStringLiteral("MyRS"), QStringLiteral("Repeater")});
+    grMain->setColumnWidths({40, 0, 0, 64, 64, 64, 64, 64, 64, 0, 0, 0, 0, 64});
+    ClearEntry();
+    RestoreLastBandMode();
+}
+
+void TfMain::FormShow() { edCallName->setFocus(); }
+
+void TfMain::showEvent(QShowEvent* e) {
+    QMainWindow::showEvent(e);
+    if (!m_shown) {
+        m_shown = true;
+        FormShow();
+    }
+}
+
+void TfMain::RestoreLastBandMode() {
+    int id = DM->GetIntSetting(QStringLiteral("LastBand"), 0);
+    cbBand->setSelectedIndex(TDM::ComboIndexOfID(*cbBand, id));
+    cbBandChange();
+    id = DM->GetIntSetting(QStringLiteral("LastMode"), 0);
+    cbMode->setSelectedIndex(TDM::ComboIndexOfID(*cbMode, id));
+}
+
+void TfMain::StoreLastBandMode() {
+    if (cbBand->currentIndex() >= 0) DM->SetIntSetting(QStringLiteral("LastBand"), cbBand->selectedId());
+    if (cbMode->currentIndex() >= 0) DM->SetIntSetting(QStringLiteral("LastMode"), cbMode->selectedId());
+    DM->SaveAll();
+}
+
+void TfMain::FormClose() {
+    if (!DM || !m_fatal.isEmpty() || !DM->dsINI->isActive()) return;
+    StoreLastBandMode();
+    DM->CloseTables();
+}
+
+void TfMain::closeEvent(QCloseEvent* e) {
+    // A close that could not save keeps the window open: nothing is lost.
+    if (guarded([this] { FormClose(); }))
+        e->accept();
+    else
+        e->ignore();
+}
+
+// ---------------------------------------------------------------- the panel
+
+void TfMain::setNoticeColor(const QColor& c) {
+    QPalette p = mmNotice->palette();
+    for (auto g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) p.setColor(g, QPalette::Text, c);
+    mmNotice->setPalette(p);
+}
+
+void TfMain::SetEditMode(bool on) {
+    FEditMode = on;
+    sbPanel1->setText(on ? kEditMode : kAddMode);
+    const QColor window = windowColor();
+    if (on && grMain->hasFocus()) edCallName->setFocus();
+    grMain->setEnabled(!on);
+    grMain->setBackground(on ? silverColor() : window);
+    const QColor bg = on ? editTint(window) : window;
+    setBackground(edCallName, bg);
+    for (QWidget* w : std::initializer_list<QWidget*>{edSuffix, cbName, cbBand, cbMode, cbMyRS, cbCorRS,
+                                                      cbCity, cbCountry, edMyPower, edCorPower, mmNotice})
+        setBackground(w, bg);
+    setNoticeColor(windowTextColor());
+    m_noticePreview = false;
+}
+
+void TfMain::updateRecordCount() {
+    const int n = DM->dsMain->recordCount();
+    sbPanel0->setText(kRecordCount + QString::number(n));
+    miDeleteQSO->setEnabled(n > 0);
+}
+
+void TfMain::ClearEntry() {
+    SetEditMode(false);
+    auto reload = [this](IdComboBox* box, Table* t, const char* field) {
+        if (DM->IsModified(*t) || box->count() == 0) DM->FillCombo(*box, *t, QLatin1String(field));
+    };
+    reload(cbBand, DM->dsBands, "Name");
+    reload(cbMode, DM->dsModes, "Name");
+    reload(cbName, DM->dsNames, "Value");
+    reload(cbCity, DM->dsCityes, "Name");
+    reload(cbCountry, DM->dsCountryes, "Name");
+    reload(cbCorRS, DM->dsRS, "Value");
+    reload(cbMyRS, DM->dsRS, "Value");
+    // emptying the call sign is a change even when it is empty already
+    if (edCallName->text().isEmpty())
+        edCallNameChange();
+    else
+        edCallName->clear();
+    edSuffix->clear();
+    edCorPower->clear();
+    for (IdComboBox* b : {cbCorRS, cbMyRS})
+        if (b->currentIndex() >= 0) b->clearSelectionAndText();
+    mmNotice->clear();
+    PickSingleChoices();
+    ShowNoticePreview(*DM->dsMain);
+    updateRecordCount();
+}
+
+void TfMain::btnClearClick() { ClearEntry(); }
+
+void TfMain::PickSingleChoices() {
+    for (IdComboBox* b : {cbCountry, cbCity, cbName})
+        if (b->currentText().isEmpty() && b->count() == 1) b->setCurrentIndex(0);
+}
+
+void TfMain::ShowNoticePreview(Table& table) {
+    if (table.isEmpty()) return;
+    setNoticeColor(previewColor());
+    m_noticePreview = true;
+    mmNotice->setPlainText(table.fieldByName(QStringLiteral("Notice")).asString());
+}
+
+void TfMain::mmNoticeEnter() {
+    if (!m_noticePreview) return;
+    setNoticeColor(windowTextColor());
+    m_noticePreview = false;
+    mmNotice->clear();
+}
+
+void TfMain::cbBandChange() {
+    if (cbBand->currentIndex() < 0) return;
+    Table& bands = *DM->dsBands;
+    if (!bands.locate(QStringLiteral("ID"), cbBand->selectedId())) return;
+    edMyPower->setText(bands.fieldByName(QStringLiteral("DefPower")).asString());
+    cbMode->setSelectedIndex(
+        TDM::ComboIndexOfID(*cbMode, bands.fieldByName(QStringLiteral("DefModeID")).asInteger()));
+}
+
+// ---------------------------------------------------------------- typing
+
+QChar TfMain::edCallNameKeyPress(QChar ch) {
+    const QChar u = TDM::UpCaseChar(ch);
+    if (u.unicode() == 8 || (u >= QLatin1Char('0') && u <= QLatin1Char('9')) ||
+        (u >= QLatin1Char('A') && u <= QLatin1Char('Z')))
+        return ch;
+    return cyrillicToLatin(u);
+}
+
+QChar TfMain::edCorPowerKeyPress(QLineEdit* edit, QChar ch) {
+    if (ch.unicode() == 8 || (ch >= QLatin1Char('0') && ch <= QLatin1Char('9'))) return ch;
+    if (ch == decimalSeparator && !edit->text().contains(decimalSeparator)) return ch;
+    return {};
+}
+
+QChar TfMain::cbCountryKeyPress(IdComboBox* box, QChar ch) {
+    const QLineEdit* le = box->lineEdit();
+    const QString text = le->text();
+    const bool replacesAll = text.isEmpty() || (le->hasSelectedText() && le->selectedText().size() == text.size());
+    if (!replacesAll) return ch;
+    if (ch == QLatin1Char(' ')) return {};
+    return TDM::UpCaseChar(ch);
+}
+
+void TfMain::edCallNameChange() {
+    if (!FEditMode && !m_completing) CompleteCallSign(edCallName, FCompletionMark);
+    btnSave->setEnabled(!edCallName->text().isEmpty());
+}
+
+void TfMain::clearCorrespondentFields() {
+    for (IdComboBox* b : {cbName, cbCity, cbCountry, cbCorRS}) b->clearSelectionAndText();
+    edCorPower->clear();
+    PickSingleChoices();
+}
+
+void TfMain::CompleteCallSign(QLineEdit* edit, int& mark) {
+    const QString typed = edit->text();
+    if (typed.size() < 2) {
+        clearCorrespondentFields();
+        return;
+    }
+    Table& cors = *DM->dsCors;
+    if (!cors.locate(QStringLiteral("CallName"), typed, loCaseInsensitive | loPartialKey)) {
+        clearCorrespondentFields();
+        return;
+    }
+    if (typed.size() > mark) {
+        const int p = edit->cursorPosition();
+        const QString call = cors.fieldByName(QStringLiteral("CallName")).asString();
+        // The nested change this causes finds the same station; it only
+        // updates Save, and the caret, selection and mark are set here.
+        m_completing = true;
+        edit->setText(call);
+        m_completing = false;
+        const int len = int(edit->text().size());
+        edit->setSelection(len, p - len);
+        mark = p;
+    } else {
+        mark = edit->cursorPosition() - 1;
+    }
+    setBoxText(cbName, cors.fieldByName(QStringLiteral("Name")).asString());
+    setBoxText(cbCity, cors.fieldByName(QStringLiteral("City")).asString());
+    setBoxText(cbCountry, cors.fieldByName(QStringLiteral("Country")).asString());
+    const int corId = cors.fieldByName(QStringLiteral("ID")).asInteger();
+    Table& log = *DM->dsMain;
+    if (log.locate(QStringLiteral("CorID"), corId)) {
+        edCorPower->setText(log.fieldByName(QStringLiteral("CorPower")).asString());
+        edCorPower->selectAll();
+    }
+}
+
+// ---------------------------------------------------------------- saving
+
+int TfMain::FindOrAddValue(Table& table, const QString& field, const QString& text) {
+    if (text.isEmpty()) return 0;
+    if (!table.locate(field, text, loCaseInsensitive)) {
+        table.append();
+        table.fieldByName(field).setAsString(text);
+        table.post();
+    }
+    return table.fieldByName(QStringLiteral("ID")).asInteger();
+}
+
+void TfMain::btnSaveClick() {
+    if (m_noticePreview) {
+        setNoticeColor(windowTextColor());
+        m_noticePreview = false;
+        mmNotice->clear();
+    }
+    const QString notice = mmNotice->toPlainText();
+    const int nameId = FindOrAddValue(*DM->dsNames, QStringLiteral("Value"), cbName->currentText());
+    const int cityId = FindOrAddValue(*DM->dsCityes, QStringLiteral("Name"), cbCity->currentText());
+    const int countryId = FindOrAddValue(*DM->dsCountryes, QStringLiteral("Name"), cbCountry->currentText());
+
+    Table& cors = *DM->dsCors;
+    const QString call = edCallName->text();
+    auto setRef = [](Field& f, int id) {
+        if (id > 0)
+            f.setAsInteger(id);
+        else
+            f.clear();
+    };
+    if (!cors.locate(QStringLiteral("CallName"), call, loCaseInsensitive)) {
+        cors.append();
+        cors.fieldByName(QStringLiteral("CallName")).setAsString(call);
+        if (nameId > 0) cors.fieldByName(QStringLiteral("NameID")).setAsInteger(nameId);
+        if (cityId > 0) cors.fieldByName(QStringLiteral("CityID")).setAsInteger(cityId);
+        if (countryId > 0) cors.fieldByName(QStringLiteral("CountryID")).setAsInteger(countryId);
+        cors.post();
+    } else if (cors.fieldByName(QStringLiteral("NameID")).asInteger() != nameId ||
+               cors.fieldByName(QStringLiteral("CityID")).asInteger() != cityId ||
+               cors.fieldByName(QStringLiteral("CountryID")).asInteger() != countryId) {
+        const auto answer = msg::question(
+            QStringLiteral("Изменение свойств корреспондента"),
+            QStringLiteral("Введенные вами свойства корреспондента отличаются от сохраненных ранее.\r"
+                           "Желаете ли вы сохранить новые свойства для данного корреспондента?"),
+            msg::Icon::Question, msg::Answer::Yes);
+        if (answer == msg::Answer::Yes) {
+            cors.edit();
+            setRef(cors.fieldByName(QStringLiteral("NameID")), nameId);
+            setRef(cors.fieldByName(QStringLiteral("CityID")), cityId);
+            setRef(cors.fieldByName(QStringLiteral("CountryID")), countryId);
+            cors.post();
+        }
+    }
+    const int corId = cors.fieldByName(QStringLiteral("ID")).asInteger();
+    const int corRsId = FindOrAddValue(*DM->dsRS, QStringLiteral("Value"), cbCorRS->currentText());
+    const int myRsId = FindOrAddValue(*DM->dsRS, QStringLiteral("Value"), cbMyRS->currentText());
+
+    Table& log = *DM->dsMain;
+    try {
+        if (FEditMode)
+            log.edit();
+        else
+            log.append();
+        log.fieldByName(QStringLiteral("CorID")).setAsInteger(corId);
+        TDM::SetTextOrClear(log.fieldByName(QStringLiteral("CorSuffix")), edSuffix->text());
+        if (!notice.isEmpty()) log.fieldByName(QStringLiteral("Notice")).setAsString(notice);
+        log.fieldByName(QStringLiteral("Repeater")).setAsBoolean(cbRepeater->isChecked());
+        TDM::SetFloatFromText(log.fieldByName(QStringLiteral("CorPower")), edCorPower->text());
+        TDM::SetFloatFromText(log.fieldByName(QStringLiteral("MyPower")), edMyPower->text());
+        if (corRsId > 0) log.fieldByName(QStringLiteral("CorRSID")).setAsInteger(corRsId);
+        if (myRsId > 0) log.fieldByName(QStringLiteral("MyRSID")).setAsInteger(myRsId);
+        TDM::SetTextOrClear(log.fieldByName(QStringLiteral("CorCity")), cbCity->currentText());
+        TDM::SetTextOrClear(log.fieldByName(QStringLiteral("CorCountry")), cbCountry->currentText());
+        if (cbBand->currentIndex() >= 0) log.fieldByName(QStringLiteral("BandID")).setAsInteger(cbBand->selectedId());
+        if (cbMode->currentIndex() >= 0) log.fieldByName(QStringLiteral("ModeID")).setAsInteger(cbMode->selectedId());
+        log.post();
+    } catch (...) {
+        // The refused row is dropped and the panel keeps what was typed,
+        // the notice included (appending showed the new row's empty preview).
+        if (log.isActive()) log.cancel();
+        setNoticeColor(windowTextColor());
+        m_noticePreview = false;
+        mmNotice->setPlainText(notice);
+        throw;
+    }
+    ClearEntry();
+    DM->SaveAll();
+}
+
+// ---------------------------------------------------------------- correcting and deleting
+
+void TfMain::grMainDblClick() {
+    Table& log = *DM->dsMain;
+    if (log.isEmpty()) return;
+    SetEditMode(true);
+    auto f = [&log](const char* name) -> Field& { return log.fieldByName(QLatin1String(name)); };
+    edCallName->setText(f("CorCallName").asString());
+    edSuffix->setText(f("CorSuffix").asString());
+    edCorPower->setText(f("CorPower").asString());
+    edMyPower->setText(f("MyPower").asString());
+    cbBand->setSelectedIndex(TDM::ComboIndexOfID(*cbBand, f("BandID").asInteger()));
+    cbMode->setSelectedIndex(TDM::ComboIndexOfID(*cbMode, f("ModeID").asInteger()));
+    for (auto [box, field] : {std::pair{cbMyRS, "MyRSID"}, std::pair{cbCorRS, "CorRSID"}}) {
+        const int i = TDM::ComboIndexOfID(*box, f(field).asInteger());
+        if (i >= 0)
+            box->setSelectedIndex(i);
+        else
+            box->clearSelectionAndText();
+    }
+    setBoxText(cbName, f("CorName").asString());
+    setBoxText(cbCity, f("CorCity").asString());
+    setBoxText(cbCountry, f("CorCountry").asString());
+    cbRepeater->setChecked(f("Repeater").asBoolean());
+    mmNotice->setPlainText(f("Notice").asString());
+    edCallName->setFocus();
+}
+
+void TfMain::grMainKeyPress(QChar ch) {
+    if (ch.unicode() == 13) grMainDblClick();
+}
+
+void TfMain::grMainKeyDown(int key) {
+    if (key == Qt::Key_Delete && miDeleteQSO->isEnabled()) miDeleteQSOClick();
+}
+
+void TfMain::miDeleteQSOClick() {
+    if (msg::question(QStringLiteral("Внимание"),
+                      QStringLiteral("Вы действительно хотите удалить запись из жернала?"),
+                      msg::Icon::Warning, msg::Answer::Yes) != msg::Answer::Yes)
+        return;
+    DM->dsMain->deleteRecord();
+    DM->SaveAll();
+    updateRecordCount();
+}
+
+// ---------------------------------------------------------------- the editor
+
+void TfMain::openEditor(IdComboBox* box, Table* table, int page) {
+    if (box->currentIndex() >= 0) table->locate(QStringLiteral("ID"), box->selectedId());
+    {
+        TfEditor editor(DM, this);
+        editor.pcType->setCurrentIndex(page);
+        editor.pcTypeChange();
+        editor.exec();
+    }
+    ClearEntry();
+    DM->SaveAll();
+}
+
+void TfMain::sbEditBandClick() { openEditor(cbBand, DM->dsBands, 0); }
+void TfMain::sbEditModeClick() { openEditor(cbMode, DM->dsModes, 1); }
+
+// ---------------------------------------------------------------- keys
+
+// Enter clicks Save and Escape clicks "Отменить" from any control of the
+// window, except in the notice, in an open list, and on a focused button.
+bool TfMain::handleDefaultKeys(QObject* watched, QKeyEvent* e) {
+    const int key = e->key();
+    if (key != Qt::Key_Return && key != Qt::Key_Enter && key != Qt::Key_Escape) return false;
+    auto* w = qobject_cast<QWidget*>(watched);
+    if (!w || w != QApplication::focusWidget() || w->window() != this) return false;
+    if (QApplication::activePopupWidget() || QApplication::activeModalWidget()) return false;
+    if (key == Qt::Key_Escape) {
+        if (w == mmNotice) return true; // Escape does nothing in the notice
+        btnClear->click();
+        return true;
+    }
+    if (w == mmNotice) return false; // a new line
+    const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
+    if (mods != Qt::NoModifier) return false;
+    if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+        if (b->isEnabled()) b->click();
+        return true;
+    }
+    if (!btnSave->isEnabled()) return false; // Enter reaches the control as a character
+    btnSave->click();
+    return true;
+}
+
+bool TfMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        auto* ke = static_cast<QKeyEvent*>(event);
+        if (handleDefaultKeys(watched, ke)) return true;
+        if (watched == grMain) {
+            if (ke->key() == Qt::Key_Delete) {
+                guarded([&] { grMainKeyDown(ke->key()); });
+                return true;
+            }
+            if (ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) {
+                guarded([&] { grMainKeyPress(QChar(13)); });
+                return true;
+            }
+        }
+    } else if (event->type() == QEvent::FocusIn && watched == mmNotice) {
+        guarded([this] { mmNoticeEnter(); });
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace qardel

@@ -1,0 +1,127 @@
+// The main window: the QSO entry panel above the log grid, the status bar below.
+#pragma once
+
+#include "DataGrid.h"
+#include "IdComboBox.h"
+#include "uDM.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLockFile>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QToolButton>
+
+#include <memory>
+
+namespace qardel {
+
+class TfMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TfMain(QWidget* parent = nullptr);
+    ~TfMain() override;
+
+    // Set when the program cannot run on its data folder (it cannot be
+    // created or locked, or a table file cannot be read): the message to
+    // show before the program ends without writing any table file.
+    QString fatalError() const { return m_fatal; }
+
+    TDM* DM = nullptr;
+    bool FEditMode = false;
+    int FCompletionMark = 0;
+    QChar decimalSeparator; // of the locale, read at start
+
+    // controls, named as the program names them
+    QTabWidget* pcMain;
+    QWidget* tsEdit;
+    QLineEdit* edCallName;
+    QLineEdit* edSuffix;
+    IdComboBox* cbName;
+    IdComboBox* cbCity;
+    IdComboBox* cbCountry;
+    QLineEdit* edCorPower;
+    IdComboBox* cbCorRS;
+    IdComboBox* cbMyRS;
+    QCheckBox* cbRepeater;
+    QGroupBox* gbNotice;
+    QPlainTextEdit* mmNotice;
+    IdComboBox* cbBand;
+    IdComboBox* cbMode;
+    QLineEdit* edMyPower;
+    QPushButton* btnSave;
+    QPushButton* btnClear;
+    QToolButton* sbEditBand;
+    QToolButton* sbEditMode;
+    DataGrid* grMain;
+    QMenu* pmGrid;
+    QAction* miEdit;
+    QAction* miDeleteQSO;
+    QLabel* sbPanel0;
+    QLabel* sbPanel1;
+
+    // start-up and shutdown
+    void FormCreate();
+    void FormShow();
+    void FormClose();
+    void RestoreLastBandMode();
+    void StoreLastBandMode();
+
+    // the entry panel
+    void SetEditMode(bool on);
+    void ClearEntry();
+    void PickSingleChoices();
+    void ShowNoticePreview(Table& table);
+    void cbBandChange();
+    void mmNoticeEnter();
+    void btnClearClick();
+    bool noticeIsPreview() const { return m_noticePreview; }
+
+    // typing
+    QChar edCallNameKeyPress(QChar ch);
+    QChar edCorPowerKeyPress(QLineEdit* edit, QChar ch);
+    QChar cbCountryKeyPress(IdComboBox* box, QChar ch);
+    void edCallNameChange();
+    void CompleteCallSign(QLineEdit* edit, int& mark);
+
+    // saving
+    void btnSaveClick();
+    int FindOrAddValue(Table& table, const QString& field, const QString& text);
+
+    // correcting and deleting
+    void grMainDblClick();
+    void grMainKeyPress(QChar ch);
+    void grMainKeyDown(int key);
+    void miDeleteQSOClick();
+
+    // the reference-list editor
+    void sbEditBandClick();
+    void sbEditModeClick();
+
+protected:
+    void showEvent(QShowEvent* e) override;
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void buildUi();
+    void clearCorrespondentFields();
+    void setNoticeColor(const QColor& c);
+    void updateRecordCount();
+    void openEditor(IdComboBox* box, Table* table, int page);
+    bool handleDefaultKeys(QObject* watched, QKeyEvent* e);
+
+    QString m_fatal;
+    std::unique_ptr<QLockFile> m_lock;
+    bool m_noticePreview = false;
+    bool m_shown = false;
+    bool m_completing = false;
+    bool m_upcasing = false;
+};
+
+} // namespace qardel
