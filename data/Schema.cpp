@@ -53,7 +53,8 @@ std::unique_ptr<Table> simpleList(const QString& table, const QString& textField
                                   const QString& textIndex) {
     return std::make_unique<Table>(
         table,
-        std::vector<FieldDef>{autoInc(true), field(textField, FieldType::String, size, label, true)},
+        std::vector<FieldDef>{autoInc(true),
+                              field(textField, FieldType::String, size, label, true)},
         std::vector<IndexDef>{index(idIndex, QStringLiteral("ID"), true, true),
                               index(textIndex, textField, false, true)},
         idIndex);
@@ -65,29 +66,34 @@ int defaultDisplayWidth(const FieldDef& f) {
     if (f.displayWidth > 0) return f.displayWidth;
     switch (f.type) {
     case FieldType::String:
-    case FieldType::Lookup: return f.size;
-    case FieldType::DateTime: return 18;
-    case FieldType::Boolean: return 5;
-    case FieldType::Memo: return 10;
-    default: return 10;
+    case FieldType::Lookup:
+        return f.size;
+    case FieldType::DateTime:
+        return 18;
+    case FieldType::Boolean:
+        return 5;
+    case FieldType::Memo:
+        return 10;
+    default:
+        return 10;
     }
 }
 
 LogTables createLogTables() {
     LogTables t;
     const auto S = FieldType::String;
-    t.names = simpleList(QStringLiteral("dsNames"), QStringLiteral("Value"), 25,
-                         QStringLiteral("Имя"), QStringLiteral("dsIdxNamesID"),
-                         QStringLiteral("dsNamesValue"));
+    t.names =
+        simpleList(QStringLiteral("dsNames"), QStringLiteral("Value"), 25, QStringLiteral("Имя"),
+                   QStringLiteral("dsIdxNamesID"), QStringLiteral("dsNamesValue"));
     t.cityes = simpleList(QStringLiteral("dsCityes"), QStringLiteral("Name"), 50,
                           QStringLiteral("Название"), QStringLiteral("dsIdxCityesID"),
                           QStringLiteral("dsIdxCityesName"));
     t.countryes = simpleList(QStringLiteral("dsCountryes"), QStringLiteral("Name"), 50,
                              QStringLiteral("Название"), QStringLiteral("dsIdxCountryesID"),
                              QStringLiteral("dsIdxCountryesName"));
-    t.rs = simpleList(QStringLiteral("dsRS"), QStringLiteral("Value"), 20,
-                      QStringLiteral("Значение"), QStringLiteral("dsIdxRSID"),
-                      QStringLiteral("dsIdxRSValue"));
+    t.rs =
+        simpleList(QStringLiteral("dsRS"), QStringLiteral("Value"), 20, QStringLiteral("Значение"),
+                   QStringLiteral("dsIdxRSID"), QStringLiteral("dsIdxRSValue"));
     t.modes = simpleList(QStringLiteral("dsModes"), QStringLiteral("Name"), 25,
                          QStringLiteral("Название"), QStringLiteral("dsIdxModesID"),
                          QStringLiteral("dsIdxModesName"));
@@ -98,8 +104,9 @@ LogTables createLogTables() {
     iniValue.displayWidth = 25;
     t.ini = std::make_unique<Table>(
         QStringLiteral("dsINI"), std::vector<FieldDef>{autoInc(true), iniName, iniValue},
-        std::vector<IndexDef>{index(QStringLiteral("dsIdxINIIName"), QStringLiteral("Name"), true, true),
-                              index(QStringLiteral("dsIdxINIID"), QStringLiteral("ID"), false, true)},
+        std::vector<IndexDef>{
+            index(QStringLiteral("dsIdxINIIName"), QStringLiteral("Name"), true, true),
+            index(QStringLiteral("dsIdxINIID"), QStringLiteral("ID"), false, true)},
         QStringLiteral("dsIdxINIIName"));
 
     t.bands = std::make_unique<Table>(
@@ -113,8 +120,9 @@ LogTables createLogTables() {
             field(QStringLiteral("DefModeID"), FieldType::Integer, 0, {}, false, true),
             lookup(QStringLiteral("DefMode"), 25, QStringLiteral("Модуляция"),
                    QStringLiteral("DefModeID"), t.modes.get(), QStringLiteral("Name"))},
-        std::vector<IndexDef>{index(QStringLiteral("dsIdxBandsID"), QStringLiteral("ID"), true, true),
-                              index(QStringLiteral("dsIdxBandsName"), QStringLiteral("Name"), false, true)},
+        std::vector<IndexDef>{
+            index(QStringLiteral("dsIdxBandsID"), QStringLiteral("ID"), true, true),
+            index(QStringLiteral("dsIdxBandsName"), QStringLiteral("Name"), false, true)},
         QStringLiteral("dsIdxBandsID"));
 
     t.cors = std::make_unique<Table>(
@@ -131,11 +139,13 @@ LogTables createLogTables() {
                    QStringLiteral("CountryID"), t.countryes.get(), QStringLiteral("Name")),
             lookup(QStringLiteral("Name"), 25, QStringLiteral("Имя"), QStringLiteral("NameID"),
                    t.names.get(), QStringLiteral("Value"))},
-        std::vector<IndexDef>{index(QStringLiteral("dsIdxCorsID"), QStringLiteral("ID"), true, true),
-                              index(QStringLiteral("dsIdxCorsCallName"), QStringLiteral("CallName"), false, true)},
+        std::vector<IndexDef>{
+            index(QStringLiteral("dsIdxCorsID"), QStringLiteral("ID"), true, true),
+            index(QStringLiteral("dsIdxCorsCallName"), QStringLiteral("CallName"), false, true)},
         QStringLiteral("dsIdxCorsID"));
 
-    FieldDef repeater = field(QStringLiteral("Repeater"), FieldType::Boolean, 0, QStringLiteral("Репитер"));
+    FieldDef repeater =
+        field(QStringLiteral("Repeater"), FieldType::Boolean, 0, QStringLiteral("Репитер"));
     repeater.centered = true;
     repeater.trueText = QStringLiteral("+");
     repeater.falseText = QStringLiteral("-");
@@ -161,15 +171,16 @@ LogTables createLogTables() {
                    QStringLiteral("CorID"), t.cors.get(), QStringLiteral("CallName"), true),
             lookup(QStringLiteral("Band"), 25, QStringLiteral("Диапазон"), QStringLiteral("BandID"),
                    t.bands.get(), QStringLiteral("Name")),
-            lookup(QStringLiteral("Mode"), 25, QStringLiteral("Модуляция"), QStringLiteral("ModeID"),
-                   t.modes.get(), QStringLiteral("Name")),
+            lookup(QStringLiteral("Mode"), 25, QStringLiteral("Модуляция"),
+                   QStringLiteral("ModeID"), t.modes.get(), QStringLiteral("Name")),
             lookup(QStringLiteral("CorRS"), 10, QStringLiteral("Кор.RS"), QStringLiteral("CorRSID"),
                    t.rs.get(), QStringLiteral("Value")),
             lookup(QStringLiteral("MyRS"), 10, QStringLiteral("Мой RS"), QStringLiteral("MyRSID"),
                    t.rs.get(), QStringLiteral("Value")),
             lookup(QStringLiteral("CorName"), 25, QStringLiteral("Имя"), QStringLiteral("CorID"),
                    t.cors.get(), QStringLiteral("Name"))},
-        std::vector<IndexDef>{index(QStringLiteral("dsIdxMainID"), QStringLiteral("ID"), true, true, true)},
+        std::vector<IndexDef>{
+            index(QStringLiteral("dsIdxMainID"), QStringLiteral("ID"), true, true, true)},
         QStringLiteral("dsIdxMainID"));
     return t;
 }

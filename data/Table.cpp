@@ -16,7 +16,9 @@ namespace {
 
 const char* kClosed = "Cannot perform this operation on a closed dataset";
 
-bool isIntType(FieldType t) { return t == FieldType::AutoInc || t == FieldType::Integer; }
+bool isIntType(FieldType t) {
+    return t == FieldType::AutoInc || t == FieldType::Integer;
+}
 
 QLocale numberLocale() {
     QLocale l;
@@ -28,14 +30,22 @@ QLocale numberLocale() {
 
 QString fieldTypeName(FieldType t) {
     switch (t) {
-    case FieldType::AutoInc: return QStringLiteral("AutoInc");
-    case FieldType::Integer: return QStringLiteral("Integer");
-    case FieldType::Float: return QStringLiteral("Float");
-    case FieldType::DateTime: return QStringLiteral("DateTime");
-    case FieldType::Boolean: return QStringLiteral("Boolean");
-    case FieldType::String: return QStringLiteral("String");
-    case FieldType::Memo: return QStringLiteral("Memo");
-    case FieldType::Lookup: return QStringLiteral("Lookup");
+    case FieldType::AutoInc:
+        return QStringLiteral("AutoInc");
+    case FieldType::Integer:
+        return QStringLiteral("Integer");
+    case FieldType::Float:
+        return QStringLiteral("Float");
+    case FieldType::DateTime:
+        return QStringLiteral("DateTime");
+    case FieldType::Boolean:
+        return QStringLiteral("Boolean");
+    case FieldType::String:
+        return QStringLiteral("String");
+    case FieldType::Memo:
+        return QStringLiteral("Memo");
+    case FieldType::Lookup:
+        return QStringLiteral("Lookup");
     }
     return {};
 }
@@ -84,10 +94,16 @@ struct Table::SearchIndex {
 
 // ---------------------------------------------------------------- Field
 
-const FieldDef& Field::def() const { return m_table->m_fields[m_index]; }
+const FieldDef& Field::def() const {
+    return m_table->m_fields[m_index];
+}
 
-QVariant Field::value() const { return m_table->currentValue(m_index); }
-bool Field::isNull() const { return !value().isValid(); }
+QVariant Field::value() const {
+    return m_table->currentValue(m_index);
+}
+bool Field::isNull() const {
+    return !value().isValid();
+}
 
 QString Field::asString() const {
     const QVariant v = value();
@@ -99,16 +115,21 @@ int Field::asInteger() const {
     const QVariant v = value();
     if (!v.isValid()) return 0;
     switch (v.typeId()) {
-    case QMetaType::Int: return v.toInt();
-    case QMetaType::Bool: return v.toBool() ? 1 : 0;
-    case QMetaType::Double: return int(v.toDouble());
+    case QMetaType::Int:
+        return v.toInt();
+    case QMetaType::Bool:
+        return v.toBool() ? 1 : 0;
+    case QMetaType::Double:
+        return int(v.toDouble());
     case QMetaType::QString: {
         bool ok = false;
         const int i = v.toString().trimmed().toInt(&ok);
-        if (!ok) throw DbError(QStringLiteral("'%1' is not a valid integer value").arg(v.toString()));
+        if (!ok)
+            throw DbError(QStringLiteral("'%1' is not a valid integer value").arg(v.toString()));
         return i;
     }
-    default: break;
+    default:
+        break;
     }
     throw DbError(QStringLiteral("Field '%1' cannot be read as an integer").arg(name()));
 }
@@ -119,7 +140,8 @@ double Field::asFloat() const {
     switch (v.typeId()) {
     case QMetaType::Int:
     case QMetaType::Double:
-    case QMetaType::Bool: return v.toDouble();
+    case QMetaType::Bool:
+        return v.toDouble();
     case QMetaType::QString: {
         double d = 0;
         if (!textToFloat(v.toString(), &d))
@@ -127,7 +149,8 @@ double Field::asFloat() const {
                 QStringLiteral("'%1' is not a valid floating point value").arg(v.toString()));
         return d;
     }
-    default: break;
+    default:
+        break;
     }
     throw DbError(QStringLiteral("Field '%1' cannot be read as a number").arg(name()));
 }
@@ -157,13 +180,27 @@ QString Field::displayText() const {
     return m_table->formatValue(m_index, v);
 }
 
-void Field::setValue(const QVariant& v) { m_table->setCurrentValue(m_index, v); }
-void Field::setAsString(const QString& v) { setValue(v); }
-void Field::setAsInteger(int v) { setValue(v); }
-void Field::setAsFloat(double v) { setValue(v); }
-void Field::setAsBoolean(bool v) { setValue(v); }
-void Field::setAsDateTime(const QDateTime& v) { setValue(v); }
-void Field::clear() { setValue(QVariant()); }
+void Field::setValue(const QVariant& v) {
+    m_table->setCurrentValue(m_index, v);
+}
+void Field::setAsString(const QString& v) {
+    setValue(v);
+}
+void Field::setAsInteger(int v) {
+    setValue(v);
+}
+void Field::setAsFloat(double v) {
+    setValue(v);
+}
+void Field::setAsBoolean(bool v) {
+    setValue(v);
+}
+void Field::setAsDateTime(const QDateTime& v) {
+    setValue(v);
+}
+void Field::clear() {
+    setValue(QVariant());
+}
 
 // ---------------------------------------------------------------- Table
 
@@ -183,15 +220,16 @@ Table::Table(QString name, std::vector<FieldDef> fields, std::vector<IndexDef> i
             m_activeField = fi;
             m_activeDescending = ix.descending;
         }
-        if (ix.unique && m_fields[fi].type == FieldType::String)
-            m_uniqueText.push_back({fi, {}});
+        if (ix.unique && m_fields[fi].type == FieldType::String) m_uniqueText.push_back({fi, {}});
     }
     m_search.resize(m_fields.size());
 }
 
 Table::~Table() = default;
 
-int Table::fieldIndex(const QString& name) const { return m_fieldByName.value(name.toLower(), -1); }
+int Table::fieldIndex(const QString& name) const {
+    return m_fieldByName.value(name.toLower(), -1);
+}
 
 Field& Table::fieldByName(const QString& name) {
     const int i = fieldIndex(name);
@@ -219,7 +257,8 @@ void Table::resetData() {
     m_freeSlots.clear();
     m_order.clear();
     m_idToSlot.clear();
-    for (auto& u : m_uniqueText) u.second.clear();
+    for (auto& u : m_uniqueText)
+        u.second.clear();
     invalidateSearchIndexes();
     m_nextId = 1;
     m_cursor = -1;
@@ -430,7 +469,9 @@ void Table::freeSlot(uint32_t slot) {
     m_freeSlots.push_back(slot);
 }
 
-QVariant Table::storedValue(uint32_t slot, int fi) const { return m_columns[fi]->get(slot); }
+QVariant Table::storedValue(uint32_t slot, int fi) const {
+    return m_columns[fi]->get(slot);
+}
 
 QVariant Table::valueOfSlot(uint32_t slot, int fi) const {
     const FieldDef& f = m_fields[fi];
@@ -534,9 +575,12 @@ QVariant Table::coerce(int fi, const QVariant& v) const {
             throw DbError(QStringLiteral("'%1' is not a valid boolean value").arg(s));
         }
         return v.toBool();
-    case FieldType::String: return cutText(v.toString(), f.size);
-    case FieldType::Memo: return v.toString();
-    case FieldType::Lookup: break;
+    case FieldType::String:
+        return cutText(v.toString(), f.size);
+    case FieldType::Memo:
+        return v.toString();
+    case FieldType::Lookup:
+        break;
     }
     return {};
 }
@@ -555,7 +599,8 @@ QString Table::formatValue(int fi, const QVariant& v) const {
     if (!v.isValid()) return {};
     const FieldDef& f = m_fields[fi];
     switch (v.typeId()) {
-    case QMetaType::Double: return floatToText(v.toDouble());
+    case QMetaType::Double:
+        return floatToText(v.toDouble());
     case QMetaType::Bool:
         if (!f.trueText.isEmpty() || !f.falseText.isEmpty())
             return v.toBool() ? f.trueText : f.falseText;
@@ -565,14 +610,16 @@ QString Table::formatValue(int fi, const QVariant& v) const {
         return l.toString(v.toDateTime(),
                           l.dateFormat(QLocale::ShortFormat) + QStringLiteral(" HH:mm:ss"));
     }
-    default: return v.toString();
+    default:
+        return v.toString();
     }
 }
 
 // ---------------------------------------------------------------- locate
 
 void Table::invalidateSearchIndexes() {
-    for (auto& s : m_search) s.reset();
+    for (auto& s : m_search)
+        s.reset();
 }
 
 Table::SearchIndex& Table::searchIndex(int fi) {
@@ -582,7 +629,8 @@ Table::SearchIndex& Table::searchIndex(int fi) {
     ix->text = isTextType(m_fields[fi].type);
     if (ix->text) {
         ix->folded.resize(m_live.size());
-        for (uint32_t s : m_order) ix->folded[s] = m_columns[fi]->texts[s].toCaseFolded();
+        for (uint32_t s : m_order)
+            ix->folded[s] = m_columns[fi]->texts[s].toCaseFolded();
     }
     ix->entries = m_order;
     SearchIndex* raw = ix.get();
@@ -676,10 +724,14 @@ bool Table::matches(const QVariant& stored, const QVariant& value, int fi, Locat
         const int i = value.toInt(&ok);
         return ok && stored.toInt() == i;
     }
-    case FieldType::Float: return stored.toDouble() == value.toDouble();
-    case FieldType::Boolean: return stored.toBool() == value.toBool();
-    case FieldType::DateTime: return stored.toDateTime() == value.toDateTime();
-    default: return stored == value;
+    case FieldType::Float:
+        return stored.toDouble() == value.toDouble();
+    case FieldType::Boolean:
+        return stored.toBool() == value.toBool();
+    case FieldType::DateTime:
+        return stored.toDateTime() == value.toDateTime();
+    default:
+        return stored == value;
     }
 }
 
@@ -699,9 +751,8 @@ bool Table::locate(const QString& fieldName, const QVariant& value, LocateOption
         const QString val = value.toString();
         const QString fv = val.toCaseFolded();
         // First slot whose folded key is >= fv.
-        auto lb = std::partition_point(ix.entries.begin(), ix.entries.end(), [&](uint32_t s) {
-            return ix.folded[s].compare(fv) < 0;
-        });
+        auto lb = std::partition_point(ix.entries.begin(), ix.entries.end(),
+                                       [&](uint32_t s) { return ix.folded[s].compare(fv) < 0; });
         const Column& c = *m_columns[fi];
         for (auto it = lb; it != ix.entries.end(); ++it) {
             const uint32_t s = *it;
@@ -839,7 +890,8 @@ void Table::post() {
         indexesRemove(s);
         for (auto& u : m_uniqueText)
             if (!m_columns[u.first]->isNull(s)) u.second.remove(m_columns[u.first]->texts[s]);
-        const size_t oldK = m_activeDescending ? m_order.size() - 1 - size_t(oldPos) : size_t(oldPos);
+        const size_t oldK =
+            m_activeDescending ? m_order.size() - 1 - size_t(oldPos) : size_t(oldPos);
         m_order.erase(m_order.begin() + ptrdiff_t(oldK));
         for (int i = 0; i < int(m_fields.size()); ++i)
             if (m_columns[i] && i != m_idField) m_columns[i]->set(s, m_buffer[i]);
@@ -856,7 +908,8 @@ void Table::post() {
         m_eof = false;
         m_bof = pos == 0;
         m_dirtyIds.push_back(uint32_t(m_columns[m_idField]->ints[s]));
-        if (pos != oldPos) notifyListeners([oldPos, pos](TableListener* l) { l->rowMoved(oldPos, pos); });
+        if (pos != oldPos)
+            notifyListeners([oldPos, pos](TableListener* l) { l->rowMoved(oldPos, pos); });
         notifyListeners([pos](TableListener* l) { l->rowChanged(pos); });
         notifyCursor();
     }
@@ -904,13 +957,16 @@ void Table::deleteRecord() {
 
 // ---------------------------------------------------------------- misc
 
-void Table::addListener(TableListener* l) { m_listeners.push_back(l); }
+void Table::addListener(TableListener* l) {
+    m_listeners.push_back(l);
+}
 void Table::removeListener(TableListener* l) {
     m_listeners.erase(std::remove(m_listeners.begin(), m_listeners.end(), l), m_listeners.end());
 }
 void Table::notifyListeners(const std::function<void(TableListener*)>& f) {
     const auto copy = m_listeners;
-    for (TableListener* l : copy) f(l);
+    for (TableListener* l : copy)
+        f(l);
 }
 
 size_t Table::approxBytes() const {

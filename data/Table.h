@@ -19,13 +19,12 @@ namespace qardel {
 
 // Every error of the database layer: the message is what the operator sees.
 class DbError : public std::exception {
-public:
-    explicit DbError(QString message)
-        : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
+  public:
+    explicit DbError(QString message) : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
     const QString& message() const noexcept { return m_message; }
     const char* what() const noexcept override { return m_utf8.constData(); }
 
-private:
+  private:
     QString m_message;
     QByteArray m_utf8;
 };
@@ -75,7 +74,7 @@ enum class TableState { Inactive, Browse, Insert, Edit };
 // Receives row-level changes, so a grid never has to reset on a save.
 // Positions are logical rows in the active order.
 class TableListener {
-public:
+  public:
     virtual ~TableListener() = default;
     virtual void rowsAboutToBeReset() {}
     virtual void rowsReset() {}
@@ -89,7 +88,7 @@ public:
 };
 
 class Field {
-public:
+  public:
     Field(Table* table, int index) : m_table(table), m_index(index) {}
     const FieldDef& def() const;
     const QString& name() const { return def().name; }
@@ -113,7 +112,7 @@ public:
     void setValue(const QVariant& v);
     void clear();
 
-private:
+  private:
     Table* m_table;
     int m_index;
 };
@@ -121,7 +120,7 @@ private:
 class TableFile;
 
 class Table {
-public:
+  public:
     Table(QString name, std::vector<FieldDef> fields, std::vector<IndexDef> indexes,
           QString activeIndex);
     ~Table();
@@ -141,9 +140,9 @@ public:
     // --- file and life cycle
     QString filePath;
     void createEmpty();
-    void load(); // from filePath; throws DbError, changes nothing on failure
-    void write(); // to filePath, durably; incremental where it can be
-    void close(); // writes first when it has unwritten changes or no file
+    void load();    // from filePath; throws DbError, changes nothing on failure
+    void write();   // to filePath, durably; incremental where it can be
+    void close();   // writes first when it has unwritten changes or no file
     void abandon(); // closes without writing anything
     bool isActive() const { return m_state != TableState::Inactive; }
     TableState state() const { return m_state; }
@@ -158,7 +157,7 @@ public:
     bool bof() const;
     bool isEmpty() const;
     int recordCount() const;
-    int recNo() const; // 0-based logical row, -1 when empty
+    int recNo() const;    // 0-based logical row, -1 when empty
     void moveTo(int pos); // a move by the grid
     bool locate(const QString& fieldName, const QVariant& value, LocateOptions options = 0);
 
@@ -192,7 +191,7 @@ public:
     // memory held by the rows, roughly, for the benchmarks
     size_t approxBytes() const;
 
-private:
+  private:
     friend class Field;
     friend class TableFile;
     struct Column;

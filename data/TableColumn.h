@@ -25,7 +25,9 @@ inline QDateTime fromNaive(qint64 ms) {
     return QDateTime(QDate::fromJulianDay(day), QTime::fromMSecsSinceStartOfDay(int(rest)));
 }
 
-inline bool isTextType(FieldType t) { return t == FieldType::String || t == FieldType::Memo; }
+inline bool isTextType(FieldType t) {
+    return t == FieldType::String || t == FieldType::Memo;
+}
 
 struct Table::Column {
     FieldType type;
@@ -44,12 +46,21 @@ struct Table::Column {
         switch (type) {
         case FieldType::AutoInc:
         case FieldType::Integer:
-        case FieldType::Boolean: ints.resize(n, 0); break;
-        case FieldType::Float: floats.resize(n, 0.0); break;
-        case FieldType::DateTime: times.resize(n, 0); break;
+        case FieldType::Boolean:
+            ints.resize(n, 0);
+            break;
+        case FieldType::Float:
+            floats.resize(n, 0.0);
+            break;
+        case FieldType::DateTime:
+            times.resize(n, 0);
+            break;
         case FieldType::String:
-        case FieldType::Memo: texts.resize(n); break;
-        case FieldType::Lookup: break;
+        case FieldType::Memo:
+            texts.resize(n);
+            break;
+        case FieldType::Lookup:
+            break;
         }
     }
     void clearAll() {
@@ -65,13 +76,19 @@ struct Table::Column {
         if (nulls[s]) return {};
         switch (type) {
         case FieldType::AutoInc:
-        case FieldType::Integer: return ints[s];
-        case FieldType::Boolean: return ints[s] != 0;
-        case FieldType::Float: return floats[s];
-        case FieldType::DateTime: return fromNaive(times[s]);
+        case FieldType::Integer:
+            return ints[s];
+        case FieldType::Boolean:
+            return ints[s] != 0;
+        case FieldType::Float:
+            return floats[s];
+        case FieldType::DateTime:
+            return fromNaive(times[s]);
         case FieldType::String:
-        case FieldType::Memo: return texts[s];
-        case FieldType::Lookup: break;
+        case FieldType::Memo:
+            return texts[s];
+        case FieldType::Lookup:
+            break;
         }
         return {};
     }
@@ -88,13 +105,24 @@ struct Table::Column {
         nulls[s] = 0;
         switch (type) {
         case FieldType::AutoInc:
-        case FieldType::Integer: ints[s] = v.toInt(); break;
-        case FieldType::Boolean: ints[s] = v.toBool() ? 1 : 0; break;
-        case FieldType::Float: floats[s] = v.toDouble(); break;
-        case FieldType::DateTime: times[s] = toNaive(v.toDateTime()); break;
+        case FieldType::Integer:
+            ints[s] = v.toInt();
+            break;
+        case FieldType::Boolean:
+            ints[s] = v.toBool() ? 1 : 0;
+            break;
+        case FieldType::Float:
+            floats[s] = v.toDouble();
+            break;
+        case FieldType::DateTime:
+            times[s] = toNaive(v.toDateTime());
+            break;
         case FieldType::String:
-        case FieldType::Memo: setText(s, v.toString()); break;
-        case FieldType::Lookup: break;
+        case FieldType::Memo:
+            setText(s, v.toString());
+            break;
+        case FieldType::Lookup:
+            break;
         }
     }
     void setText(uint32_t s, const QString& t) {

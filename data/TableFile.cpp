@@ -23,13 +23,17 @@ namespace {
 
 const char* kDateFormat = "yyyy-MM-dd HH:mm:ss.zzz";
 
-QString nativePath(const QString& p) { return QDir::toNativeSeparators(p); }
+QString nativePath(const QString& p) {
+    return QDir::toNativeSeparators(p);
+}
 
-QString sysReason() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString sysReason() {
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 // Owns one connection; closes it on every path.
 class Db {
-public:
+  public:
     ~Db() { close(); }
     int open(const QString& path, int flags) {
         return sqlite3_open_v2(QFile::encodeName(path).constData(), &h, flags, nullptr);
@@ -46,7 +50,7 @@ public:
 };
 
 class Stmt {
-public:
+  public:
     Stmt(sqlite3* db, const QString& sql) {
         rc = sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &s, nullptr);
     }
@@ -55,20 +59,28 @@ public:
     int rc = SQLITE_OK;
 };
 
-QString quoted(const QString& name) { return QLatin1Char('"') + name + QLatin1Char('"'); }
+QString quoted(const QString& name) {
+    return QLatin1Char('"') + name + QLatin1Char('"');
+}
 
 QString storageClassName(int t) {
     switch (t) {
-    case SQLITE_INTEGER: return QStringLiteral("Integer");
-    case SQLITE_FLOAT: return QStringLiteral("Float");
-    case SQLITE_TEXT: return QStringLiteral("Text");
-    case SQLITE_BLOB: return QStringLiteral("Blob");
-    default: return QStringLiteral("Null");
+    case SQLITE_INTEGER:
+        return QStringLiteral("Integer");
+    case SQLITE_FLOAT:
+        return QStringLiteral("Float");
+    case SQLITE_TEXT:
+        return QStringLiteral("Text");
+    case SQLITE_BLOB:
+        return QStringLiteral("Blob");
+    default:
+        return QStringLiteral("Null");
     }
 }
 
 void syncPath(const QString& path, bool dir) {
-    const int fd = ::open(QFile::encodeName(path).constData(), dir ? O_RDONLY | O_DIRECTORY : O_RDWR);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), dir ? O_RDONLY | O_DIRECTORY : O_RDWR);
     if (fd < 0) throw errno;
     if (::fsync(fd) != 0) {
         const int e = errno;
@@ -83,14 +95,22 @@ void syncPath(const QString& path, bool dir) {
 QString TableFile::declaredType(const Table& t, int fi) {
     const FieldDef& f = t.fieldDefs()[size_t(fi)];
     switch (f.type) {
-    case FieldType::AutoInc: return QStringLiteral("AUTOINC INTEGER");
-    case FieldType::Integer: return QStringLiteral("INTEGER");
-    case FieldType::Float: return QStringLiteral("FLOAT");
-    case FieldType::DateTime: return QStringLiteral("DATETIME TEXT");
-    case FieldType::Boolean: return QStringLiteral("BOOLEAN INTEGER");
-    case FieldType::String: return QStringLiteral("STRING VARCHAR(%1)").arg(f.size);
-    case FieldType::Memo: return QStringLiteral("MEMO TEXT");
-    case FieldType::Lookup: break;
+    case FieldType::AutoInc:
+        return QStringLiteral("AUTOINC INTEGER");
+    case FieldType::Integer:
+        return QStringLiteral("INTEGER");
+    case FieldType::Float:
+        return QStringLiteral("FLOAT");
+    case FieldType::DateTime:
+        return QStringLiteral("DATETIME TEXT");
+    case FieldType::Boolean:
+        return QStringLiteral("BOOLEAN INTEGER");
+    case FieldType::String:
+        return QStringLiteral("STRING VARCHAR(%1)").arg(f.size);
+    case FieldType::Memo:
+        return QStringLiteral("MEMO TEXT");
+    case FieldType::Lookup:
+        break;
     }
     return {};
 }
@@ -143,7 +163,8 @@ void TableFile::load(Table& t) {
             fail(QStringLiteral("the file is truncated or damaged (size %1 bytes)").arg(fi.size()));
         auto be = [&](int off, int n) {
             quint64 v = 0;
-            for (int i = 0; i < n; ++i) v = (v << 8) | quint8(head[off + i]);
+            for (int i = 0; i < n; ++i)
+                v = (v << 8) | quint8(head[off + i]);
             return v;
         };
         quint64 pageSize = be(16, 2);
@@ -173,17 +194,20 @@ void TableFile::load(Table& t) {
     qint64 format = -1, generation = 0;
     {
         Stmt st(db.h, QStringLiteral("SELECT key, value FROM meta"));
-        if (st.rc != SQLITE_OK)
-            fail(QStringLiteral("not a QARDEL table file (%1)").arg(db.err()));
+        if (st.rc != SQLITE_OK) fail(QStringLiteral("not a QARDEL table file (%1)").arg(db.err()));
         while ((rc = sqlite3_step(st.s)) == SQLITE_ROW) {
-            const QString k = QString::fromUtf8(
-                reinterpret_cast<const char*>(sqlite3_column_text(st.s, 0)));
-            const QString v = QString::fromUtf8(
-                reinterpret_cast<const char*>(sqlite3_column_text(st.s, 1)));
-            if (k == QLatin1String("format")) format = v.toLongLong();
-            else if (k == QLatin1String("table")) table = v;
-            else if (k == QLatin1String("token")) token = v;
-            else if (k == QLatin1String("generation")) generation = v.toLongLong();
+            const QString k =
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 0)));
+            const QString v =
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 1)));
+            if (k == QLatin1String("format"))
+                format = v.toLongLong();
+            else if (k == QLatin1String("table"))
+                table = v;
+            else if (k == QLatin1String("token"))
+                token = v;
+            else if (k == QLatin1String("generation"))
+                generation = v.toLongLong();
         }
         if (rc != SQLITE_DONE) fail(db.err());
     }
@@ -215,8 +239,7 @@ void TableFile::load(Table& t) {
         const FieldDef& f = t.fieldDefs()[size_t(i)];
         if (!f.isStored()) continue;
         auto it = declared.constFind(f.name.toLower());
-        if (it == declared.constEnd())
-            fail(QStringLiteral("Field '%1' not found").arg(f.name));
+        if (it == declared.constEnd()) fail(QStringLiteral("Field '%1' not found").arg(f.name));
         if (it->compare(declaredType(t, i), Qt::CaseInsensitive) != 0)
             fail(QStringLiteral("Type mismatch for field '%1', expecting: %2 actual: %3")
                      .arg(f.name, fieldTypeName(f.type), *it));
@@ -270,9 +293,9 @@ void TableFile::load(Table& t) {
             }
             case FieldType::DateTime: {
                 if (ct != SQLITE_TEXT) mismatch(storageClassName(ct));
-                const QString txt = QString::fromUtf8(
-                    reinterpret_cast<const char*>(sqlite3_column_text(st.s, c)),
-                    sqlite3_column_bytes(st.s, c));
+                const QString txt =
+                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, c)),
+                                      sqlite3_column_bytes(st.s, c));
                 const QDateTime dt = QDateTime::fromString(txt, QLatin1String(kDateFormat));
                 if (!dt.isValid()) mismatch(QStringLiteral("Text '%1'").arg(txt.left(40)));
                 col.set(s, dt);
@@ -281,13 +304,14 @@ void TableFile::load(Table& t) {
             case FieldType::String:
             case FieldType::Memo: {
                 if (ct != SQLITE_TEXT) mismatch(storageClassName(ct));
-                const QString txt = QString::fromUtf8(
-                    reinterpret_cast<const char*>(sqlite3_column_text(st.s, c)),
-                    sqlite3_column_bytes(st.s, c));
+                const QString txt =
+                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, c)),
+                                      sqlite3_column_bytes(st.s, c));
                 col.setText(s, f.type == FieldType::String ? cutText(txt, f.size) : txt);
                 break;
             }
-            case FieldType::Lookup: break;
+            case FieldType::Lookup:
+                break;
             }
         }
         const int id = t.m_columns[size_t(t.m_idField)]->ints[s];
@@ -325,9 +349,15 @@ void bindValue(sqlite3_stmt* s, int col, const QVariant& v, FieldType type) {
     }
     switch (type) {
     case FieldType::AutoInc:
-    case FieldType::Integer: sqlite3_bind_int(s, col, v.toInt()); break;
-    case FieldType::Boolean: sqlite3_bind_int(s, col, v.toBool() ? 1 : 0); break;
-    case FieldType::Float: sqlite3_bind_double(s, col, v.toDouble()); break;
+    case FieldType::Integer:
+        sqlite3_bind_int(s, col, v.toInt());
+        break;
+    case FieldType::Boolean:
+        sqlite3_bind_int(s, col, v.toBool() ? 1 : 0);
+        break;
+    case FieldType::Float:
+        sqlite3_bind_double(s, col, v.toDouble());
+        break;
     case FieldType::DateTime: {
         const QByteArray b = v.toDateTime().toString(QLatin1String(kDateFormat)).toUtf8();
         sqlite3_bind_text(s, col, b.constData(), int(b.size()), SQLITE_TRANSIENT);
@@ -339,7 +369,9 @@ void bindValue(sqlite3_stmt* s, int col, const QVariant& v, FieldType type) {
         sqlite3_bind_text(s, col, b.constData(), int(b.size()), SQLITE_TRANSIENT);
         break;
     }
-    case FieldType::Lookup: sqlite3_bind_null(s, col); break;
+    case FieldType::Lookup:
+        sqlite3_bind_null(s, col);
+        break;
     }
 }
 
@@ -359,7 +391,8 @@ void TableFile::write(Table& t) {
 bool TableFile::writeIncremental(Table& t) {
     const QString path = t.filePath;
     auto fail = [&](const QString& reason) {
-        throw DbError(QStringLiteral("Cannot write the table file '%1': %2").arg(nativePath(path), reason));
+        throw DbError(
+            QStringLiteral("Cannot write the table file '%1': %2").arg(nativePath(path), reason));
     };
     Db db;
     if (db.open(path, SQLITE_OPEN_READWRITE) != SQLITE_OK) return false;
@@ -368,14 +401,19 @@ bool TableFile::writeIncremental(Table& t) {
     QString token;
     qint64 generation = -1;
     {
-        Stmt st(db.h, QStringLiteral("SELECT key, value FROM meta WHERE key IN ('token','generation')"));
+        Stmt st(db.h,
+                QStringLiteral("SELECT key, value FROM meta WHERE key IN ('token','generation')"));
         if (st.rc != SQLITE_OK) return false;
         int rc;
         while ((rc = sqlite3_step(st.s)) == SQLITE_ROW) {
-            const QString k = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 0)));
-            const QString v = QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 1)));
-            if (k == QLatin1String("token")) token = v;
-            else generation = v.toLongLong();
+            const QString k =
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 0)));
+            const QString v =
+                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 1)));
+            if (k == QLatin1String("token"))
+                token = v;
+            else
+                generation = v.toLongLong();
         }
         if (rc != SQLITE_DONE) return false;
     }
@@ -441,7 +479,8 @@ void TableFile::writeWhole(Table& t) {
     const QString tmp = dir + QStringLiteral("/.%1.%2.tmp").arg(info.fileName()).arg(::getpid());
     auto fail = [&](const QString& reason) {
         QFile::remove(tmp);
-        throw DbError(QStringLiteral("Cannot write the table file '%1': %2").arg(nativePath(path), reason));
+        throw DbError(
+            QStringLiteral("Cannot write the table file '%1': %2").arg(nativePath(path), reason));
     };
     QFile::remove(tmp);
     const QString token = newToken();
@@ -492,7 +531,8 @@ void TableFile::writeWhole(Table& t) {
             cols << quoted(f.name);
             qs << QStringLiteral("?");
         }
-        if (db.exec(QStringLiteral("CREATE TABLE records(%1)").arg(defs.join(QLatin1Char(',')))
+        if (db.exec(QStringLiteral("CREATE TABLE records(%1)")
+                        .arg(defs.join(QLatin1Char(',')))
                         .toUtf8()
                         .constData()) != SQLITE_OK)
             dbFail();
@@ -504,7 +544,8 @@ void TableFile::writeWhole(Table& t) {
             std::vector<std::pair<int, uint32_t>> rows;
             rows.reserve(t.m_order.size());
             const auto& ids = t.m_columns[size_t(t.m_idField)]->ints;
-            for (uint32_t s : t.m_order) rows.push_back({ids[s], s});
+            for (uint32_t s : t.m_order)
+                rows.push_back({ids[s], s});
             std::sort(rows.begin(), rows.end());
             for (const auto& r : rows) {
                 for (int c = 0; c < int(stored.size()); ++c)

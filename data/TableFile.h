@@ -12,7 +12,7 @@ namespace qardel {
 class Table;
 
 class TableFile {
-public:
+  public:
     static constexpr int kFormatVersion = 1;
 
     void load(Table& t);
@@ -26,14 +26,14 @@ public:
     // "before-rename", "before-commit"); it may throw or stop the process.
     static void (*faultHook)(const char* point);
 
-private:
+  private:
     void writeWhole(Table& t);
     bool writeIncremental(Table& t);
     void rememberFile(const QString& path);
     bool sameFileAsWritten(const QString& path) const;
 
-    QString m_path;       // the file this table last wrote or loaded
-    QString m_token;      // random identity of that file
+    QString m_path;  // the file this table last wrote or loaded
+    QString m_token; // random identity of that file
     qint64 m_generation = 0;
     // identity of the file after our last write, to notice other writers
     quint64 m_dev = 0, m_ino = 0;

@@ -2,12 +2,15 @@
 
 namespace qardel {
 
-TableModel::TableModel(Table* table, QObject* parent) : QAbstractTableModel(parent), m_table(table) {
+TableModel::TableModel(Table* table, QObject* parent)
+    : QAbstractTableModel(parent), m_table(table) {
     setColumns({});
     m_table->addListener(this);
 }
 
-TableModel::~TableModel() { m_table->removeListener(this); }
+TableModel::~TableModel() {
+    m_table->removeListener(this);
+}
 
 void TableModel::setColumns(const QStringList& fieldNames) {
     beginResetModel();
@@ -27,7 +30,8 @@ void TableModel::setColumns(const QStringList& fieldNames) {
 
 QStringList TableModel::columns() const {
     QStringList l;
-    for (int fi : m_fieldIndexes) l << m_table->fieldDefs()[size_t(fi)].name;
+    for (int fi : m_fieldIndexes)
+        l << m_table->fieldDefs()[size_t(fi)].name;
     return l;
 }
 
@@ -48,13 +52,15 @@ QVariant TableModel::data(const QModelIndex& index, int role) const {
     case Qt::DisplayRole: {
         const QVariant v = m_table->valueAt(index.row(), fi);
         QString s = m_table->formatValue(fi, v);
-        if (f.type == FieldType::Memo) s.replace(QLatin1Char('\n'), QLatin1Char(' ')).remove(QLatin1Char('\r'));
+        if (f.type == FieldType::Memo)
+            s.replace(QLatin1Char('\n'), QLatin1Char(' ')).remove(QLatin1Char('\r'));
         return s;
     }
     case Qt::TextAlignmentRole:
-        return QVariant::fromValue(Qt::Alignment(
-            (f.centered ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter));
-    default: return {};
+        return QVariant::fromValue(
+            Qt::Alignment((f.centered ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter));
+    default:
+        return {};
     }
 }
 
@@ -74,10 +80,18 @@ void TableModel::rowsReset() {
     m_resetting = false;
     endResetModel();
 }
-void TableModel::rowAboutToBeInserted(int pos) { beginInsertRows({}, pos, pos); }
-void TableModel::rowInserted(int) { endInsertRows(); }
-void TableModel::rowAboutToBeRemoved(int pos) { beginRemoveRows({}, pos, pos); }
-void TableModel::rowRemoved(int) { endRemoveRows(); }
+void TableModel::rowAboutToBeInserted(int pos) {
+    beginInsertRows({}, pos, pos);
+}
+void TableModel::rowInserted(int) {
+    endInsertRows();
+}
+void TableModel::rowAboutToBeRemoved(int pos) {
+    beginRemoveRows({}, pos, pos);
+}
+void TableModel::rowRemoved(int) {
+    endRemoveRows();
+}
 void TableModel::rowChanged(int pos) {
     emit dataChanged(index(pos, 0), index(pos, columnCount() - 1));
 }
@@ -86,6 +100,8 @@ void TableModel::rowMoved(int from, int to) {
     const int lo = std::min(from, to), hi = std::max(from, to);
     emit dataChanged(index(lo, 0), index(hi, columnCount() - 1));
 }
-void TableModel::cursorMoved(int pos) { emit cursorRowChanged(pos); }
+void TableModel::cursorMoved(int pos) {
+    emit cursorRowChanged(pos);
+}
 
 } // namespace qardel

@@ -12,7 +12,7 @@ namespace qardel {
 
 class TableModel : public QAbstractTableModel, public TableListener {
     Q_OBJECT
-public:
+  public:
     explicit TableModel(Table* table, QObject* parent = nullptr);
     ~TableModel() override;
 
@@ -27,11 +27,11 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation o, int role) const override;
 
-signals:
+  signals:
     // The table's cursor moved to this row (-1: no row).
     void cursorRowChanged(int row);
 
-private:
+  private:
     void rowsAboutToBeReset() override;
     void rowsReset() override;
     void rowAboutToBeInserted(int pos) override;

@@ -109,19 +109,24 @@ void TDM::SaveTable(Table& table) {
 }
 
 void TDM::SaveAll() {
-    for (Table* t : tables()) SaveTable(*t);
+    for (Table* t : tables())
+        SaveTable(*t);
 }
 
 void TDM::CloseTables() {
     SaveAll();
-    for (Table* t : tables()) t->close();
+    for (Table* t : tables())
+        t->close();
 }
 
 void TDM::AbandonTables() {
-    for (Table* t : tables()) t->abandon();
+    for (Table* t : tables())
+        t->abandon();
 }
 
-bool TDM::IsModified(const Table& table) const { return table.ChangeCount > 0; }
+bool TDM::IsModified(const Table& table) const {
+    return table.ChangeCount > 0;
+}
 
 namespace {
 struct UpdateGuard {
@@ -205,11 +210,16 @@ QChar TDM::UpCaseChar(QChar ch) {
 }
 
 void TDM::dsMainAfterInsert(Table& table) {
-    table.fieldByName(QStringLiteral("Time")).setAsDateTime(Clock ? Clock() : QDateTime::currentDateTime());
+    table.fieldByName(QStringLiteral("Time"))
+        .setAsDateTime(Clock ? Clock() : QDateTime::currentDateTime());
 }
 
-void TDM::dsMainAfterPost(Table& table) { ++table.ChangeCount; }
-void TDM::dsMainAfterDelete(Table& table) { ++table.ChangeCount; }
+void TDM::dsMainAfterPost(Table& table) {
+    ++table.ChangeCount;
+}
+void TDM::dsMainAfterDelete(Table& table) {
+    ++table.ChangeCount;
+}
 
 void TDM::dsMainAfterScroll(Table& table) {
     if (OnLogScroll) OnLogScroll(table);

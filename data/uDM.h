@@ -14,7 +14,7 @@ namespace qardel {
 
 // What the data module needs of a combo box whose items carry row IDs.
 class ComboBoxIntf {
-public:
+  public:
     virtual ~ComboBoxIntf() = default;
     virtual void beginUpdate() = 0; // stop redrawing
     virtual void endUpdate() = 0;
@@ -29,7 +29,7 @@ public:
 
 class TDM : public QObject {
     Q_OBJECT
-public:
+  public:
     explicit TDM(QObject* parent = nullptr);
     ~TDM() override;
 
@@ -87,7 +87,7 @@ public:
     void dsMainAfterDelete(Table& table);
     void dsMainAfterScroll(Table& table);
 
-private:
+  private:
     LogTables m_tables;
 };
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QColor>
+#include <QFont>
 
 namespace qardel {
 
@@ -11,5 +12,9 @@ QColor previewColor();    // grey: a notice preview
 QColor silverColor();     // the disabled log grid
 // The correcting-state tint: the window colour with blue reduced by 20, modulo 256.
 QColor editTint(const QColor& window);
+
+// The windows' font, Tahoma 8 pt. Where the system lacks Tahoma, the free
+// Tahoma of Debian's fonts-wine is loaded for the program.
+QFont panelFont();
 
 } // namespace qardel

@@ -24,7 +24,8 @@ DataGrid::DataGrid(QWidget* parent) : QTableView(parent) {
     horizontalHeader()->setStretchLastSection(false);
     // the selected row stays highlighted when the grid has no focus
     QPalette p = palette();
-    p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Active, QPalette::Highlight));
+    p.setColor(QPalette::Inactive, QPalette::Highlight,
+               p.color(QPalette::Active, QPalette::Highlight));
     p.setColor(QPalette::Inactive, QPalette::HighlightedText,
                p.color(QPalette::Active, QPalette::HighlightedText));
     setPalette(p);
@@ -67,7 +68,8 @@ void DataGrid::setColumnWidths(const QList<int>& widths) {
 
 void DataGrid::setBackground(const QColor& c) {
     QPalette p = palette();
-    for (auto g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) p.setColor(g, QPalette::Base, c);
+    for (auto g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        p.setColor(g, QPalette::Base, c);
     setPalette(p);
 }
 
@@ -77,7 +79,8 @@ void DataGrid::followCursor(int row) {
     m_following = true;
     if (row >= 0 && row < m_source->rowCount()) {
         const QModelIndex idx = m_source->index(row, std::max(0, currentIndex().column()));
-        selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        selectionModel()->setCurrentIndex(idx, QItemSelectionModel::ClearAndSelect |
+                                                   QItemSelectionModel::Rows);
         scrollTo(idx);
     } else {
         selectionModel()->clear();

@@ -10,7 +10,7 @@ namespace qardel {
 
 class DataGrid : public QTableView {
     Q_OBJECT
-public:
+  public:
     explicit DataGrid(QWidget* parent = nullptr);
 
     void setDataSource(TableModel* source);
@@ -21,14 +21,14 @@ public:
     int fieldWidthPixels(int fieldIndex) const;
     void setBackground(const QColor& c);
 
-signals:
+  signals:
     // A left-button release on a data row (not on the title row).
     void rowClicked(int row);
 
-protected:
+  protected:
     void mouseReleaseEvent(QMouseEvent* e) override;
 
-private:
+  private:
     void followCursor(int row);
     void onCurrentRowChanged(const QModelIndex& current, const QModelIndex& previous);
 

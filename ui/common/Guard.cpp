@@ -19,7 +19,9 @@ QString exceptionMessage(std::exception_ptr e) {
     }
 }
 
-void showError(const QString& message) { msg::error(message); }
+void showError(const QString& message) {
+    msg::error(message);
+}
 
 QardelApplication::QardelApplication(int& argc, char** argv) : QApplication(argc, argv) {}
 

@@ -26,7 +26,7 @@ template <class F> bool guarded(F&& f) {
 
 // The application object: the last resort for errors no handler caught.
 class QardelApplication : public QApplication {
-public:
+  public:
     QardelApplication(int& argc, char** argv);
     bool notify(QObject* receiver, QEvent* event) override;
 };

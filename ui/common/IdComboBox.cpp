@@ -38,13 +38,15 @@ void IdComboBox::endUpdate() {
     if (!m_pending.empty()) {
         if (m_sorted) {
             const QCollator c = collator();
-            std::stable_sort(m_pending.begin(), m_pending.end(),
-                             [&c](const auto& a, const auto& b) { return c.compare(a.first, b.first) < 0; });
+            std::stable_sort(
+                m_pending.begin(), m_pending.end(),
+                [&c](const auto& a, const auto& b) { return c.compare(a.first, b.first) < 0; });
         }
         const QString shown = isEditable() ? currentText() : QString();
         const int sel = currentIndex();
         const bool wasBlocked = blockSignals(true);
-        for (const auto& p : m_pending) QComboBox::addItem(p.first, p.second);
+        for (const auto& p : m_pending)
+            QComboBox::addItem(p.first, p.second);
         if (isEditable() && sel < 0) {
             setCurrentIndex(-1);
             setEditText(shown);
@@ -94,9 +96,13 @@ void IdComboBox::addItem(const QString& text, int id) {
         insertSorted(text, id);
 }
 
-int IdComboBox::itemId(int index) const { return itemData(index).toInt(); }
+int IdComboBox::itemId(int index) const {
+    return itemData(index).toInt();
+}
 
-int IdComboBox::selectedId() const { return currentIndex() >= 0 ? itemId(currentIndex()) : 0; }
+int IdComboBox::selectedId() const {
+    return currentIndex() >= 0 ? itemId(currentIndex()) : 0;
+}
 
 void IdComboBox::setSelectedIndex(int index) {
     if (index >= 0 && index < count()) {

@@ -11,7 +11,7 @@ namespace qardel {
 
 class IdComboBox : public QComboBox, public ComboBoxIntf {
     Q_OBJECT
-public:
+  public:
     IdComboBox(bool editable, bool sorted, QWidget* parent = nullptr);
 
     bool isSorted() const { return m_sorted; }
@@ -31,10 +31,10 @@ public:
     // The ID of the selected item, 0 when none.
     int selectedId() const;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* e) override;
 
-private:
+  private:
     bool tryComplete(QKeyEvent* e);
     void insertSorted(const QString& text, int id);
     void onTextEdited(const QString& text);

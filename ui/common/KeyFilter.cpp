@@ -11,6 +11,8 @@ namespace qardel {
 
 QChar typedChar(const QKeyEvent* e) {
     if (e->key() == Qt::Key_Tab || e->key() == Qt::Key_Backtab) return {};
+    // X11 gives the Delete key the text DEL (127); it types nothing
+    if (e->key() == Qt::Key_Delete) return {};
     if (e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) return {};
     const QString t = e->text();
     if (t.size() != 1) return {};

@@ -16,11 +16,11 @@ namespace qardel {
 using KeyFilterFn = std::function<QChar(QChar typed)>;
 
 class KeyFilter : public QObject {
-public:
+  public:
     KeyFilter(QWidget* control, KeyFilterFn fn);
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     KeyFilterFn m_fn;
     bool m_resending = false;
 };

@@ -20,10 +20,14 @@ int g_errors = 0;
 
 QMessageBox::Icon qtIcon(msg::Icon i) {
     switch (i) {
-    case msg::Icon::Question: return QMessageBox::Question;
-    case msg::Icon::Warning: return QMessageBox::Warning;
-    case msg::Icon::Error: return QMessageBox::Critical;
-    case msg::Icon::Information: return QMessageBox::Information;
+    case msg::Icon::Question:
+        return QMessageBox::Question;
+    case msg::Icon::Warning:
+        return QMessageBox::Warning;
+    case msg::Icon::Error:
+        return QMessageBox::Critical;
+    case msg::Icon::Information:
+        return QMessageBox::Information;
     }
     return QMessageBox::NoIcon;
 }
@@ -33,7 +37,9 @@ void beep() {
     ++g_beeps;
     if (!g_testMode) QApplication::beep();
 }
-int beepCount() { return g_beeps; }
+int beepCount() {
+    return g_beeps;
+}
 
 namespace msg {
 
@@ -66,15 +72,33 @@ void error(const QString& text) {
     box.exec();
 }
 
-void setTestMode(bool on) { g_testMode = on; }
-void presetAnswer(Answer a) { g_answers.push_back(a); }
-int questionCount() { return g_questions; }
-QString lastQuestionCaption() { return g_qCaption; }
-QString lastQuestionText() { return g_qText; }
-Icon lastQuestionIcon() { return g_qIcon; }
-Answer lastQuestionDefault() { return g_qDefault; }
-int errorCount() { return g_errors; }
-QString lastError() { return g_lastError; }
+void setTestMode(bool on) {
+    g_testMode = on;
+}
+void presetAnswer(Answer a) {
+    g_answers.push_back(a);
+}
+int questionCount() {
+    return g_questions;
+}
+QString lastQuestionCaption() {
+    return g_qCaption;
+}
+QString lastQuestionText() {
+    return g_qText;
+}
+Icon lastQuestionIcon() {
+    return g_qIcon;
+}
+Answer lastQuestionDefault() {
+    return g_qDefault;
+}
+int errorCount() {
+    return g_errors;
+}
+QString lastError() {
+    return g_lastError;
+}
 void resetCounters() {
     g_beeps = 0;
     g_questions = 0;

@@ -89,7 +89,7 @@ TfMain::~TfMain() {
 void TfMain::buildUi() {
     setObjectName(QStringLiteral("fMain"));
     setWindowTitle(QStringLiteral("QARDEL"));
-    setFont(QFont(QStringLiteral("Tahoma"), 8));
+    setFont(panelFont());
     QApplication::setKeyboardInputInterval(100);
 
     auto* central = new QWidget(this);
@@ -224,18 +224,22 @@ void TfMain::buildUi() {
     btnSave->setEnabled(false);
 
     // the completed part of a call sign stays highlighted without the focus
-    for (QWidget* w : std::initializer_list<QWidget*>{edCallName, edSuffix, edCorPower, edMyPower,
-                                                      mmNotice, cbName, cbCity, cbCountry, cbCorRS, cbMyRS}) {
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{edCallName, edSuffix, edCorPower, edMyPower, mmNotice,
+                                         cbName, cbCity, cbCountry, cbCorRS, cbMyRS}) {
         QPalette p = w->palette();
-        p.setColor(QPalette::Inactive, QPalette::Highlight, p.color(QPalette::Active, QPalette::Highlight));
+        p.setColor(QPalette::Inactive, QPalette::Highlight,
+                   p.color(QPalette::Active, QPalette::Highlight));
         p.setColor(QPalette::Inactive, QPalette::HighlightedText,
                    p.color(QPalette::Active, QPalette::HighlightedText));
         w->setPalette(p);
     }
 
-    QWidget* order[] = {edCallName, edSuffix, cbName, cbCity, cbCountry, edCorPower, cbCorRS, cbMyRS,
-                        cbRepeater, mmNotice, cbBand, cbMode, edMyPower, btnSave, btnClear, grMain};
-    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+    QWidget* order[] = {edCallName, edSuffix, cbName,     cbCity,   cbCountry, edCorPower,
+                        cbCorRS,    cbMyRS,   cbRepeater, mmNotice, cbBand,    cbMode,
+                        edMyPower,  btnSave,  btnClear,   grMain};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
 
     pmGrid = new QMenu(this);
     pmGrid->setObjectName(QStringLiteral("pmGrid"));
@@ -280,13 +284,17 @@ void TfMain::buildUi() {
         installKeyFilter(b, [this, b](QChar c) { return cbCountryKeyPress(b, c); });
     connect(cbBand, &QComboBox::activated, this, [this] { guarded([this] { cbBandChange(); }); });
     connect(btnSave, &QPushButton::clicked, this, [this] { guarded([this] { btnSaveClick(); }); });
-    connect(btnClear, &QPushButton::clicked, this, [this] { guarded([this] { btnClearClick(); }); });
-    connect(sbEditBand, &QToolButton::clicked, this, [this] { guarded([this] { sbEditBandClick(); }); });
-    connect(sbEditMode, &QToolButton::clicked, this, [this] { guarded([this] { sbEditModeClick(); }); });
+    connect(btnClear, &QPushButton::clicked, this,
+            [this] { guarded([this] { btnClearClick(); }); });
+    connect(sbEditBand, &QToolButton::clicked, this,
+            [this] { guarded([this] { sbEditBandClick(); }); });
+    connect(sbEditMode, &QToolButton::clicked, this,
+            [this] { guarded([this] { sbEditModeClick(); }); });
     connect(grMain, &QAbstractItemView::doubleClicked, this,
             [this] { guarded([this] { grMainDblClick(); }); });
     connect(miEdit, &QAction::triggered, this, [this] { guarded([this] { grMainDblClick(); }); });
-    connect(miDeleteQSO, &QAction::triggered, this, [this] { guarded([this] { miDeleteQSOClick(); }); });
+    connect(miDeleteQSO, &QAction::triggered, this,
+            [this] { guarded([this] { miDeleteQSOClick(); }); });
 
     resize(792, 573);
     setMinimumSize(792, 573); // an outer size of 800 x 600 with the frame
@@ -332,17 +340,20 @@ void TfMain::FormCreate() {
         return;
     }
     grMain->setDataSource(DM->sMain);
-    DM->sMain->setColumns({QStringLiteral("ID"), QStringLiteral("Time"), QStringLiteral("CorCallName"),
-                           QStringLiteral("CorSuffix"), QStringLiteral("CorName"), QStringLiteral("CorCity"),
-                           QStringLiteral("CorCountry"), QStringLiteral("Band"), QStringLiteral("Mode"),
-                           QStringLiteral("CorPower"), QStringLiteral("CorRS"), QStringLiteral("MyPower"),
-                           QStringLiteral("MyRS"), QStringLiteral("Repeater")});
+    DM->sMain->setColumns(
+        {QStringLiteral("ID"), QStringLiteral("Time"), QStringLiteral("CorCallName"),
+         QStringLiteral("CorSuffix"), QStringLiteral("CorName"), QStringLiteral("CorCity"),
+         QStringLiteral("CorCountry"), QStringLiteral("Band"), QStringLiteral("Mode"),
+         QStringLiteral("CorPower"), QStringLiteral("CorRS"), QStringLiteral("MyPower"),
+         QStringLiteral("MyRS"), QStringLiteral("Repeater")});
     grMain->setColumnWidths({40, 0, 0, 64, 64, 64, 64, 64, 64, 0, 0, 0, 0, 64});
     ClearEntry();
     RestoreLastBandMode();
 }
 
-void TfMain::FormShow() { edCallName->setFocus(); }
+void TfMain::FormShow() {
+    edCallName->setFocus();
+}
 
 void TfMain::showEvent(QShowEvent* e) {
     QMainWindow::showEvent(e);
@@ -361,8 +372,10 @@ void TfMain::RestoreLastBandMode() {
 }
 
 void TfMain::StoreLastBandMode() {
-    if (cbBand->currentIndex() >= 0) DM->SetIntSetting(QStringLiteral("LastBand"), cbBand->selectedId());
-    if (cbMode->currentIndex() >= 0) DM->SetIntSetting(QStringLiteral("LastMode"), cbMode->selectedId());
+    if (cbBand->currentIndex() >= 0)
+        DM->SetIntSetting(QStringLiteral("LastBand"), cbBand->selectedId());
+    if (cbMode->currentIndex() >= 0)
+        DM->SetIntSetting(QStringLiteral("LastMode"), cbMode->selectedId());
     DM->SaveAll();
 }
 
@@ -384,7 +397,8 @@ void TfMain::closeEvent(QCloseEvent* e) {
 
 void TfMain::setNoticeColor(const QColor& c) {
     QPalette p = mmNotice->palette();
-    for (auto g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) p.setColor(g, QPalette::Text, c);
+    for (auto g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        p.setColor(g, QPalette::Text, c);
     mmNotice->setPalette(p);
 }
 
@@ -397,8 +411,9 @@ void TfMain::SetEditMode(bool on) {
     grMain->setBackground(on ? silverColor() : window);
     const QColor bg = on ? editTint(window) : window;
     setBackground(edCallName, bg);
-    for (QWidget* w : std::initializer_list<QWidget*>{edSuffix, cbName, cbBand, cbMode, cbMyRS, cbCorRS,
-                                                      cbCity, cbCountry, edMyPower, edCorPower, mmNotice})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{edSuffix, cbName, cbBand, cbMode, cbMyRS, cbCorRS, cbCity,
+                                         cbCountry, edMyPower, edCorPower, mmNotice})
         setBackground(w, bg);
     setNoticeColor(windowTextColor());
     m_noticePreview = false;
@@ -437,7 +452,9 @@ void TfMain::ClearEntry() {
     updateRecordCount();
 }
 
-void TfMain::btnClearClick() { ClearEntry(); }
+void TfMain::btnClearClick() {
+    ClearEntry();
+}
 
 void TfMain::PickSingleChoices() {
     for (IdComboBox* b : {cbCountry, cbCity, cbName})
@@ -486,7 +503,8 @@ QChar TfMain::edCorPowerKeyPress(QLineEdit* edit, QChar ch) {
 QChar TfMain::cbCountryKeyPress(IdComboBox* box, QChar ch) {
     const QLineEdit* le = box->lineEdit();
     const QString text = le->text();
-    const bool replacesAll = text.isEmpty() || (le->hasSelectedText() && le->selectedText().size() == text.size());
+    const bool replacesAll =
+        text.isEmpty() || (le->hasSelectedText() && le->selectedText().size() == text.size());
     if (!replacesAll) return ch;
     if (ch == QLatin1Char(' ')) return {};
     return TDM::UpCaseChar(ch);
@@ -498,7 +516,8 @@ void TfMain::edCallNameChange() {
 }
 
 void TfMain::clearCorrespondentFields() {
-    for (IdComboBox* b : {cbName, cbCity, cbCountry, cbCorRS}) b->clearSelectionAndText();
+    for (IdComboBox* b : {cbName, cbCity, cbCountry, cbCorRS})
+        b->clearSelectionAndText();
     edCorPower->clear();
     PickSingleChoices();
 }
@@ -560,7 +579,8 @@ void TfMain::btnSaveClick() {
     const QString notice = mmNotice->toPlainText();
     const int nameId = FindOrAddValue(*DM->dsNames, QStringLiteral("Value"), cbName->currentText());
     const int cityId = FindOrAddValue(*DM->dsCityes, QStringLiteral("Name"), cbCity->currentText());
-    const int countryId = FindOrAddValue(*DM->dsCountryes, QStringLiteral("Name"), cbCountry->currentText());
+    const int countryId =
+        FindOrAddValue(*DM->dsCountryes, QStringLiteral("Name"), cbCountry->currentText());
 
     Table& cors = *DM->dsCors;
     const QString call = edCallName->text();
@@ -582,8 +602,9 @@ void TfMain::btnSaveClick() {
                cors.fieldByName(QStringLiteral("CountryID")).asInteger() != countryId) {
         const auto answer = msg::question(
             QStringLiteral("Изменение свойств корреспондента"),
-            QStringLiteral("Введенные вами свойства корреспондента отличаются от сохраненных ранее.\r"
-                           "Желаете ли вы сохранить новые свойства для данного корреспондента?"),
+            QStringLiteral(
+                "Введенные вами свойства корреспондента отличаются от сохраненных ранее.\r"
+                "Желаете ли вы сохранить новые свойства для данного корреспондента?"),
             msg::Icon::Question, msg::Answer::Yes);
         if (answer == msg::Answer::Yes) {
             cors.edit();
@@ -612,9 +633,12 @@ void TfMain::btnSaveClick() {
         if (corRsId > 0) log.fieldByName(QStringLiteral("CorRSID")).setAsInteger(corRsId);
         if (myRsId > 0) log.fieldByName(QStringLiteral("MyRSID")).setAsInteger(myRsId);
         TDM::SetTextOrClear(log.fieldByName(QStringLiteral("CorCity")), cbCity->currentText());
-        TDM::SetTextOrClear(log.fieldByName(QStringLiteral("CorCountry")), cbCountry->currentText());
-        if (cbBand->currentIndex() >= 0) log.fieldByName(QStringLiteral("BandID")).setAsInteger(cbBand->selectedId());
-        if (cbMode->currentIndex() >= 0) log.fieldByName(QStringLiteral("ModeID")).setAsInteger(cbMode->selectedId());
+        TDM::SetTextOrClear(log.fieldByName(QStringLiteral("CorCountry")),
+                            cbCountry->currentText());
+        if (cbBand->currentIndex() >= 0)
+            log.fieldByName(QStringLiteral("BandID")).setAsInteger(cbBand->selectedId());
+        if (cbMode->currentIndex() >= 0)
+            log.fieldByName(QStringLiteral("ModeID")).setAsInteger(cbMode->selectedId());
         log.post();
     } catch (...) {
         // The refused row is dropped and the panel keeps what was typed,
@@ -689,8 +713,12 @@ void TfMain::openEditor(IdComboBox* box, Table* table, int page) {
     DM->SaveAll();
 }
 
-void TfMain::sbEditBandClick() { openEditor(cbBand, DM->dsBands, 0); }
-void TfMain::sbEditModeClick() { openEditor(cbMode, DM->dsModes, 1); }
+void TfMain::sbEditBandClick() {
+    openEditor(cbBand, DM->dsBands, 0);
+}
+void TfMain::sbEditModeClick() {
+    openEditor(cbMode, DM->dsModes, 1);
+}
 
 // ---------------------------------------------------------------- keys
 

@@ -23,7 +23,7 @@ namespace qardel {
 
 class TfMain : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     explicit TfMain(QWidget* parent = nullptr);
     ~TfMain() override;
 
@@ -103,12 +103,12 @@ public:
     void sbEditBandClick();
     void sbEditModeClick();
 
-protected:
+  protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     void buildUi();
     void clearCorrespondentFields();
     void setNoticeColor(const QColor& c);

@@ -1,0 +1,338 @@
+// The main window: start-up, the lists, band defaults, the notice preview,
+// the reset of the panel, last band and mode, and start-up failures.
+#include "Colors.h"
+#include "UiTestUtil.h"
+
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QProcess>
+#include <QStatusBar>
+
+using namespace qardel;
+using namespace qardel::test;
+
+class TestMainWindow : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() { initUiTests(); }
+    void init() { msg::resetCounters(); }
+
+    void firstStartOnEmptyFolder() {
+        AppData a;
+        QVERIFY(!QFileInfo::exists(a.dataDir()));
+        {
+            auto w = startMain();
+            QVERIFY(w->fatalError().isEmpty());
+            QVERIFY(QFileInfo(a.dataDir()).isDir());
+            QCOMPARE(w->windowTitle(), QStringLiteral("QARDEL"));
+            QCOMPARE(w->sbPanel0->text(), QStringLiteral("Всего записей: 0"));
+            QCOMPARE(w->sbPanel1->text(), QStringLiteral("Режим добавления записи"));
+            QCOMPARE(w->cbBand->currentIndex(), -1);
+            QCOMPARE(w->cbMode->currentIndex(), -1);
+            QVERIFY(!w->miDeleteQSO->isEnabled());
+            QVERIFY(!w->btnSave->isEnabled());
+            QCOMPARE(QApplication::focusWidget(), w->edCallName);
+            QCOMPARE(w->size(), QSize(792, 573));
+            // no file before the first save of all tables
+            QVERIFY(!QFileInfo::exists(a.dataDir() + "Main.db"));
+            w->close();
+        }
+        for (const char* f : {"Main.db", "Cors.db", "Bands.db", "Modes.db", "RS.db", "Country.db",
+                              "City.db", "Names.db", "Ini.db"})
+            QVERIFY2(QFileInfo(a.dataDir() + f).size() > 0, f);
+        QCOMPARE(msg::errorCount(), 0);
+    }
+
+    void gridShowsNewestFirstWithItsColumns() {
+        AppData a;
+        withData(a, [](TDM& dm) {
+            const int cor = addRow(*dm.dsCors, {{"CallName", "UA3AAA"}});
+            for (int i = 0; i < 3; ++i)
+                addRow(*dm.dsMain, {{"CorID", cor}, {"Notice", QString("n%1").arg(i + 1)}});
+        });
+        auto w = startMain();
+        QAbstractItemModel* m = w->grMain->model();
+        QCOMPARE(m->rowCount(), 3);
+        QCOMPARE(m->index(0, 0).data().toString(), QStringLiteral("3"));
+        QCOMPARE(m->index(2, 0).data().toString(), QStringLiteral("1"));
+        const QStringList titles = {"№",      "Время",    "Позывной", "Суффикс",   "Имя",
+                                    "Город",  "Страна",   "Диапазон", "Модуляция", "Кор.мощн.",
+                                    "Кор.RS", "Моя мощн", "Мой RS",   "Репитер"};
+        QCOMPARE(m->columnCount(), titles.size());
+        for (int c = 0; c < titles.size(); ++c)
+            QCOMPARE(m->headerData(c, Qt::Horizontal).toString(), titles[c]);
+        QCOMPARE(w->grMain->columnWidth(0), 40);
+        QCOMPARE(w->grMain->columnWidth(3), 64);
+        QCOMPARE(m->index(0, 2).data().toString(), QStringLiteral("UA3AAA"));
+        QCOMPARE(w->sbPanel0->text(), QStringLiteral("Всего записей: 3"));
+        QVERIFY(w->miDeleteQSO->isEnabled());
+        // the newest QSO's notice shows in grey
+        QCOMPARE(w->mmNotice->toPlainText(), QStringLiteral("n3"));
+        QVERIFY(w->noticeIsPreview());
+        QCOMPARE(w->mmNotice->palette().color(QPalette::Text), previewColor());
+        // a click on another row moves the log and its preview
+        const QRect r = w->grMain->visualRect(m->index(2, 1));
+        QTest::mouseClick(w->grMain->viewport(), Qt::LeftButton, {}, r.center());
+        QCOMPARE(w->DM->dsMain->fieldByName("ID").asInteger(), 1);
+        QCOMPARE(w->mmNotice->toPlainText(), QStringLiteral("n1"));
+    }
+
+    void lastBandAndModeAreStoredAndRestored() {
+        AppData a;
+        int b20 = 0, b2 = 0, ssb = 0, fm = 0;
+        withData(a, [&](TDM& dm) {
+            ssb = addRow(*dm.dsModes, {{"Name", "SSB"}});
+            fm = addRow(*dm.dsModes, {{"Name", "FM"}});
+            b20 = addRow(*dm.dsBands, {{"Name", "20m"}, {"DefPower", 100.0}, {"DefModeID", ssb}});
+            b2 = addRow(*dm.dsBands, {{"Name", "2m"}, {"DefPower", 50.0}, {"DefModeID", fm}});
+        });
+        {
+            auto w = startMain();
+            QCOMPARE(w->cbBand->currentIndex(), -1);
+            // choosing a band applies its power and mode
+            w->cbBand->setFocus();
+            w->cbBand->setCurrentIndex(1);
+            emit w->cbBand->activated(1);
+            QCOMPARE(w->edMyPower->text(), QStringLiteral("50"));
+            QCOMPARE(w->cbMode->currentText(), QStringLiteral("FM"));
+            // a mode chosen afterwards is what is stored
+            w->cbMode->setCurrentIndex(w->cbMode->findText("SSB"));
+            w->close();
+        }
+        int storedBand = 0, storedMode = 0;
+        withData(a, [&](TDM& dm) {
+            storedBand = dm.GetIntSetting("LastBand", 0);
+            storedMode = dm.GetIntSetting("LastMode", 0);
+        });
+        QCOMPARE(storedBand, b2);
+        QCOMPARE(storedMode, ssb);
+        {
+            // the stored mode wins over the band's default
+            auto w = startMain();
+            QCOMPARE(w->cbBand->currentText(), QStringLiteral("2m"));
+            QCOMPARE(w->edMyPower->text(), QStringLiteral("50"));
+            QCOMPARE(w->cbMode->currentText(), QStringLiteral("SSB"));
+            // closing with nothing selected leaves the rows as they were
+            w->cbBand->setCurrentIndex(-1);
+            w->cbMode->setCurrentIndex(-1);
+            w->close();
+        }
+        withData(a, [&](TDM& dm) {
+            QCOMPARE(dm.GetIntSetting("LastBand", 0), b2);
+            QCOMPARE(dm.GetIntSetting("LastMode", 0), ssb);
+            QCOMPARE(dm.dsINI->recordCount(), 2);
+        });
+        Q_UNUSED(b20);
+        Q_UNUSED(fm);
+    }
+
+    void noStoredModeLeavesNoModeAndBandWithoutDefaults() {
+        AppData a;
+        withData(a, [&](TDM& dm) {
+            const int fm = addRow(*dm.dsModes, {{"Name", "FM"}});
+            const int b =
+                addRow(*dm.dsBands, {{"Name", "2m"}, {"DefPower", 50.0}, {"DefModeID", fm}});
+            addRow(*dm.dsBands, {{"Name", "80m"}});
+            dm.SetIntSetting("LastBand", b);
+        });
+        auto w = startMain();
+        QCOMPARE(w->cbBand->currentText(), QStringLiteral("2m"));
+        QCOMPARE(w->edMyPower->text(), QStringLiteral("50"));
+        QCOMPARE(w->cbMode->currentIndex(), -1);
+        // a band with neither power nor mode empties the power and selects no mode
+        w->cbMode->setCurrentIndex(0);
+        w->cbBand->setCurrentIndex(1);
+        emit w->cbBand->activated(1);
+        QCOMPARE(w->edMyPower->text(), QString());
+        QCOMPARE(w->cbMode->currentIndex(), -1);
+        // the keyboard's type-ahead counts as choosing the band
+        w->cbBand->setFocus();
+        QTest::keyClick(w->cbBand, '2');
+        QCOMPARE(w->cbBand->currentText(), QStringLiteral("2m"));
+        QCOMPARE(w->edMyPower->text(), QStringLiteral("50"));
+    }
+
+    void previewEndsWhenTheMemoIsEntered() {
+        AppData a;
+        withData(a, [](TDM& dm) {
+            const int cor = addRow(*dm.dsCors, {{"CallName", "UA3AAA"}});
+            addRow(*dm.dsMain, {{"CorID", cor}, {"Notice", "old notice"}});
+        });
+        auto w = startMain();
+        QVERIFY(w->noticeIsPreview());
+        w->mmNotice->setFocus();
+        QVERIFY(!w->noticeIsPreview());
+        QCOMPARE(w->mmNotice->toPlainText(), QString());
+        QTest::keyClicks(w->mmNotice, "typed");
+        QCOMPARE(w->mmNotice->palette().color(QPalette::Text), windowTextColor());
+        // entering again in the notice state keeps the text
+        w->edCallName->setFocus();
+        w->mmNotice->setFocus();
+        QCOMPARE(w->mmNotice->toPlainText(), QStringLiteral("typed"));
+        // Escape in the memo does nothing; Tab leaves it
+        QTest::keyClick(w->mmNotice, Qt::Key_Escape);
+        QCOMPARE(w->mmNotice->toPlainText(), QStringLiteral("typed"));
+        QTest::keyClick(w->mmNotice, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), w->cbBand);
+    }
+
+    void cancelClearsWhatBelongsToTheQsoAndKeepsTheRest() {
+        AppData a;
+        withData(a, [](TDM& dm) {
+            const int cor = addRow(*dm.dsCors, {{"CallName", "UA3AAA"}});
+            addRow(*dm.dsMain, {{"CorID", cor}, {"Notice", "preview"}});
+            addRow(*dm.dsRS, {{"Value", "59"}});
+            addRow(*dm.dsRS, {{"Value", "57"}});
+            addRow(*dm.dsBands, {{"Name", "40m"}});
+            addRow(*dm.dsModes, {{"Name", "CW"}});
+        });
+        for (bool chosenFromList : {true, false}) {
+            auto w = startMain();
+            type(w->edCallName, "RZ9");
+            type(w->edSuffix, "p");
+            type(w->cbName, "Иван");
+            type(w->cbCity, "Омск");
+            type(w->cbCountry, "Россия");
+            type(w->edCorPower, "10");
+            type(w->cbCorRS, "5");
+            QCOMPARE(w->cbCorRS->currentText(), QStringLiteral("57")); // completed from the list
+            type(w->cbMyRS, chosenFromList ? "59" : "48");
+            w->cbRepeater->setChecked(true);
+            w->cbBand->setCurrentIndex(0);
+            w->cbMode->setCurrentIndex(0);
+            type(w->edMyPower, "5");
+            type(w->mmNotice, "typed notice");
+            w->edCallName->setFocus();
+            QTest::keyClick(w->edCallName, Qt::Key_Escape);
+            QCOMPARE(w->edCallName->text(), QString());
+            QCOMPARE(w->edSuffix->text(), QString());
+            QCOMPARE(w->cbName->currentText(), QString());
+            QCOMPARE(w->cbCity->currentText(), QString());
+            QCOMPARE(w->cbCountry->currentText(), QString());
+            QCOMPARE(w->edCorPower->text(), QString());
+            QCOMPARE(w->cbCorRS->currentText(), QString());
+            // an own report typed past the list stays for the next QSO
+            QCOMPARE(w->cbMyRS->currentText(), chosenFromList ? QString() : QStringLiteral("48"));
+            QVERIFY(w->cbRepeater->isChecked());
+            QCOMPARE(w->cbBand->currentText(), QStringLiteral("40m"));
+            QCOMPARE(w->cbMode->currentText(), QStringLiteral("CW"));
+            QCOMPARE(w->edMyPower->text(), QStringLiteral("5"));
+            QCOMPARE(w->mmNotice->toPlainText(), QStringLiteral("preview"));
+            QVERIFY(w->noticeIsPreview());
+            QVERIFY(!w->btnSave->isEnabled());
+            w->close();
+        }
+    }
+
+    void singleChoicesArePicked() {
+        AppData a;
+        withData(a, [](TDM& dm) {
+            addRow(*dm.dsCountryes, {{"Name", "Россия"}});
+            addRow(*dm.dsCityes, {{"Name", "Омск"}});
+            addRow(*dm.dsCityes, {{"Name", "Тула"}});
+        });
+        auto w = startMain();
+        QCOMPARE(w->cbCountry->currentText(), QStringLiteral("Россия"));
+        QCOMPARE(w->cbCity->currentText(), QString());
+        QCOMPARE(w->cbName->currentText(), QString());
+    }
+
+    void listsAreRefilledOnlyWhenTheirTablesChanged() {
+        AppData a;
+        withData(a, [](TDM& dm) {
+            addRow(*dm.dsCityes, {{"Name", "Омск"}});
+            addRow(*dm.dsCityes, {{"Name", "Тула"}});
+            addRow(*dm.dsNames, {{"Value", "Иван"}});
+            addRow(*dm.dsNames, {{"Value", "Пётр"}});
+        });
+        auto w = startMain();
+        QCOMPARE(w->cbCity->count(), 2);
+        // a row added behind the list's back shows only once its table counts a change
+        w->DM->dsCityes->append();
+        w->DM->dsCityes->fieldByName("Name").setAsString("Азов");
+        w->DM->dsCityes->post();
+        w->DM->dsNames->append();
+        w->DM->dsNames->fieldByName("Value").setAsString("Яков");
+        w->DM->dsNames->post();
+        w->DM->dsNames->ChangeCount = 0;
+        w->btnClear->click();
+        QCOMPARE(w->cbCity->count(), 3);
+        QCOMPARE(w->cbCity->itemText(0), QStringLiteral("Азов")); // sorted
+        QCOMPARE(w->cbName->count(), 2);
+    }
+
+    void editModeLook() {
+        AppData a;
+        withData(a, [](TDM& dm) {
+            const int cor = addRow(*dm.dsCors, {{"CallName", "UA3AAA"}});
+            addRow(*dm.dsMain, {{"CorID", cor}});
+        });
+        auto w = startMain();
+        const QColor window = windowColor();
+        w->SetEditMode(true);
+        QCOMPARE(w->sbPanel1->text(), QStringLiteral("Режим редактирования записи"));
+        QVERIFY(!w->grMain->isEnabled());
+        QCOMPARE(w->grMain->palette().color(QPalette::Base), silverColor());
+        const QColor tint = editTint(window);
+        QCOMPARE(w->edCallName->palette().color(QPalette::Base), tint);
+        QCOMPARE(w->cbCountry->palette().color(QPalette::Base), tint);
+        QCOMPARE(w->mmNotice->palette().color(QPalette::Base), tint);
+        QCOMPARE(w->mmNotice->palette().color(QPalette::Text), windowTextColor());
+        QCOMPARE(editTint(QColor(255, 255, 255)), QColor(255, 255, 235));
+        QCOMPARE(editTint(QColor(1, 2, 10)), QColor(1, 2, 246));
+        w->btnClear->click();
+        QVERIFY(w->grMain->isEnabled());
+        QCOMPARE(w->edCallName->palette().color(QPalette::Base), window);
+    }
+
+    void unreadableTableFileEndsTheProgramAndKeepsTheFile() {
+        AppData a;
+        withData(a, [](TDM& dm) { addRow(*dm.dsCityes, {{"Name", "Омск"}}); });
+        QFile f(a.dataDir() + "Cors.db");
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write("this is not a table");
+        f.close();
+        const QByteArray before = [&] {
+            QFile r(a.dataDir() + "Cors.db");
+            r.open(QIODevice::ReadOnly);
+            return r.readAll();
+        }();
+        QFile::remove(a.dataDir() + "Main.db"); // would be created by a careless end
+        {
+            TfMain w;
+            QVERIFY(w.fatalError().contains("Cors.db"));
+        }
+        QFile r(a.dataDir() + "Cors.db");
+        QVERIFY(r.open(QIODevice::ReadOnly));
+        QCOMPARE(r.readAll(), before);
+        QVERIFY(!QFileInfo::exists(a.dataDir() + "Main.db"));
+    }
+
+    void secondCopyOnTheSameFolderIsRefused() {
+        AppData a;
+        auto first = startMain();
+        QVERIFY(first->fatalError().isEmpty());
+        {
+            TfMain second;
+            QVERIFY(second.fatalError().contains(QStringLiteral("уже открыт")));
+        }
+        first->close();
+        first.reset();
+        // the lock goes with the first copy
+        TfMain third;
+        QVERIFY(third.fatalError().isEmpty());
+    }
+
+    void folderThatCannotBeCreated() {
+        QTemporaryDir d;
+        QFile blocker(d.path() + "/file");
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        qputenv("APPDATA", (d.path() + "/file").toUtf8()); // a file where a folder must go
+        TfMain w;
+        QVERIFY(w.fatalError().contains(QStringLiteral("Не удалось создать папку")));
+    }
+};
+
+QTEST_MAIN(TestMainWindow)
+#include "tst_mainwindow.moc"
