@@ -28,6 +28,10 @@ DataGrid::DataGrid(QWidget* parent) : QTableView(parent) {
                p.color(QPalette::Active, QPalette::Highlight));
     p.setColor(QPalette::Inactive, QPalette::HighlightedText,
                p.color(QPalette::Active, QPalette::HighlightedText));
+    // a disabled grid (a QSO being corrected) must stay readable
+    p.setColor(QPalette::Disabled, QPalette::Text, p.color(QPalette::Active, QPalette::Text));
+    p.setColor(QPalette::Disabled, QPalette::Highlight, p.color(QPalette::Active, QPalette::Mid));
+    p.setColor(QPalette::Disabled, QPalette::HighlightedText, p.color(QPalette::Active, QPalette::Text));
     setPalette(p);
 }
 
