@@ -1,5 +1,6 @@
 // The main window: start-up, the lists, band defaults, the notice preview,
 // the reset of the panel, last band and mode, and start-up failures.
+#include "Backup.h"
 #include "Colors.h"
 #include "UiTestUtil.h"
 
@@ -306,6 +307,37 @@ class TestMainWindow : public QObject {
         QVERIFY(r.open(QIODevice::ReadOnly));
         QCOMPARE(r.readAll(), before);
         QVERIFY(!QFileInfo::exists(a.dataDir() + "Main.db"));
+    }
+
+    void dailyBackupsAndTheMessageThatNamesOne() {
+        AppData a;
+        withData(a, [](TDM& dm) { addRow(*dm.dsCityes, {{"Name", "Омск"}}); });
+        // ten days of copies are kept
+        for (int day = 1; day <= 12; ++day) QVERIFY(!makeDailyBackup(a.dataDir(), QDate(2026, 1, day)).isEmpty());
+        QVERIFY(makeDailyBackup(a.dataDir(), QDate(2026, 1, 12)).isEmpty()); // once a day
+        QDir backups(a.dataDir() + "backup");
+        QCOMPARE(backups.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 10);
+        QVERIFY(!backups.exists("2026-01-02"));
+        {
+            auto w = startMain(); // takes today's copy
+            w->close();
+        }
+        const QString today = QDate::currentDate().toString("yyyy-MM-dd");
+        QVERIFY(QFileInfo(a.dataDir() + "backup/" + today + "/City.db").size() > 0);
+        // the copy is a sound table file
+        withData(a, [](TDM&) {});
+        QFile f(a.dataDir() + "City.db");
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.close();
+        TfMain w;
+        QVERIFY(w.fatalError().contains("City.db"));
+        QVERIFY2(w.fatalError().contains(QDir::toNativeSeparators(a.dataDir() + "backup/" + today + "/City.db")),
+                 qPrintable(w.fatalError()));
+        // the copy opens as the city table
+        TDM dm;
+        dm.dsCityes->filePath = a.dataDir() + "backup/" + today + "/City.db";
+        dm.OpenTable(*dm.dsCityes);
+        QCOMPARE(dm.dsCityes->recordCount(), 1);
     }
 
     void secondCopyOnTheSameFolderIsRefused() {

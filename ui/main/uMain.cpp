@@ -1,5 +1,6 @@
 #include "uMain.h"
 
+#include "Backup.h"
 #include "Colors.h"
 #include "Guard.h"
 #include "KeyFilter.h"
@@ -333,12 +334,21 @@ void TfMain::FormCreate() {
     try {
         DM->OpenTables();
     } catch (const DbError& e) {
-        m_fatal = QStringLiteral("Не удалось прочитать файл журнала.\n%1\n\nПрограмма будет "
+        QString backup;
+        for (Table* t : DM->tables())
+            if (e.message().contains(QFileInfo(t->filePath).fileName())) {
+                const QString b = newestBackupOf(dir, QFileInfo(t->filePath).fileName());
+                if (!b.isEmpty())
+                    backup = QStringLiteral("\n\nПоследняя резервная копия этого файла:\n%1")
+                                 .arg(QDir::toNativeSeparators(b));
+            }
+        m_fatal = QStringLiteral("Не удалось прочитать файл журнала.\n%1%2\n\nПрограмма будет "
                                  "закрыта; файлы данных оставлены без изменений.")
-                      .arg(e.message());
+                      .arg(e.message(), backup);
         DM->AbandonTables();
         return;
     }
+    makeDailyBackup(dir, QDate::currentDate());
     grMain->setDataSource(DM->sMain);
     DM->sMain->setColumns(
         {QStringLiteral("ID"), QStringLiteral("Time"), QStringLiteral("CorCallName"),
