@@ -94,6 +94,12 @@ void TDM::OpenTables() {
 }
 
 void TDM::OpenTable(Table& table) {
+    // a full rewrite cut short by a crash leaves its temporary file behind
+    const QFileInfo fi(table.filePath);
+    for (const QFileInfo& tmp :
+         fi.dir().entryInfoList({QLatin1Char('.') + fi.fileName() + QStringLiteral(".*.tmp")},
+                                QDir::Files | QDir::Hidden))
+        QFile::remove(tmp.absoluteFilePath());
     if (QFileInfo::exists(table.filePath))
         table.load();
     else

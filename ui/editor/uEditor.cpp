@@ -1,5 +1,6 @@
 #include "uEditor.h"
 
+#include "Colors.h"
 #include "DataGrid.h"
 #include "Guard.h"
 #include "IdComboBox.h"
@@ -12,7 +13,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
+#include <QProxyStyle>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 
 #include <exception>
@@ -32,6 +35,16 @@ bool isBlank(const QString& s) {
     return true;
 }
 
+// Tabs as narrow as the native ones, so that all seven captions fit the
+// dialog's width in one row without scroll arrows.
+class CompactTabStyle : public QProxyStyle {
+  public:
+    int pixelMetric(PixelMetric m, const QStyleOption* o, const QWidget* w) const override {
+        if (m == PM_TabBarTabHSpace) return 16;
+        return QProxyStyle::pixelMetric(m, o, w);
+    }
+};
+
 const QString fName = QStringLiteral("Name");
 const QString fValue = QStringLiteral("Value");
 
@@ -39,7 +52,7 @@ const QString fValue = QStringLiteral("Value");
 
 TfEditor::TfEditor(TDM* dm, QWidget* parent) : QDialog(parent), DM(dm) {
     setWindowTitle(QStringLiteral("Редактор справочников"));
-    setFont(QFont(QStringLiteral("Tahoma"), 8));
+    setFont(panelFont()); // Tahoma 8 pt
     setFixedSize(428, 411);
     // the drop-down list's type-ahead starts afresh after 100 ms without a key
     QApplication::setKeyboardInputInterval(100);
@@ -50,15 +63,20 @@ TfEditor::TfEditor(TDM* dm, QWidget* parent) : QDialog(parent), DM(dm) {
     pcType = new QTabWidget(this);
     pcType->setObjectName(QStringLiteral("pcType"));
     pcType->setGeometry(0, 0, 428, 155);
+    auto* tabStyle = new CompactTabStyle;
+    tabStyle->setParent(pcType);
+    pcType->tabBar()->setStyle(tabStyle);
 
     // Bands
     QWidget* sheet = addPage(tsBands, "tsBands", QStringLiteral("Диапазоны"));
     edBandName = addNameRow(sheet, QStringLiteral("Название"), "edBandName", 25,
                             QStringLiteral("Текстовое назвение диапазона"));
     addLabel(sheet, QStringLiteral("Начало"), 3, 40);
-    edBegin = addEdit(sheet, "edBegin", 112, 36, 109, 10, QStringLiteral("Частота начала диапазона"));
+    edBegin =
+        addEdit(sheet, "edBegin", 112, 36, 109, 10, QStringLiteral("Частота начала диапазона"));
     addLabel(sheet, QStringLiteral("Конец"), 234, 39);
-    edEnd = addEdit(sheet, "edEnd", 296, 36, 121, 10, QStringLiteral("частота окончания диапазона"));
+    edEnd =
+        addEdit(sheet, "edEnd", 296, 36, 121, 10, QStringLiteral("частота окончания диапазона"));
     addLabel(sheet, QStringLiteral("Типичная мощность"), 3, 68);
     edPower = addEdit(sheet, "edPower", 112, 64, 109, 8,
                       QStringLiteral("Тапичная мощность моего передатчика на этом диапазоне"));
@@ -174,7 +192,8 @@ TfEditor::TfEditor(TDM* dm, QWidget* parent) : QDialog(parent), DM(dm) {
         installKeyFilter(e, [this, e](QChar c) { return edNameKeyPress(e, c); });
     // Installed after the key filters so that it sees Enter first: the
     // default button takes it before a filter could refuse it with a beep.
-    for (QLineEdit* e : findChildren<QLineEdit*>()) e->installEventFilter(this);
+    for (QLineEdit* e : findChildren<QLineEdit*>())
+        e->installEventFilter(this);
 }
 
 // --------------------------------------------------------------- building
@@ -232,14 +251,20 @@ QPushButton* TfEditor::addButton(QWidget* sheet, const char* objectName, const Q
 
 TfEditor::Page TfEditor::page(int index) const {
     switch (index) {
-    case tiBands: return {DM->dsBands, DM->sBands, edBandName, btnSaveBand, btnDeleteBand};
-    case tiModes: return {DM->dsModes, DM->sModes, edModeName, btnSaveMode, btnDeleteMode};
-    case tiNames: return {DM->dsNames, DM->sNames, edName, btnSaveName, btnDeleteName};
-    case tiCityes: return {DM->dsCityes, DM->sCityes, edCityName, btnSaveCity, btnDeleteCity};
+    case tiBands:
+        return {DM->dsBands, DM->sBands, edBandName, btnSaveBand, btnDeleteBand};
+    case tiModes:
+        return {DM->dsModes, DM->sModes, edModeName, btnSaveMode, btnDeleteMode};
+    case tiNames:
+        return {DM->dsNames, DM->sNames, edName, btnSaveName, btnDeleteName};
+    case tiCityes:
+        return {DM->dsCityes, DM->sCityes, edCityName, btnSaveCity, btnDeleteCity};
     case tiCountryes:
         return {DM->dsCountryes, DM->sCountryes, edCountryName, btnSaveCountry, btnDeleteCountry};
-    case tiRS: return {DM->dsRS, DM->sRS, edRS, btnSaveRS, btnDeleteRS};
-    default: return {DM->dsINI, DM->sINI, edMiscName, btnSaveMisc, btnDeleteMisc};
+    case tiRS:
+        return {DM->dsRS, DM->sRS, edRS, btnSaveRS, btnDeleteRS};
+    default:
+        return {DM->dsINI, DM->sINI, edMiscName, btnSaveMisc, btnDeleteMisc};
     }
 }
 
@@ -300,9 +325,13 @@ void TfEditor::dbgEditorCellClick() {
     }
     case tiModes:
     case tiCityes:
-    case tiCountryes: writeText(p.nameEdit, t->fieldByName(fName).asString()); break;
+    case tiCountryes:
+        writeText(p.nameEdit, t->fieldByName(fName).asString());
+        break;
     case tiNames:
-    case tiRS: writeText(p.nameEdit, t->fieldByName(fValue).asString()); break;
+    case tiRS:
+        writeText(p.nameEdit, t->fieldByName(fValue).asString());
+        break;
     case tiOther: {
         const QString name = t->fieldByName(fName).asString();
         const QString value = t->fieldByName(fValue).asString();
@@ -310,12 +339,15 @@ void TfEditor::dbgEditorCellClick() {
         edMiscValue->setText(value);
         break;
     }
-    default: break;
+    default:
+        break;
     }
     updateDelete(p);
 }
 
-void TfEditor::updateDelete(const Page& p) { p.del->setEnabled(!p.table->isEmpty()); }
+void TfEditor::updateDelete(const Page& p) {
+    p.del->setEnabled(!p.table->isEmpty());
+}
 
 void TfEditor::searchAppendOnly(QLineEdit* edit, Table* table, const QString& field,
                                 QPushButton* save) {
@@ -343,17 +375,27 @@ void TfEditor::searchEditOrAppend(QLineEdit* edit, Table* table, QPushButton* sa
     table->locate(fName, text, loCaseInsensitive | loPartialKey);
 }
 
-void TfEditor::edBandNameChange() { searchEditOrAppend(edBandName, DM->dsBands, btnSaveBand); }
-void TfEditor::edModeNameChange() { searchAppendOnly(edModeName, DM->dsModes, fName, btnSaveMode); }
-void TfEditor::edNameChange() { searchAppendOnly(edName, DM->dsNames, fValue, btnSaveName); }
+void TfEditor::edBandNameChange() {
+    searchEditOrAppend(edBandName, DM->dsBands, btnSaveBand);
+}
+void TfEditor::edModeNameChange() {
+    searchAppendOnly(edModeName, DM->dsModes, fName, btnSaveMode);
+}
+void TfEditor::edNameChange() {
+    searchAppendOnly(edName, DM->dsNames, fValue, btnSaveName);
+}
 void TfEditor::edCityNameChange() {
     searchAppendOnly(edCityName, DM->dsCityes, fName, btnSaveCity);
 }
 void TfEditor::edCountryNameChange() {
     searchAppendOnly(edCountryName, DM->dsCountryes, fName, btnSaveCountry);
 }
-void TfEditor::edRSChange() { searchAppendOnly(edRS, DM->dsRS, fValue, btnSaveRS); }
-void TfEditor::edMiscNameChange() { searchEditOrAppend(edMiscName, DM->dsINI, btnSaveMisc); }
+void TfEditor::edRSChange() {
+    searchAppendOnly(edRS, DM->dsRS, fValue, btnSaveRS);
+}
+void TfEditor::edMiscNameChange() {
+    searchEditOrAppend(edMiscName, DM->dsINI, btnSaveMisc);
+}
 
 // A refused post must not leave a half-made row pending in the shared
 // table: it is cancelled, the fields keep what was typed, and the error
@@ -413,15 +455,21 @@ void TfEditor::saveAppendOnly(QLineEdit* edit, Table* table, const QString& fiel
     save->setEnabled(false);
 }
 
-void TfEditor::btnSaveModeClick() { saveAppendOnly(edModeName, DM->dsModes, fName, btnSaveMode); }
-void TfEditor::btnSaveNameClick() { saveAppendOnly(edName, DM->dsNames, fValue, btnSaveName); }
+void TfEditor::btnSaveModeClick() {
+    saveAppendOnly(edModeName, DM->dsModes, fName, btnSaveMode);
+}
+void TfEditor::btnSaveNameClick() {
+    saveAppendOnly(edName, DM->dsNames, fValue, btnSaveName);
+}
 void TfEditor::btnSaveCityClick() {
     saveAppendOnly(edCityName, DM->dsCityes, fName, btnSaveCity);
 }
 void TfEditor::btnSaveCountryClick() {
     saveAppendOnly(edCountryName, DM->dsCountryes, fName, btnSaveCountry);
 }
-void TfEditor::btnSaveRSClick() { saveAppendOnly(edRS, DM->dsRS, fValue, btnSaveRS); }
+void TfEditor::btnSaveRSClick() {
+    saveAppendOnly(edRS, DM->dsRS, fValue, btnSaveRS);
+}
 
 void TfEditor::btnDeleteBandClick() {
     if (msg::question(QStringLiteral("Удаление"),

@@ -25,7 +25,7 @@ class IdComboBox;
 
 class TfEditor : public QDialog {
     Q_OBJECT
-public:
+  public:
     TfEditor(TDM* dm, QWidget* parent);
 
     // --- controls, by their program names
@@ -95,11 +95,11 @@ public:
     QChar edBeginKeyPress(QLineEdit* edit, QChar key) const;
     QChar edNameKeyPress(QLineEdit* edit, QChar key) const;
 
-protected:
+  protected:
     void keyPressEvent(QKeyEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
-private:
+  private:
     // One tab's table, name field and buttons, by tab index.
     struct Page {
         Table* table;

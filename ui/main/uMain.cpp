@@ -717,6 +717,8 @@ void TfMain::openEditor(IdComboBox* box, Table* table, int page) {
         TfEditor editor(DM, this);
         editor.pcType->setCurrentIndex(page);
         editor.pcTypeChange();
+        // the operator types the name first
+        (page == 0 ? editor.edBandName : editor.edModeName)->setFocus();
         editor.exec();
     }
     ClearEntry();
