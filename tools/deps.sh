@@ -10,17 +10,40 @@ PACKAGES=(
   libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick python3 python3-xlib
   fonts-wine fonts-dejavu-core
-  clang llvm
+  clang libclang-rt-14-dev
+  locales
 )
+
+# The tests run under a Russian and an English locale.
+need_locales() {
+  for l in ru_RU en_US; do
+    locale -a 2>/dev/null | grep -qi "^${l}\.utf-\?8$" || return 0
+  done
+  return 1
+}
+
+gen_locales() {
+  need_locales || return 0
+  for l in ru_RU en_US; do
+    $SUDO sed -i "s/^# *\(${l}\.UTF-8 UTF-8\)/\1/" /etc/locale.gen
+    grep -q "^${l}\.UTF-8 UTF-8" /etc/locale.gen || echo "${l}.UTF-8 UTF-8" | $SUDO tee -a /etc/locale.gen >/dev/null
+  done
+  $SUDO locale-gen >/dev/null
+}
+
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+if [ ${#missing[@]} -eq 0 ]; then
+  gen_locales
+  exit 0
+fi
 
-SUDO=""
-if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 echo "Installing: ${missing[*]}"
 $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -qq
 $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+gen_locales

@@ -89,9 +89,37 @@ def close_window(wid):
     d.close()
 
 
+def close_program(wid, p):
+    """Closes the main window; a close that lands while a modal window is
+    still going away is ignored by the program, so it is sent again."""
+    if wid is None:
+        p.kill()
+        p.wait()
+        return
+    for _ in range(3):
+        close_window(wid)
+        try:
+            p.wait(timeout=8)
+            return
+        except subprocess.TimeoutExpired:
+            pass
+    shot("close-hangs")
+    p.kill()
+    p.wait()
+
+
+def wait_gone(title, timeout=10):
+    end = time.time() + timeout
+    while time.time() < end and xdo("search", "--onlyvisible", "--name", "^%s$" % title):
+        time.sleep(0.2)
+
+
 def start_program():
-    p = subprocess.Popen([BIN], env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    log = open(os.path.join(SHOTS, "program-output.txt"), "a")
+    p = subprocess.Popen([BIN], env=env, stdout=log, stderr=subprocess.STDOUT)
     wid = find_window("QARDEL")
+    if wid is None:
+        print("no window; the program %s" % ("runs" if p.poll() is None else "ended with %s" % p.returncode))
     if wid:
         xdo("windowfocus", "--sync", wid)
         settle(0.6)
@@ -162,8 +190,7 @@ try:
     key("Return")
     settle(0.8)
     shot("three-qsos")
-    close_window(wid)
-    p.wait(timeout=20)
+    close_program(wid, p)
     check(p.returncode == 0, "the program ends cleanly (exit code %s)" % p.returncode)
 
     files = ["Main.db", "Cors.db", "Bands.db", "Modes.db", "RS.db", "Country.db", "City.db", "Names.db", "Ini.db"]
@@ -219,10 +246,10 @@ try:
         settle(0.6)
         shot("editor-band-added")
         close_window(ed)
+        wait_gone("Редактор справочников")
         settle(0.8)
     shot("after-editor")
-    close_window(wid)
-    p.wait(timeout=20)
+    close_program(wid, p)
     check(p.returncode == 0, "the second run ends cleanly")
 
     log = q("Main.db", "SELECT ID, CorCity FROM records ORDER BY ID")
@@ -233,9 +260,9 @@ try:
 
     # --- third start shows the corrected log
     p, wid = start_program()
+    check(wid is not None, "the third start shows the window")
     shot("third-start")
-    close_window(wid)
-    p.wait(timeout=20)
+    close_program(wid, p)
     check(p.returncode == 0, "the third run ends cleanly")
 finally:
     try:
