@@ -17,3 +17,16 @@ if [ "${QARDEL_NO_SANITIZE:-0}" != "1" ]; then
   (cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
      ctest --output-on-failure --no-tests=error -j"$jobs" -LE e2e)
 fi
+
+# The table-file loader under libFuzzer for a bounded time, from real files.
+if [ "${QARDEL_NO_FUZZ:-0}" != "1" ] && command -v clang++ >/dev/null; then
+  cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DQARDEL_FUZZ=ON -DQARDEL_SANITIZE=ON -DQARDEL_GUI=OFF -DQARDEL_BENCH=OFF >/dev/null
+  cmake --build build-fuzz -j"$jobs" --target fuzz_tablefile fuzz_make_corpus
+  corpus="$(mktemp -d)"
+  ./build-fuzz/tests/fuzz/fuzz_make_corpus "$corpus"
+  (cd "$(mktemp -d)" && "$OLDPWD/build-fuzz/tests/fuzz/fuzz_tablefile" "$corpus" \
+      -max_total_time="${QARDEL_FUZZ_SECONDS:-60}" -max_len=65536 -timeout=10 -print_final_stats=1 \
+      2>&1 | grep -E 'stat::number_of_executed_units|Done|ERROR|SUMMARY' )
+  rm -rf "$corpus"
+fi
