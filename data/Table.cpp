@@ -462,6 +462,13 @@ uint32_t Table::newSlot() {
     return s;
 }
 
+void Table::reserveSlots(size_t n) {
+    m_live.reserve(n);
+    for (auto& c : m_columns)
+        if (c) c->reserve(n);
+    m_idToSlot.reserve(qsizetype(n));
+}
+
 void Table::freeSlot(uint32_t slot) {
     m_live[slot] = 0;
     for (auto& c : m_columns)

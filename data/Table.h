@@ -191,10 +191,12 @@ class Table {
     // memory held by the rows, roughly, for the benchmarks
     size_t approxBytes() const;
 
+    // storage of one field (TableColumn.h); only the engine and its file form use it
+    struct Column;
+
   private:
     friend class Field;
     friend class TableFile;
-    struct Column;
     struct SearchIndex;
 
     void checkActive() const;
@@ -212,6 +214,7 @@ class Table {
     void rebuildOrder();
     void resetData();
     uint32_t newSlot();
+    void reserveSlots(size_t n);
     void freeSlot(uint32_t slot);
     SearchIndex& searchIndex(int fi);
     void indexesRemove(uint32_t slot);

@@ -21,8 +21,6 @@ void (*TableFile::faultHook)(const char*) = nullptr;
 
 namespace {
 
-const char* kDateFormat = "yyyy-MM-dd HH:mm:ss.zzz";
-
 QString nativePath(const QString& p) {
     return QDir::toNativeSeparators(p);
 }
@@ -100,7 +98,9 @@ QString TableFile::declaredType(const Table& t, int fi) {
     case FieldType::Integer:
         return QStringLiteral("INTEGER");
     case FieldType::Float:
-        return QStringLiteral("FLOAT");
+        // BLOB affinity: SQLite keeps a double as given. REAL affinity would
+        // store integral values as integers and so turn -0.0 into 0.0.
+        return QStringLiteral("FLOAT BLOB");
     case FieldType::DateTime:
         return QStringLiteral("DATETIME TEXT");
     case FieldType::Boolean:
@@ -115,7 +115,17 @@ QString TableFile::declaredType(const Table& t, int fi) {
     return {};
 }
 
+TableFile::~TableFile() { closeConnection(); }
+
+void TableFile::closeConnection() {
+    // closing the last connection checkpoints the log into the file and
+    // removes it
+    if (m_db) sqlite3_close_v2(m_db);
+    m_db = nullptr;
+}
+
 void TableFile::forget() {
+    closeConnection();
     m_path.clear();
     m_token.clear();
     m_generation = 0;
@@ -134,11 +144,16 @@ void TableFile::rememberFile(const QString& path) {
     }
 }
 
+// Whether the file at path is still the one this table loaded or wrote last.
+// While our connection is open, other writers show in SQLite's data version;
+// before that, in the file's size and time.
 bool TableFile::sameFileAsWritten(const QString& path) const {
     if (m_token.isEmpty() || path != m_path || m_size < 0) return false;
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0) return false;
-    return quint64(st.st_dev) == m_dev && quint64(st.st_ino) == m_ino && st.st_size == m_size &&
+    if (quint64(st.st_dev) != m_dev || quint64(st.st_ino) != m_ino) return false;
+    if (m_db) return true;
+    return st.st_size == m_size &&
            qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec == m_mtimeNs;
 }
 
@@ -253,6 +268,11 @@ void TableFile::load(Table& t) {
         t.resetData();
         fail(reason);
     };
+    {
+        Stmt cnt(db.h, QStringLiteral("SELECT count(*) FROM records"));
+        if (cnt.rc == SQLITE_OK && sqlite3_step(cnt.s) == SQLITE_ROW)
+            t.reserveSlots(size_t(sqlite3_column_int64(cnt.s, 0)));
+    }
     Stmt st(db.h, QStringLiteral("SELECT %1 FROM records").arg(cols.join(QLatin1Char(','))));
     if (st.rc != SQLITE_OK) abandon(db.err());
     int maxId = 0;
@@ -293,12 +313,13 @@ void TableFile::load(Table& t) {
             }
             case FieldType::DateTime: {
                 if (ct != SQLITE_TEXT) mismatch(storageClassName(ct));
-                const QString txt =
-                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, c)),
-                                      sqlite3_column_bytes(st.s, c));
-                const QDateTime dt = QDateTime::fromString(txt, QLatin1String(kDateFormat));
-                if (!dt.isValid()) mismatch(QStringLiteral("Text '%1'").arg(txt.left(40)));
-                col.set(s, dt);
+                const char* txt = reinterpret_cast<const char*>(sqlite3_column_text(st.s, c));
+                const int n = sqlite3_column_bytes(st.s, c);
+                qint64 ms = 0;
+                if (!parseNaiveTime(txt, n, &ms))
+                    mismatch(QStringLiteral("Text '%1'").arg(QString::fromUtf8(txt, std::min(n, 40))));
+                col.nulls[s] = 0;
+                col.times[s] = ms;
                 break;
             }
             case FieldType::String:
@@ -330,7 +351,8 @@ void TableFile::load(Table& t) {
     }
     if (rc != SQLITE_DONE) abandon(db.err());
     t.rebuildOrder();
-    t.m_nextId = maxId + 1;
+    // a file may hold the largest ID there is; post() then refuses new rows
+    t.m_nextId = maxId < INT32_MAX ? maxId + 1 : INT32_MAX;
     db.close();
     m_path = path;
     m_token = token;
@@ -342,30 +364,29 @@ void TableFile::load(Table& t) {
 
 namespace {
 
-void bindValue(sqlite3_stmt* s, int col, const QVariant& v, FieldType type) {
-    if (!v.isValid()) {
+// Binds a stored value straight from its column.
+void bindStored(sqlite3_stmt* s, int col, const Table::Column& c, uint32_t slot) {
+    if (c.isNull(slot)) {
         sqlite3_bind_null(s, col);
         return;
     }
-    switch (type) {
+    switch (c.type) {
     case FieldType::AutoInc:
     case FieldType::Integer:
-        sqlite3_bind_int(s, col, v.toInt());
-        break;
     case FieldType::Boolean:
-        sqlite3_bind_int(s, col, v.toBool() ? 1 : 0);
+        sqlite3_bind_int(s, col, c.ints[slot]);
         break;
     case FieldType::Float:
-        sqlite3_bind_double(s, col, v.toDouble());
+        sqlite3_bind_double(s, col, c.floats[slot]);
         break;
     case FieldType::DateTime: {
-        const QByteArray b = v.toDateTime().toString(QLatin1String(kDateFormat)).toUtf8();
+        const QByteArray b = formatNaiveTime(c.times[slot]);
         sqlite3_bind_text(s, col, b.constData(), int(b.size()), SQLITE_TRANSIENT);
         break;
     }
     case FieldType::String:
     case FieldType::Memo: {
-        const QByteArray b = v.toString().toUtf8();
+        const QByteArray b = c.texts[slot].toUtf8();
         sqlite3_bind_text(s, col, b.constData(), int(b.size()), SQLITE_TRANSIENT);
         break;
     }
@@ -391,37 +412,71 @@ void TableFile::write(Table& t) {
 bool TableFile::writeIncremental(Table& t) {
     const QString path = t.filePath;
     auto fail = [&](const QString& reason) {
+        closeConnection();
         throw DbError(
             QStringLiteral("Cannot write the table file '%1': %2").arg(nativePath(path), reason));
     };
-    Db db;
-    if (db.open(path, SQLITE_OPEN_READWRITE) != SQLITE_OK) return false;
-    sqlite3_busy_timeout(db.h, 2000);
-    // is it still the file we wrote last?
-    QString token;
-    qint64 generation = -1;
-    {
-        Stmt st(db.h,
-                QStringLiteral("SELECT key, value FROM meta WHERE key IN ('token','generation')"));
-        if (st.rc != SQLITE_OK) return false;
-        int rc;
-        while ((rc = sqlite3_step(st.s)) == SQLITE_ROW) {
-            const QString k =
-                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 0)));
-            const QString v =
-                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 1)));
-            if (k == QLatin1String("token"))
-                token = v;
-            else
-                generation = v.toLongLong();
-        }
-        if (rc != SQLITE_DONE) return false;
+    auto dataVersion = [this]() -> qint64 {
+        sqlite3_stmt* st = nullptr;
+        qint64 v = -1;
+        if (sqlite3_prepare_v2(m_db, "PRAGMA data_version", -1, &st, nullptr) == SQLITE_OK &&
+            sqlite3_step(st) == SQLITE_ROW)
+            v = sqlite3_column_int64(st, 0);
+        sqlite3_finalize(st);
+        return v;
+    };
+    if (m_db && dataVersion() != m_dataVersion) {
+        // another program wrote to the file: it is written whole
+        closeConnection();
+        return false;
     }
-    if (token != m_token || generation != m_generation) return false;
-
-    if (db.exec("PRAGMA journal_mode=DELETE") != SQLITE_OK ||
-        db.exec("PRAGMA synchronous=FULL") != SQLITE_OK)
-        fail(db.err());
+    if (!m_db) {
+        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READWRITE,
+                            nullptr) != SQLITE_OK) {
+            closeConnection();
+            return false;
+        }
+        sqlite3_busy_timeout(m_db, 2000);
+        // is it still the file we wrote last?
+        QString token;
+        qint64 generation = -1;
+        {
+            Stmt st(m_db,
+                    QStringLiteral("SELECT key, value FROM meta WHERE key IN ('token','generation')"));
+            if (st.rc != SQLITE_OK) {
+                closeConnection();
+                return false;
+            }
+            int rc;
+            while ((rc = sqlite3_step(st.s)) == SQLITE_ROW) {
+                const QString k =
+                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 0)));
+                const QString v =
+                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 1)));
+                if (k == QLatin1String("token"))
+                    token = v;
+                else
+                    generation = v.toLongLong();
+            }
+            if (rc != SQLITE_DONE) token.clear();
+        }
+        if (token != m_token || generation != m_generation) {
+            closeConnection();
+            return false;
+        }
+        // The connection stays open: in write-ahead-log mode a commit costs
+        // one sync of the log, and the log is folded into the file when the
+        // table closes.
+        if (sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) != SQLITE_OK ||
+            sqlite3_exec(m_db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr) != SQLITE_OK)
+            fail(QString::fromUtf8(sqlite3_errmsg(m_db)));
+        m_dataVersion = dataVersion();
+    }
+    struct Conn {
+        sqlite3* h;
+        QString err() const { return QString::fromUtf8(sqlite3_errmsg(h)); }
+        int exec(const char* sql) { return sqlite3_exec(h, sql, nullptr, nullptr, nullptr); }
+    } db{m_db};
     if (db.exec("BEGIN IMMEDIATE") != SQLITE_OK) fail(db.err());
     auto rollback = [&](const QString& reason) {
         db.exec("ROLLBACK");
@@ -454,8 +509,7 @@ bool TableFile::writeIncremental(Table& t) {
             auto it = t.m_idToSlot.constFind(int(id));
             if (it == t.m_idToSlot.constEnd()) continue; // deleted since
             for (int c = 0; c < int(stored.size()); ++c)
-                bindValue(ins.s, c + 1, t.storedValue(*it, stored[size_t(c)]),
-                          t.fieldDefs()[size_t(stored[size_t(c)])].type);
+                bindStored(ins.s, c + 1, *t.m_columns[size_t(stored[size_t(c)])], *it);
             if (sqlite3_step(ins.s) != SQLITE_DONE) rollback(db.err());
             sqlite3_reset(ins.s);
         }
@@ -464,9 +518,17 @@ bool TableFile::writeIncremental(Table& t) {
         sqlite3_bind_text(gen.s, 1, g.constData(), int(g.size()), SQLITE_TRANSIENT);
         if (gen.rc != SQLITE_OK || sqlite3_step(gen.s) != SQLITE_DONE) rollback(db.err());
     }
-    if (faultHook) faultHook("before-commit");
+    if (faultHook) {
+        try {
+            faultHook("before-commit");
+        } catch (...) {
+            db.exec("ROLLBACK");
+            closeConnection();
+            throw;
+        }
+    }
     if (db.exec("COMMIT") != SQLITE_OK) rollback(db.err());
-    db.close();
+    m_dataVersion = dataVersion();
     ++m_generation;
     rememberFile(path);
     return true;
@@ -482,6 +544,7 @@ void TableFile::writeWhole(Table& t) {
         throw DbError(
             QStringLiteral("Cannot write the table file '%1': %2").arg(nativePath(path), reason));
     };
+    closeConnection();
     QFile::remove(tmp);
     const QString token = newToken();
     {
@@ -549,13 +612,15 @@ void TableFile::writeWhole(Table& t) {
             std::sort(rows.begin(), rows.end());
             for (const auto& r : rows) {
                 for (int c = 0; c < int(stored.size()); ++c)
-                    bindValue(ins.s, c + 1, t.storedValue(r.second, stored[size_t(c)]),
-                              t.fieldDefs()[size_t(stored[size_t(c)])].type);
+                    bindStored(ins.s, c + 1, *t.m_columns[size_t(stored[size_t(c)])], r.second);
                 if (sqlite3_step(ins.s) != SQLITE_DONE) dbFail();
                 sqlite3_reset(ins.s);
             }
         }
         if (db.exec("COMMIT") != SQLITE_OK) dbFail();
+        // Marked for write-ahead logging now, so that later incremental
+        // writes never touch the file's header.
+        if (db.exec("PRAGMA journal_mode=WAL") != SQLITE_OK) dbFail();
         db.close();
     }
     if (faultHook) faultHook("temp-written");
@@ -567,7 +632,8 @@ void TableFile::writeWhole(Table& t) {
     if (faultHook) faultHook("before-rename");
     // A leftover journal belongs to the file being replaced; it must never be
     // applied to the new one.
-    QFile::remove(path + QStringLiteral("-journal"));
+    for (const char* side : {"-journal", "-wal", "-shm"})
+        QFile::remove(path + QLatin1String(side));
     if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(path).constData()) != 0)
         fail(sysReason());
     try {

@@ -7,6 +7,8 @@
 
 #include <cstdint>
 
+struct sqlite3;
+
 namespace qardel {
 
 class Table;
@@ -14,6 +16,11 @@ class Table;
 class TableFile {
   public:
     static constexpr int kFormatVersion = 1;
+
+    TableFile() = default;
+    ~TableFile();
+    TableFile(const TableFile&) = delete;
+    TableFile& operator=(const TableFile&) = delete;
 
     void load(Table& t);
     void write(Table& t);
@@ -31,6 +38,10 @@ class TableFile {
     bool writeIncremental(Table& t);
     void rememberFile(const QString& path);
     bool sameFileAsWritten(const QString& path) const;
+    void closeConnection();
+
+    sqlite3* m_db = nullptr; // kept open between incremental writes
+    qint64 m_dataVersion = -1;
 
     QString m_path;  // the file this table last wrote or loaded
     QString m_token; // random identity of that file
