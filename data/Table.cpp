@@ -634,27 +634,33 @@ Table::SearchIndex& Table::searchIndex(int fi) {
     auto ix = std::make_unique<SearchIndex>();
     ix->fi = fi;
     ix->text = isTextType(m_fields[fi].type);
+    // rows in the active order; a stable sort by key keeps that order among
+    // equal keys, so the first of equal keys is the first in the table
+    ix->entries.reserve(m_order.size());
+    for (int pos = 0; pos < int(m_order.size()); ++pos) ix->entries.push_back(slotAt(pos));
     if (ix->text) {
         ix->folded.resize(m_live.size());
-        for (uint32_t s : m_order)
-            ix->folded[s] = m_columns[fi]->texts[s].toCaseFolded();
+        const Column& c = *m_columns[fi];
+        for (uint32_t s : m_order) ix->folded[s] = c.texts[s].toCaseFolded();
+        const std::vector<QString>& f = ix->folded;
+        std::stable_sort(ix->entries.begin(), ix->entries.end(),
+                         [&f](uint32_t a, uint32_t b) { return f[a] < f[b]; });
+    } else {
+        const Column& c = *m_columns[fi];
+        std::vector<std::pair<int64_t, uint32_t>> keyed;
+        keyed.reserve(ix->entries.size());
+        for (uint32_t s : ix->entries) keyed.push_back({c.nulls[s] ? INT64_MIN : c.ints[s], s});
+        std::stable_sort(keyed.begin(), keyed.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (size_t k = 0; k < keyed.size(); ++k) ix->entries[k] = keyed[k].second;
     }
-    ix->entries = m_order;
-    SearchIndex* raw = ix.get();
-    std::stable_sort(ix->entries.begin(), ix->entries.end(), [this, raw](uint32_t a, uint32_t b) {
-        if (raw->text) {
-            const int r = raw->folded[a].compare(raw->folded[b]);
-            if (r != 0) return r < 0;
-        } else {
-            const Column& c = *m_columns[raw->fi];
-            const int ka = c.nulls[a] ? INT32_MIN : c.ints[a];
-            const int kb = c.nulls[b] ? INT32_MIN : c.ints[b];
-            if (ka != kb) return ka < kb;
-        }
-        return m_activeDescending ? activeLess(b, a) : activeLess(a, b);
-    });
     m_search[fi] = std::move(ix);
     return *m_search[fi];
+}
+
+void Table::prepareLocate(const QString& fieldName) {
+    const int fi = fieldIndex(fieldName);
+    if (fi >= 0 && isActive() && m_fields[fi].isStored()) searchIndex(fi);
 }
 
 // Remove a row from every built search index; the columns still hold its
@@ -671,8 +677,8 @@ void Table::indexesRemove(uint32_t slot) {
                 if (r != 0) return r < 0;
             } else {
                 const Column& c = *m_columns[ix.fi];
-                const int ka = c.nulls[a] ? INT32_MIN : c.ints[a];
-                const int kb = c.nulls[b] ? INT32_MIN : c.ints[b];
+                const int64_t ka = c.nulls[a] ? INT64_MIN : c.ints[a];
+                const int64_t kb = c.nulls[b] ? INT64_MIN : c.ints[b];
                 if (ka != kb) return ka < kb;
             }
             return m_activeDescending ? activeLess(b, a) : activeLess(a, b);
@@ -697,8 +703,8 @@ void Table::indexesInsert(uint32_t slot) {
                 if (r != 0) return r < 0;
             } else {
                 const Column& c = *m_columns[ix.fi];
-                const int ka = c.nulls[a] ? INT32_MIN : c.ints[a];
-                const int kb = c.nulls[b] ? INT32_MIN : c.ints[b];
+                const int64_t ka = c.nulls[a] ? INT64_MIN : c.ints[a];
+                const int64_t kb = c.nulls[b] ? INT64_MIN : c.ints[b];
                 if (ka != kb) return ka < kb;
             }
             return m_activeDescending ? activeLess(b, a) : activeLess(a, b);
@@ -784,7 +790,7 @@ bool Table::locate(const QString& fieldName, const QVariant& value, LocateOption
             SearchIndex& ix = searchIndex(fi);
             const Column& c = *m_columns[fi];
             auto lb = std::partition_point(ix.entries.begin(), ix.entries.end(), [&](uint32_t s) {
-                return (c.nulls[s] ? INT32_MIN : c.ints[s]) < key;
+                return (c.nulls[s] ? INT64_MIN : int64_t(c.ints[s])) < key;
             });
             if (lb != ix.entries.end() && !c.nulls[*lb] && c.ints[*lb] == key) found = *lb;
         } else {

@@ -160,6 +160,8 @@ class Table {
     int recNo() const;    // 0-based logical row, -1 when empty
     void moveTo(int pos); // a move by the grid
     bool locate(const QString& fieldName, const QVariant& value, LocateOptions options = 0);
+    // Builds now what locate on this field needs, instead of at its first use.
+    void prepareLocate(const QString& fieldName);
 
     // --- editing
     void append();

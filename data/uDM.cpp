@@ -91,6 +91,9 @@ void TDM::OpenTables() {
     }
     for (Table* t : {dsINI, dsNames, dsCityes, dsCountryes, dsRS, dsModes, dsBands, dsCors, dsMain})
         OpenTable(*t);
+    // the searches of every keystroke in the call sign
+    dsCors->prepareLocate(QStringLiteral("CallName"));
+    dsMain->prepareLocate(QStringLiteral("CorID"));
 }
 
 void TDM::OpenTable(Table& table) {
