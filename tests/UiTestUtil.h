@@ -8,6 +8,7 @@
 #include "uMain.h"
 
 #include <QApplication>
+#include <QTableView>
 #include <QTest>
 
 #include <functional>
@@ -66,6 +67,70 @@ inline void keys(QWidget* w, const QString& text) {
 inline void type(QWidget* w, const QString& text) {
     w->setFocus();
     keys(w, text);
+}
+
+// Replaces the whole text of a control as the keyboard does: select all,
+// erase, type.
+inline void retype(QWidget* w, const QString& text) {
+    w->setFocus();
+    QTest::keyClick(w, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(w, Qt::Key_Backspace);
+    keys(w, text);
+}
+
+// A number written with a full stop, in the form the locale types it.
+inline QString localNum(const char* number) {
+    return QString::fromLatin1(number).replace(QLatin1Char('.'), QLocale().decimalPoint());
+}
+
+// The grid row that shows the table row with this ID (the first column), -1 if none.
+inline int gridRowOfId(const QTableView* grid, int id) {
+    const QAbstractItemModel* m = grid->model();
+    for (int r = 0; r < m->rowCount(); ++r)
+        if (m->index(r, 0).data().toInt() == id) return r;
+    return -1;
+}
+
+// The ID shown in the grid's current row, 0 when none is current.
+inline int gridCurrentId(const QTableView* grid) {
+    const QModelIndex i = grid->currentIndex();
+    return i.isValid() ? grid->model()->index(i.row(), 0).data().toInt() : 0;
+}
+
+inline QPoint gridRowPoint(const QTableView* grid, int row) {
+    return grid->visualRect(grid->model()->index(row, 1)).center();
+}
+
+inline void clickGridRow(QTableView* grid, int row) {
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, gridRowPoint(grid, row));
+}
+
+// A double-click as the window system delivers it: press, release, press,
+// double-click, release (QTest::mouseDClick alone sends just the third).
+inline void dblClickGridRow(QTableView* grid, int row) {
+    QWidget* vp = grid->viewport();
+    const QPoint p = gridRowPoint(grid, row);
+    QTest::mousePress(vp, Qt::LeftButton, {}, p);
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, p);
+    QTest::mousePress(vp, Qt::LeftButton, {}, p);
+    QTest::mouseDClick(vp, Qt::LeftButton, {}, p);
+    QTest::mouseRelease(vp, Qt::LeftButton, {}, p);
+}
+
+// Opens a copy of the folder's table files with a second data module: what
+// the files hold, read while the window still owns the folder. A file's
+// write-ahead log goes with it; nothing is written back.
+inline void onDisk(const AppData& a, const std::function<void(TDM&)>& f) {
+    QTemporaryDir copy;
+    const QDir src(a.dataDir());
+    const QStringList files = {QStringLiteral("*.db"), QStringLiteral("*.db-wal")};
+    for (const QString& name : src.entryList(files, QDir::Files))
+        QFile::copy(src.filePath(name), copy.path() + QLatin1Char('/') + name);
+    TDM dm;
+    dm.DataDir = copy.path() + QLatin1Char('/');
+    dm.OpenTables();
+    f(dm);
+    dm.AbandonTables();
 }
 
 inline void initUiTests() {

@@ -261,9 +261,11 @@ void TfMain::buildUi() {
 
     // handlers
     connect(edCallName, &QLineEdit::textChanged, this, [this] {
-        // the call sign shows and keeps upper case, also for text set or pasted
+        // the call sign shows and keeps upper case, also for text set or
+        // pasted, and a pasted control character has no place in it
         const QString t = edCallName->text();
-        const QString up = t.toUpper();
+        QString up = t.toUpper();
+        up.removeIf([](QChar c) { return c.unicode() < 32 || c.unicode() == 127; });
         if (!m_upcasing && up != t) {
             m_upcasing = true;
             const int c = edCallName->cursorPosition();
@@ -279,6 +281,11 @@ void TfMain::buildUi() {
         return r.isNull() ? r : r.toUpper();
     });
     installKeyFilter(edSuffix, [this](QChar c) { return edCallNameKeyPress(c); });
+    connect(edSuffix, &QLineEdit::textChanged, this, [this](const QString& t) {
+        QString clean = t;
+        clean.removeIf([](QChar c) { return c.unicode() < 32 || c.unicode() == 127; });
+        if (clean != t) edSuffix->setText(clean);
+    });
     installKeyFilter(edCorPower, [this](QChar c) { return edCorPowerKeyPress(edCorPower, c); });
     installKeyFilter(edMyPower, [this](QChar c) { return edCorPowerKeyPress(edMyPower, c); });
     for (IdComboBox* b : {cbName, cbCity, cbCountry})
@@ -763,12 +770,14 @@ bool TfMain::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress) {
         auto* ke = static_cast<QKeyEvent*>(event);
         if (handleDefaultKeys(watched, ke)) return true;
-        if (watched == grMain) {
+        if (watched == grMain && grMain->isEnabled()) {
             if (ke->key() == Qt::Key_Delete) {
                 guarded([&] { grMainKeyDown(ke->key()); });
                 return true;
             }
-            if (ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) {
+            // Enter types a carriage return; with Ctrl it is a line feed
+            if ((ke->key() == Qt::Key_Return || ke->key() == Qt::Key_Enter) &&
+                !(ke->modifiers() & (Qt::ControlModifier | Qt::AltModifier))) {
                 guarded([&] { grMainKeyPress(QChar(13)); });
                 return true;
             }
