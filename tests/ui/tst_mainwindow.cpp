@@ -2,12 +2,17 @@
 // the reset of the panel, last band and mode, and start-up failures.
 #include "Backup.h"
 #include "Colors.h"
+#include "TableFile.h"
 #include "UiTestUtil.h"
 
+#include <QClipboard>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QProcess>
+#include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 
 using namespace qardel;
 using namespace qardel::test;
@@ -313,7 +318,8 @@ class TestMainWindow : public QObject {
         AppData a;
         withData(a, [](TDM& dm) { addRow(*dm.dsCityes, {{"Name", "Омск"}}); });
         // ten days of copies are kept
-        for (int day = 1; day <= 12; ++day) QVERIFY(!makeDailyBackup(a.dataDir(), QDate(2026, 1, day)).isEmpty());
+        for (int day = 1; day <= 12; ++day)
+            QVERIFY(!makeDailyBackup(a.dataDir(), QDate(2026, 1, day)).isEmpty());
         QVERIFY(makeDailyBackup(a.dataDir(), QDate(2026, 1, 12)).isEmpty()); // once a day
         QDir backups(a.dataDir() + "backup");
         QCOMPARE(backups.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 10);
@@ -331,13 +337,84 @@ class TestMainWindow : public QObject {
         f.close();
         TfMain w;
         QVERIFY(w.fatalError().contains("City.db"));
-        QVERIFY2(w.fatalError().contains(QDir::toNativeSeparators(a.dataDir() + "backup/" + today + "/City.db")),
+        QVERIFY2(w.fatalError().contains(
+                     QDir::toNativeSeparators(a.dataDir() + "backup/" + today + "/City.db")),
                  qPrintable(w.fatalError()));
         // the copy opens as the city table
         TDM dm;
         dm.dsCityes->filePath = a.dataDir() + "backup/" + today + "/City.db";
         dm.OpenTable(*dm.dsCityes);
         QCOMPARE(dm.dsCityes->recordCount(), 1);
+    }
+
+    void failedWritesAtShutdownAndEditorCloseLoseNothing() {
+        AppData a;
+        withData(a, [](TDM& dm) { addRow(*dm.dsBands, {{"Name", "40m"}}); });
+        auto w = startMain();
+        // a failing disk when the editor closes: the error is shown, the
+        // window goes on, the band stays posted
+        TableFile::faultHook = [](const char* point) {
+            if (QByteArray(point) == "before-commit" || QByteArray(point) == "temp-written")
+                throw DbError("disk full");
+        };
+        QTimer::singleShot(0, [] {
+            if (auto* ed = QApplication::activeModalWidget()) {
+                auto* name = ed->findChild<QLineEdit*>("edBandName");
+                name->setText("20m");
+                ed->findChild<QPushButton*>("btnSaveBand")->click();
+                ed->close();
+            }
+        });
+        w->sbEditBand->click();
+        QCOMPARE(msg::errorCount(), 1);
+        QVERIFY(msg::lastError().contains("disk full"));
+        QVERIFY(w->isVisible());
+        QCOMPARE(w->cbBand->count(), 2);
+        // closing with the disk still failing keeps the window open
+        w->cbBand->setCurrentIndex(w->cbBand->findText("20m"));
+        QVERIFY(!w->close());
+        QCOMPARE(msg::errorCount(), 2);
+        QVERIFY(w->isVisible());
+        // once the cause is gone, the close writes everything
+        TableFile::faultHook = nullptr;
+        QVERIFY(w->close());
+        w.reset();
+        withData(a, [](TDM& dm) {
+            QVERIFY(dm.dsBands->locate("Name", "20m"));
+            QCOMPARE(dm.GetIntSetting("LastBand", 0), dm.dsBands->fieldByName("ID").asInteger());
+        });
+    }
+
+    void pastedTextIsStoredSensibly() {
+        AppData a;
+        auto w = startMain();
+        // paste goes around the key filters
+        QApplication::clipboard()->setText("ua3abc\t/p xyz 123");
+        w->edCallName->setFocus();
+        w->edCallName->paste();
+        QCOMPARE(w->edCallName->text(), QStringLiteral("UA3ABC/P"));
+        QApplication::clipboard()->setText("12abc");
+        w->edCorPower->setFocus();
+        w->edCorPower->paste();
+        QApplication::clipboard()->setText(QString(300, QChar(0x0416)));
+        w->cbCity->setFocus();
+        w->cbCity->lineEdit()->paste();
+        QCOMPARE(w->cbCity->currentText().size(), 50);
+        QApplication::clipboard()->setText("p\x01\x7f");
+        w->edSuffix->setFocus();
+        w->edSuffix->paste();
+        QCOMPARE(w->edSuffix->text(), QStringLiteral("p"));
+        w->btnSave->click();
+        QCOMPARE(msg::errorCount(), 0);
+        w->close();
+        withData(a, [](TDM& dm) {
+            Table& log = *dm.dsMain;
+            QCOMPARE(log.recordCount(), 1);
+            QVERIFY(log.fieldByName("CorPower").isNull());
+            QCOMPARE(log.fieldByName("CorCity").asString(), QString(25, QChar(0x0416)));
+            QCOMPARE(log.fieldByName("CorCallName").asString(), QStringLiteral("UA3ABC/P"));
+            QVERIFY(dm.dsCityes->locate("Name", QString(50, QChar(0x0416))));
+        });
     }
 
     void secondCopyOnTheSameFolderIsRefused() {

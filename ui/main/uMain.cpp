@@ -262,10 +262,10 @@ void TfMain::buildUi() {
     // handlers
     connect(edCallName, &QLineEdit::textChanged, this, [this] {
         // the call sign shows and keeps upper case, also for text set or
-        // pasted, and a pasted control character has no place in it
+        // pasted, and a pasted space or control character has no place in it
         const QString t = edCallName->text();
         QString up = t.toUpper();
-        up.removeIf([](QChar c) { return c.unicode() < 32 || c.unicode() == 127; });
+        up.removeIf([](QChar c) { return c.unicode() <= 32 || c.unicode() == 127; });
         if (!m_upcasing && up != t) {
             m_upcasing = true;
             const int c = edCallName->cursorPosition();
