@@ -34,17 +34,17 @@ bool copyDatabase(const QString& from, const QString& to) {
 
 QStringList backupFolders(const QString& dataDir) {
     QDir d(dataDir + QLatin1String(kBackupFolder));
-    QStringList names = d.entryList({QStringLiteral("[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]")}, QDir::Dirs | QDir::NoDotAndDotDot,
-                                    QDir::Name | QDir::Reversed);
+    QStringList names = d.entryList({QStringLiteral("[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]")},
+                                    QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
     return names;
 }
 
 } // namespace
 
 QStringList tableFileNames() {
-    return {QStringLiteral("Main.db"),    QStringLiteral("Cors.db"),    QStringLiteral("Bands.db"),
-            QStringLiteral("Modes.db"),   QStringLiteral("RS.db"),      QStringLiteral("Country.db"),
-            QStringLiteral("City.db"),    QStringLiteral("Names.db"),   QStringLiteral("Ini.db")};
+    return {QStringLiteral("Main.db"),  QStringLiteral("Cors.db"),  QStringLiteral("Bands.db"),
+            QStringLiteral("Modes.db"), QStringLiteral("RS.db"),    QStringLiteral("Country.db"),
+            QStringLiteral("City.db"),  QStringLiteral("Names.db"), QStringLiteral("Ini.db")};
 }
 
 QString makeDailyBackup(const QString& dataDir, const QDate& today, int keep) {
@@ -53,7 +53,8 @@ QString makeDailyBackup(const QString& dataDir, const QDate& today, int keep) {
     const QString target = root + name;
     if (QFileInfo(target).isDir()) return {};
     bool any = false;
-    for (const QString& f : tableFileNames()) any = any || QFileInfo::exists(dataDir + f);
+    for (const QString& f : tableFileNames())
+        any = any || QFileInfo::exists(dataDir + f);
     if (!any) return {};
     // built under a temporary name, so a half-made copy is never taken for one
     const QString tmp = root + QStringLiteral(".") + name + QStringLiteral(".tmp");
@@ -61,13 +62,15 @@ QString makeDailyBackup(const QString& dataDir, const QDate& today, int keep) {
     if (!QDir().mkpath(tmp)) return {};
     int copied = 0;
     for (const QString& f : tableFileNames())
-        if (QFileInfo::exists(dataDir + f) && copyDatabase(dataDir + f, tmp + QLatin1Char('/') + f)) ++copied;
+        if (QFileInfo::exists(dataDir + f) && copyDatabase(dataDir + f, tmp + QLatin1Char('/') + f))
+            ++copied;
     if (copied == 0 || !QDir().rename(tmp, target)) {
         QDir(tmp).removeRecursively();
         return {};
     }
     const QStringList all = backupFolders(dataDir);
-    for (int i = keep; i < all.size(); ++i) QDir(root + all[i]).removeRecursively();
+    for (int i = keep; i < all.size(); ++i)
+        QDir(root + all[i]).removeRecursively();
     return target;
 }
 

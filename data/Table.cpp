@@ -256,7 +256,8 @@ void Table::resetData() {
     m_live.clear();
     m_freeSlots.clear();
     m_order.clear();
-    m_idToSlot.clear();
+    m_idDense = {};
+    m_idSparse.clear();
     for (auto& u : m_uniqueText)
         u.second.clear();
     invalidateSearchIndexes();
@@ -462,11 +463,45 @@ uint32_t Table::newSlot() {
     return s;
 }
 
+// Makes n live slots at once (loading); rows not read after all are
+// dropped by dropSlotsFrom.
 void Table::reserveSlots(size_t n) {
-    m_live.reserve(n);
+    m_live.assign(n, 1);
     for (auto& c : m_columns)
-        if (c) c->reserve(n);
-    m_idToSlot.reserve(qsizetype(n));
+        if (c) c->resize(n);
+    m_idDense.reserve(n + 1);
+}
+
+void Table::dropSlotsFrom(size_t n) {
+    m_live.resize(n);
+    for (auto& c : m_columns)
+        if (c) c->resize(n);
+}
+
+int64_t Table::idSlot(int id) const {
+    if (id > 0 && size_t(id) < m_idDense.size()) {
+        if (m_idDense[size_t(id)]) return int64_t(m_idDense[size_t(id)]) - 1;
+    }
+    auto it = m_idSparse.constFind(id);
+    return it == m_idSparse.constEnd() ? -1 : int64_t(*it);
+}
+
+void Table::idInsert(int id, uint32_t slot) {
+    const size_t limit = 2 * m_live.size() + 65536;
+    if (id > 0 && size_t(id) <= limit) {
+        if (size_t(id) >= m_idDense.size())
+            m_idDense.resize(std::max(size_t(id) + 1, m_idDense.size() * 3 / 2), 0);
+        m_idDense[size_t(id)] = slot + 1;
+    } else {
+        m_idSparse.insert(id, slot);
+    }
+}
+
+void Table::idRemove(int id) {
+    if (id > 0 && size_t(id) < m_idDense.size() && m_idDense[size_t(id)])
+        m_idDense[size_t(id)] = 0;
+    else
+        m_idSparse.remove(id);
 }
 
 void Table::freeSlot(uint32_t slot) {
@@ -514,8 +549,7 @@ int64_t Table::findSlot(int fi, const QVariant& key) const {
         bool ok = false;
         const int id = key.toInt(&ok);
         if (!ok) return -1;
-        auto it = m_idToSlot.constFind(id);
-        return it == m_idToSlot.constEnd() ? -1 : int64_t(*it);
+        return idSlot(id);
     }
     for (uint32_t s : m_order)
         if (valueOfSlot(s, fi) == key) return s;
@@ -637,11 +671,13 @@ Table::SearchIndex& Table::searchIndex(int fi) {
     // rows in the active order; a stable sort by key keeps that order among
     // equal keys, so the first of equal keys is the first in the table
     ix->entries.reserve(m_order.size());
-    for (int pos = 0; pos < int(m_order.size()); ++pos) ix->entries.push_back(slotAt(pos));
+    for (int pos = 0; pos < int(m_order.size()); ++pos)
+        ix->entries.push_back(slotAt(pos));
     if (ix->text) {
         ix->folded.resize(m_live.size());
         const Column& c = *m_columns[fi];
-        for (uint32_t s : m_order) ix->folded[s] = c.texts[s].toCaseFolded();
+        for (uint32_t s : m_order)
+            ix->folded[s] = c.texts[s].toCaseFolded();
         const std::vector<QString>& f = ix->folded;
         std::stable_sort(ix->entries.begin(), ix->entries.end(),
                          [&f](uint32_t a, uint32_t b) { return f[a] < f[b]; });
@@ -649,10 +685,12 @@ Table::SearchIndex& Table::searchIndex(int fi) {
         const Column& c = *m_columns[fi];
         std::vector<std::pair<int64_t, uint32_t>> keyed;
         keyed.reserve(ix->entries.size());
-        for (uint32_t s : ix->entries) keyed.push_back({c.nulls[s] ? INT64_MIN : c.ints[s], s});
+        for (uint32_t s : ix->entries)
+            keyed.push_back({c.nulls[s] ? INT64_MIN : c.ints[s], s});
         std::stable_sort(keyed.begin(), keyed.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
-        for (size_t k = 0; k < keyed.size(); ++k) ix->entries[k] = keyed[k].second;
+        for (size_t k = 0; k < keyed.size(); ++k)
+            ix->entries[k] = keyed[k].second;
     }
     m_search[fi] = std::move(ix);
     return *m_search[fi];
@@ -881,7 +919,7 @@ void Table::post() {
         for (int i = 0; i < int(m_fields.size()); ++i)
             if (m_columns[i]) m_columns[i]->set(s, m_buffer[i]);
         ++m_nextId;
-        m_idToSlot.insert(id, s);
+        idInsert(id, s);
         for (auto& u : m_uniqueText)
             if (!m_columns[u.first]->isNull(s)) u.second.insert(m_columns[u.first]->texts[s], s);
         const size_t k = orderInsertPoint(s);
@@ -947,7 +985,7 @@ void Table::deleteRecord() {
         if (!m_columns[u.first]->isNull(s)) u.second.remove(m_columns[u.first]->texts[s]);
     const size_t k = m_activeDescending ? m_order.size() - 1 - size_t(pos) : size_t(pos);
     m_order.erase(m_order.begin() + ptrdiff_t(k));
-    m_idToSlot.remove(id);
+    idRemove(id);
     freeSlot(s);
     m_deletedIds.push_back(id);
     const int n = int(m_order.size());

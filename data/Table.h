@@ -217,6 +217,7 @@ class Table {
     void resetData();
     uint32_t newSlot();
     void reserveSlots(size_t n);
+    void dropSlotsFrom(size_t n);
     void freeSlot(uint32_t slot);
     SearchIndex& searchIndex(int fi);
     void indexesRemove(uint32_t slot);
@@ -245,7 +246,13 @@ class Table {
     std::vector<uint8_t> m_live;                    // slot holds a row
     std::vector<uint32_t> m_freeSlots;
     std::vector<uint32_t> m_order; // live slots, ascending by the active key
-    QHash<int, uint32_t> m_idToSlot;
+    // ID -> slot: a plain array while IDs stay dense (they are handed out
+    // one by one), a hash for the few that do not
+    std::vector<uint32_t> m_idDense; // slot + 1; 0 = no row
+    QHash<int, uint32_t> m_idSparse;
+    int64_t idSlot(int id) const;
+    void idInsert(int id, uint32_t slot);
+    void idRemove(int id);
     std::vector<std::unique_ptr<SearchIndex>> m_search; // lazily built, by field index
     // unique text indexes: exact text -> slot
     std::vector<std::pair<int, QHash<QString, uint32_t>>> m_uniqueText;

@@ -7,6 +7,9 @@
 #include <QSet>
 
 #include <cstdio>
+#include <string>
+#include <string_view>
+#include <unordered_map>
 
 namespace qardel {
 
@@ -78,6 +81,12 @@ struct Table::Column {
     std::vector<QString> texts;
     std::vector<uint8_t> nulls; // 1 = null
     QSet<QString> pool;         // shares equal texts of repetitive fields
+    // the same while loading, looked up by the file's bytes before decoding
+    struct BytesHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view v) const { return std::hash<std::string_view>()(v); }
+    };
+    std::unordered_map<std::string, QString, BytesHash, std::equal_to<>> loadPool;
 
     explicit Column(FieldType t) : type(t) {}
 
@@ -108,12 +117,21 @@ struct Table::Column {
         switch (type) {
         case FieldType::AutoInc:
         case FieldType::Integer:
-        case FieldType::Boolean: ints.reserve(n); break;
-        case FieldType::Float: floats.reserve(n); break;
-        case FieldType::DateTime: times.reserve(n); break;
+        case FieldType::Boolean:
+            ints.reserve(n);
+            break;
+        case FieldType::Float:
+            floats.reserve(n);
+            break;
+        case FieldType::DateTime:
+            times.reserve(n);
+            break;
         case FieldType::String:
-        case FieldType::Memo: texts.reserve(n); break;
-        case FieldType::Lookup: break;
+        case FieldType::Memo:
+            texts.reserve(n);
+            break;
+        case FieldType::Lookup:
+            break;
         }
     }
     void clearAll() {
@@ -123,6 +141,7 @@ struct Table::Column {
         texts = {};
         nulls = {};
         pool = {};
+        loadPool = {};
     }
     bool isNull(uint32_t s) const { return nulls[s] != 0; }
     QVariant get(uint32_t s) const {
@@ -186,6 +205,23 @@ struct Table::Column {
             texts[s] = *it;
         } else {
             texts[s] = t;
+        }
+    }
+    void setTextUtf8(uint32_t s, const char* p, int n, int size) {
+        nulls[s] = 0;
+        if (intern && n <= 64) {
+            auto it = loadPool.find(std::string_view(p, size_t(n)));
+            if (it == loadPool.end()) {
+                QString t = QString::fromUtf8(p, n);
+                if (size > 0) t = cutText(t, size);
+                auto pit = pool.constFind(t);
+                if (pit == pool.constEnd()) pit = pool.insert(t);
+                it = loadPool.emplace(std::string(p, size_t(n)), *pit).first;
+            }
+            texts[s] = it->second;
+        } else {
+            QString t = QString::fromUtf8(p, n);
+            texts[s] = size > 0 ? cutText(t, size) : t;
         }
     }
     size_t bytes() const {

@@ -115,7 +115,9 @@ QString TableFile::declaredType(const Table& t, int fi) {
     return {};
 }
 
-TableFile::~TableFile() { closeConnection(); }
+TableFile::~TableFile() {
+    closeConnection();
+}
 
 void TableFile::closeConnection() {
     // closing the last connection checkpoints the log into the file and
@@ -195,10 +197,10 @@ void TableFile::load(Table& t) {
     Db db;
     // Read-write without create: SQLite may need to roll back the journal of
     // an interrupted incremental write; nothing else is ever written here.
-    int rc = db.open(path, SQLITE_OPEN_READWRITE);
+    int rc = db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
     if (rc != SQLITE_OK) {
         db.close();
-        rc = db.open(path, SQLITE_OPEN_READONLY);
+        rc = db.open(path, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
     }
     if (rc != SQLITE_OK) fail(db.err());
     sqlite3_busy_timeout(db.h, 2000);
@@ -268,16 +270,20 @@ void TableFile::load(Table& t) {
         t.resetData();
         fail(reason);
     };
+    size_t expected = 0, row = 0;
     {
         Stmt cnt(db.h, QStringLiteral("SELECT count(*) FROM records"));
         if (cnt.rc == SQLITE_OK && sqlite3_step(cnt.s) == SQLITE_ROW)
-            t.reserveSlots(size_t(sqlite3_column_int64(cnt.s, 0)));
+            expected = size_t(sqlite3_column_int64(cnt.s, 0));
+        t.reserveSlots(expected);
     }
     Stmt st(db.h, QStringLiteral("SELECT %1 FROM records").arg(cols.join(QLatin1Char(','))));
     if (st.rc != SQLITE_OK) abandon(db.err());
     int maxId = 0;
     while ((rc = sqlite3_step(st.s)) == SQLITE_ROW) {
-        const uint32_t s = t.newSlot();
+        // the storage for the counted rows is made in one go
+        const uint32_t s = row < expected ? uint32_t(row) : t.newSlot();
+        ++row;
         for (int c = 0; c < int(stored.size()); ++c) {
             const int fi = stored[size_t(c)];
             const FieldDef& f = t.fieldDefs()[size_t(fi)];
@@ -317,7 +323,8 @@ void TableFile::load(Table& t) {
                 const int n = sqlite3_column_bytes(st.s, c);
                 qint64 ms = 0;
                 if (!parseNaiveTime(txt, n, &ms))
-                    mismatch(QStringLiteral("Text '%1'").arg(QString::fromUtf8(txt, std::min(n, 40))));
+                    mismatch(
+                        QStringLiteral("Text '%1'").arg(QString::fromUtf8(txt, std::min(n, 40))));
                 col.nulls[s] = 0;
                 col.times[s] = ms;
                 break;
@@ -325,10 +332,9 @@ void TableFile::load(Table& t) {
             case FieldType::String:
             case FieldType::Memo: {
                 if (ct != SQLITE_TEXT) mismatch(storageClassName(ct));
-                const QString txt =
-                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, c)),
-                                      sqlite3_column_bytes(st.s, c));
-                col.setText(s, f.type == FieldType::String ? cutText(txt, f.size) : txt);
+                col.setTextUtf8(s, reinterpret_cast<const char*>(sqlite3_column_text(st.s, c)),
+                                sqlite3_column_bytes(st.s, c),
+                                f.type == FieldType::String ? f.size : 0);
                 break;
             }
             case FieldType::Lookup:
@@ -337,8 +343,8 @@ void TableFile::load(Table& t) {
         }
         const int id = t.m_columns[size_t(t.m_idField)]->ints[s];
         if (id <= 0) abandon(QStringLiteral("a row has the invalid ID %1").arg(id));
-        if (t.m_idToSlot.contains(id)) abandon(QStringLiteral("the ID %1 is used twice").arg(id));
-        t.m_idToSlot.insert(id, s);
+        if (t.idSlot(id) >= 0) abandon(QStringLiteral("the ID %1 is used twice").arg(id));
+        t.idInsert(id, s);
         for (auto& u : t.m_uniqueText) {
             const Table::Column& col = *t.m_columns[size_t(u.first)];
             if (col.isNull(s)) continue;
@@ -350,6 +356,9 @@ void TableFile::load(Table& t) {
         if (id > maxId) maxId = id;
     }
     if (rc != SQLITE_DONE) abandon(db.err());
+    if (row < expected) t.dropSlotsFrom(row);
+    for (auto& c : t.m_columns)
+        if (c) c->loadPool = {};
     t.rebuildOrder();
     // a file may hold the largest ID there is; post() then refuses new rows
     t.m_nextId = maxId < INT32_MAX ? maxId + 1 : INT32_MAX;
@@ -431,8 +440,8 @@ bool TableFile::writeIncremental(Table& t) {
         return false;
     }
     if (!m_db) {
-        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db, SQLITE_OPEN_READWRITE,
-                            nullptr) != SQLITE_OK) {
+        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db,
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
             closeConnection();
             return false;
         }
@@ -441,8 +450,8 @@ bool TableFile::writeIncremental(Table& t) {
         QString token;
         qint64 generation = -1;
         {
-            Stmt st(m_db,
-                    QStringLiteral("SELECT key, value FROM meta WHERE key IN ('token','generation')"));
+            Stmt st(m_db, QStringLiteral(
+                              "SELECT key, value FROM meta WHERE key IN ('token','generation')"));
             if (st.rc != SQLITE_OK) {
                 closeConnection();
                 return false;
@@ -506,10 +515,10 @@ bool TableFile::writeIncremental(Table& t) {
         for (uint32_t id : t.m_dirtyIds) {
             if (done.contains(id)) continue;
             done.insert(id);
-            auto it = t.m_idToSlot.constFind(int(id));
-            if (it == t.m_idToSlot.constEnd()) continue; // deleted since
+            const int64_t slot = t.idSlot(int(id));
+            if (slot < 0) continue; // deleted since
             for (int c = 0; c < int(stored.size()); ++c)
-                bindStored(ins.s, c + 1, *t.m_columns[size_t(stored[size_t(c)])], *it);
+                bindStored(ins.s, c + 1, *t.m_columns[size_t(stored[size_t(c)])], uint32_t(slot));
             if (sqlite3_step(ins.s) != SQLITE_DONE) rollback(db.err());
             sqlite3_reset(ins.s);
         }
@@ -550,7 +559,8 @@ void TableFile::writeWhole(Table& t) {
     {
         Db db;
         errno = 0;
-        if (db.open(tmp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) != SQLITE_OK) {
+        if (db.open(tmp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX) !=
+            SQLITE_OK) {
             const QString why = errno ? sysReason() : db.err();
             db.close();
             fail(why);
