@@ -15,7 +15,7 @@ if [ "${QARDEL_NO_SANITIZE:-0}" != "1" ]; then
   cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQARDEL_SANITIZE=ON -DQARDEL_BENCH=OFF >/dev/null
   cmake --build build-asan -j"$jobs"
   (cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
-     ctest --output-on-failure --no-tests=error -j"$jobs" -LE e2e)
+     ctest --output-on-failure --no-tests=error -j"$jobs" -LE "e2e|reliability")
 fi
 
 # The table-file loader under libFuzzer for a bounded time, from real files.

@@ -558,10 +558,13 @@ void TableFile::writeWhole(Table& t) {
     const QString token = newToken();
     {
         Db db;
-        errno = 0;
+        // made here first, so that a refusal comes with the system's reason
+        const int fd = ::open(QFile::encodeName(tmp).constData(), O_CREAT | O_EXCL | O_WRONLY, 0644);
+        if (fd < 0) fail(sysReason());
+        ::close(fd);
         if (db.open(tmp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX) !=
             SQLITE_OK) {
-            const QString why = errno ? sysReason() : db.err();
+            const QString why = db.err();
             db.close();
             fail(why);
         }
