@@ -701,6 +701,20 @@ void Table::prepareLocate(const QString& fieldName) {
     if (fi >= 0 && isActive() && m_fields[fi].isStored()) searchIndex(fi);
 }
 
+// The order of a search index: by key, equal keys in the table's order.
+bool Table::searchLess(const SearchIndex& ix, uint32_t a, uint32_t b) const {
+    if (ix.text) {
+        const int r = ix.folded[a].compare(ix.folded[b]);
+        if (r != 0) return r < 0;
+    } else {
+        const Column& c = *m_columns[ix.fi];
+        const int64_t ka = c.nulls[a] ? INT64_MIN : c.ints[a];
+        const int64_t kb = c.nulls[b] ? INT64_MIN : c.ints[b];
+        if (ka != kb) return ka < kb;
+    }
+    return m_activeDescending ? activeLess(b, a) : activeLess(a, b);
+}
+
 // Remove a row from every built search index; the columns still hold its
 // old values.
 void Table::indexesRemove(uint32_t slot) {
@@ -709,18 +723,7 @@ void Table::indexesRemove(uint32_t slot) {
         SearchIndex& ix = *p;
         auto& v = ix.entries;
         // Search the sorted position first; fall back to a scan.
-        auto cmp = [this, &ix](uint32_t a, uint32_t b) {
-            if (ix.text) {
-                const int r = ix.folded[a].compare(ix.folded[b]);
-                if (r != 0) return r < 0;
-            } else {
-                const Column& c = *m_columns[ix.fi];
-                const int64_t ka = c.nulls[a] ? INT64_MIN : c.ints[a];
-                const int64_t kb = c.nulls[b] ? INT64_MIN : c.ints[b];
-                if (ka != kb) return ka < kb;
-            }
-            return m_activeDescending ? activeLess(b, a) : activeLess(a, b);
-        };
+        auto cmp = [this, &ix](uint32_t a, uint32_t b) { return searchLess(ix, a, b); };
         auto lb = std::lower_bound(v.begin(), v.end(), slot, cmp);
         auto it = (lb != v.end() && *lb == slot) ? lb : std::find(v.begin(), v.end(), slot);
         if (it != v.end()) v.erase(it);
@@ -735,18 +738,7 @@ void Table::indexesInsert(uint32_t slot) {
             if (ix.folded.size() < m_live.size()) ix.folded.resize(m_live.size());
             ix.folded[slot] = m_columns[ix.fi]->texts[slot].toCaseFolded();
         }
-        auto cmp = [this, &ix](uint32_t a, uint32_t b) {
-            if (ix.text) {
-                const int r = ix.folded[a].compare(ix.folded[b]);
-                if (r != 0) return r < 0;
-            } else {
-                const Column& c = *m_columns[ix.fi];
-                const int64_t ka = c.nulls[a] ? INT64_MIN : c.ints[a];
-                const int64_t kb = c.nulls[b] ? INT64_MIN : c.ints[b];
-                if (ka != kb) return ka < kb;
-            }
-            return m_activeDescending ? activeLess(b, a) : activeLess(a, b);
-        };
+        auto cmp = [this, &ix](uint32_t a, uint32_t b) { return searchLess(ix, a, b); };
         ix.entries.insert(std::lower_bound(ix.entries.begin(), ix.entries.end(), slot, cmp), slot);
     }
 }

@@ -220,6 +220,7 @@ class Table {
     void dropSlotsFrom(size_t n);
     void freeSlot(uint32_t slot);
     SearchIndex& searchIndex(int fi);
+    bool searchLess(const SearchIndex& ix, uint32_t a, uint32_t b) const;
     void indexesRemove(uint32_t slot);
     void indexesInsert(uint32_t slot);
     void invalidateSearchIndexes();

@@ -57,6 +57,18 @@ class Stmt {
     int rc = SQLITE_OK;
 };
 
+// The metadata rows of a table file; false when there is no readable meta table.
+bool readMeta(sqlite3* db, QHash<QString, QString>* meta) {
+    Stmt st(db, QStringLiteral("SELECT key, value FROM meta"));
+    if (st.rc != SQLITE_OK) return false;
+    int rc;
+    while ((rc = sqlite3_step(st.s)) == SQLITE_ROW)
+        meta->insert(
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 0))),
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 1))));
+    return rc == SQLITE_DONE;
+}
+
 QString quoted(const QString& name) {
     return QLatin1Char('"') + name + QLatin1Char('"');
 }
@@ -207,27 +219,12 @@ void TableFile::load(Table& t) {
     db.exec("PRAGMA query_only=ON");
 
     // metadata
-    QString table, token;
-    qint64 format = -1, generation = 0;
-    {
-        Stmt st(db.h, QStringLiteral("SELECT key, value FROM meta"));
-        if (st.rc != SQLITE_OK) fail(QStringLiteral("not a QARDEL table file (%1)").arg(db.err()));
-        while ((rc = sqlite3_step(st.s)) == SQLITE_ROW) {
-            const QString k =
-                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 0)));
-            const QString v =
-                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 1)));
-            if (k == QLatin1String("format"))
-                format = v.toLongLong();
-            else if (k == QLatin1String("table"))
-                table = v;
-            else if (k == QLatin1String("token"))
-                token = v;
-            else if (k == QLatin1String("generation"))
-                generation = v.toLongLong();
-        }
-        if (rc != SQLITE_DONE) fail(db.err());
-    }
+    QHash<QString, QString> meta;
+    if (!readMeta(db.h, &meta)) fail(QStringLiteral("not a QARDEL table file (%1)").arg(db.err()));
+    const qint64 format = meta.value(QStringLiteral("format"), QStringLiteral("-1")).toLongLong();
+    const QString table = meta.value(QStringLiteral("table"));
+    const QString token = meta.value(QStringLiteral("token"));
+    const qint64 generation = meta.value(QStringLiteral("generation")).toLongLong();
     if (format < 1) fail(QStringLiteral("not a QARDEL table file (no format version)"));
     if (format > kFormatVersion)
         fail(QStringLiteral("written by a newer version of the program (format %1, this one "
@@ -447,28 +444,11 @@ bool TableFile::writeIncremental(Table& t) {
         }
         sqlite3_busy_timeout(m_db, 2000);
         // is it still the file we wrote last?
-        QString token;
-        qint64 generation = -1;
-        {
-            Stmt st(m_db, QStringLiteral(
-                              "SELECT key, value FROM meta WHERE key IN ('token','generation')"));
-            if (st.rc != SQLITE_OK) {
-                closeConnection();
-                return false;
-            }
-            int rc;
-            while ((rc = sqlite3_step(st.s)) == SQLITE_ROW) {
-                const QString k =
-                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 0)));
-                const QString v =
-                    QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 1)));
-                if (k == QLatin1String("token"))
-                    token = v;
-                else
-                    generation = v.toLongLong();
-            }
-            if (rc != SQLITE_DONE) token.clear();
-        }
+        QHash<QString, QString> meta;
+        const bool readable = readMeta(m_db, &meta);
+        const QString token = readable ? meta.value(QStringLiteral("token")) : QString();
+        const qint64 generation =
+            meta.value(QStringLiteral("generation"), QStringLiteral("-1")).toLongLong();
         if (token != m_token || generation != m_generation) {
             closeConnection();
             return false;
@@ -559,7 +539,8 @@ void TableFile::writeWhole(Table& t) {
     {
         Db db;
         // made here first, so that a refusal comes with the system's reason
-        const int fd = ::open(QFile::encodeName(tmp).constData(), O_CREAT | O_EXCL | O_WRONLY, 0644);
+        const int fd =
+            ::open(QFile::encodeName(tmp).constData(), O_CREAT | O_EXCL | O_WRONLY, 0644);
         if (fd < 0) fail(sysReason());
         ::close(fd);
         if (db.open(tmp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX) !=
