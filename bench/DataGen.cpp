@@ -1,7 +1,9 @@
 #include "DataGen.h"
 
+#include "TableFile.h"
 #include "uDM.h"
 
+#include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -32,11 +34,14 @@ uint64_t splitmix(uint64_t& x) {
     z = (z ^ (z >> 27)) * 0x94d049bb133111ebULL;
     return z ^ (z >> 31);
 }
-uint64_t rotl(uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
+uint64_t rotl(uint64_t x, int k) {
+    return (x << k) | (x >> (64 - k));
+}
 } // namespace
 
 Rng::Rng(uint64_t seed) {
-    for (auto& w : s) w = splitmix(seed);
+    for (auto& w : s)
+        w = splitmix(seed);
 }
 
 uint64_t Rng::next() {
@@ -56,7 +61,9 @@ uint32_t Rng::below(uint32_t n) {
     return uint32_t((uint64_t(uint32_t(next() >> 32)) * n) >> 32);
 }
 
-double Rng::unit() { return double(next() >> 11) * (1.0 / 9007199254740992.0); }
+double Rng::unit() {
+    return double(next() >> 11) * (1.0 / 9007199254740992.0);
+}
 
 namespace {
 
@@ -80,11 +87,11 @@ struct Area {
 
 const Area kAreas[] = {
     {"Европейская Россия", 340,
-     "UA# RA# RV# RW# RX# RZ# RN# RK# RU# R# UB# UC# UD# UE# UF# UG# UI# RM# RO# RT#", "1234567",
-     1, 3, false},
-    {"Азиатская Россия", 100,
-     "UA# RA# RV# RW# RX# RZ# RN# RK# RU# R# UB# UC# UD# UE# UF# UG# UI# RM# RO# RT#", "890", 1,
+     "UA# RA# RV# RW# RX# RZ# RN# RK# RU# R# UB# UC# UD# UE# UF# UG# UI# RM# RO# RT#", "1234567", 1,
      3, false},
+    {"Азиатская Россия", 100,
+     "UA# RA# RV# RW# RX# RZ# RN# RK# RU# R# UB# UC# UD# UE# UF# UG# UI# RM# RO# RT#", "890", 1, 3,
+     false},
     {"Калининград", 8, "UA2F RA2F RK2F UB2F RW2F", "", 1, 2, false},
     {"Украина", 80, "UR# UT# UX# US# UY# UZ# EM# EO#", "0123456789", 2, 3, false},
     {"Беларусь", 40, "EU# EW# EV#", "1234678", 2, 3, false},
@@ -228,12 +235,12 @@ const char* kForeignCities =
 // Parts of the small towns and villages nobody has heard of, which make up
 // most of a real list.
 const char* kTownPrefixes = "Ново|Старо|Красно|Бело|Черно|Верхне|Нижне|Средне|Больше|Мало|Северо|"
-                            "Южно|Горно|Лесо|Соснов|Берёзов|Липов|Камен|Озёр|Приволж|Заречн";
+                            "Южно|Горно|Лесо|Сосново|Берёзово|Липово|Каменно|Озёрно|Заречно|Дубово";
 const char* kTownRoots =
     "камен|озер|берез|сосн|лип|дуб|гор|бор|луг|реч|ключ|яр|холм|мост|звенигор|слав|влад|мир|свет|"
-    "крас|заре|ясн|тих|глух|бобр|волч|медвед|лос|собол|орл|сокол|журавл|лебед|ворон|гусев|рыбн|"
-    "солн|снеж|кедр|ольх|рябин|черемух|калин|малин|вишн|яблон|груш|осин|петр|иван|никол|алексе|"
-    "михайл|сергие|дмитр|андре|степан|григор|знамен|покров|троиц|вознесен|преображен";
+    "крас|зар|ясн|тих|глух|бобр|волч|медвед|лос|собол|орл|сокол|журавл|лебед|ворон|гусев|рыбн|"
+    "солн|снеж|кедр|ольх|рябин|черемух|калин|малин|вишн|яблон|груш|осин|петр|иван|никол|"
+    "михайл|дмитр|степан|григор|знамен|покров|троиц|вознесен|преображен";
 const char* kTownEndings = "ск|овск|ово|ино|овка|ка|ец|ое|град|поль|ское|ицы|ищево|ань";
 
 const char* kModes = "SSB|CW|FM|AM|RTTY|PSK31|FT8|SSTV";
@@ -245,12 +252,12 @@ struct BandDef {
     int weight;
 };
 const BandDef kBands[] = {
-    {"160 м", 1.81, 2.0, 100, "CW", 5},       {"80 м", 3.5, 3.8, 100, "SSB", 18},
-    {"40 м", 7.0, 7.2, 100, "SSB", 24},       {"30 м", 10.1, 10.15, 50, "CW", 5},
-    {"20 м", 14.0, 14.35, 100, "SSB", 22},    {"17 м", 18.068, 18.168, 100, "SSB", 4},
-    {"15 м", 21.0, 21.45, 100, "SSB", 7},     {"12 м", 24.89, 24.99, 100, "SSB", 2},
-    {"10 м", 28.0, 29.7, 100, "SSB", 6},      {"6 м", 50.0, 54.0, 50, "SSB", 1},
-    {"2 м", 144.0, 146.0, 25, "FM", 5},       {"70 см", 430.0, 440.0, 10, "FM", 1},
+    {"160 м", 1.81, 2.0, 100, "CW", 5},    {"80 м", 3.5, 3.8, 100, "SSB", 18},
+    {"40 м", 7.0, 7.2, 100, "SSB", 24},    {"30 м", 10.1, 10.15, 50, "CW", 5},
+    {"20 м", 14.0, 14.35, 100, "SSB", 22}, {"17 м", 18.068, 18.168, 100, "SSB", 4},
+    {"15 м", 21.0, 21.45, 100, "SSB", 7},  {"12 м", 24.89, 24.99, 100, "SSB", 2},
+    {"10 м", 28.0, 29.7, 100, "SSB", 6},   {"6 м", 50.0, 54.0, 50, "SSB", 1},
+    {"2 м", 144.0, 146.0, 25, "FM", 5},    {"70 см", 430.0, 440.0, 10, "FM", 1},
 };
 constexpr int kBandCount = int(sizeof(kBands) / sizeof(kBands[0]));
 
@@ -292,7 +299,9 @@ int skewed(Rng& rng, int n) {
     return std::min(n - 1, int(u * u * n));
 }
 
-QString capitalized(const QString& s) { return s.isEmpty() ? s : s.left(1).toUpper() + s.mid(1); }
+QString capitalized(const QString& s) {
+    return s.isEmpty() ? s : s.left(1).toUpper() + s.mid(1);
+}
 
 // A few thousand distinct towns: the real ones first, then made-up
 // Russian-sounding ones.
@@ -336,9 +345,10 @@ const std::vector<AreaRt>& areas() {
     static const std::vector<AreaRt> v = [] {
         std::vector<AreaRt> r;
         for (const Area& a : kAreas)
-            r.push_back({QString::fromUtf8(a.country),
-                         QString::fromLatin1(a.prefixes).split(QLatin1Char(' '), Qt::SkipEmptyParts),
-                         QString::fromLatin1(a.digits), a.sufMin, a.sufMax, a.foreign});
+            r.push_back(
+                {QString::fromUtf8(a.country),
+                 QString::fromLatin1(a.prefixes).split(QLatin1Char(' '), Qt::SkipEmptyParts),
+                 QString::fromLatin1(a.digits), a.sufMin, a.sufMax, a.foreign});
         return r;
     }();
     return v;
@@ -347,7 +357,8 @@ const std::vector<AreaRt>& areas() {
 const Weighted& areaWeights() {
     static const Weighted w = [] {
         Weighted r;
-        for (const Area& a : kAreas) r.add(a.weight);
+        for (const Area& a : kAreas)
+            r.add(a.weight);
         return r;
     }();
     return w;
@@ -363,9 +374,12 @@ QString callSignIn(Rng& rng, const AreaRt& a) {
     // suffix: mostly three letters, some two, a few one
     int len = a.sufMax;
     const double u = rng.unit();
-    if (u < 0.35) len = std::max(a.sufMin, a.sufMax - 1);
-    else if (u < 0.40) len = a.sufMin;
-    for (int i = 0; i < len; ++i) call += QChar(char16_t(u'A' + rng.below(26)));
+    if (u < 0.35)
+        len = std::max(a.sufMin, a.sufMax - 1);
+    else if (u < 0.40)
+        len = a.sufMin;
+    for (int i = 0; i < len; ++i)
+        call += QChar(char16_t(u'A' + rng.below(26)));
     return call;
 }
 
@@ -376,7 +390,8 @@ qint64 msNow() {
 }
 
 void syncFd(const QString& path, bool dir) {
-    const int fd = ::open(QFile::encodeName(path).constData(), dir ? O_RDONLY | O_DIRECTORY : O_RDONLY);
+    const int fd =
+        ::open(QFile::encodeName(path).constData(), dir ? O_RDONLY | O_DIRECTORY : O_RDONLY);
     if (fd < 0) return;
     ::fsync(fd);
     ::close(fd);
@@ -441,7 +456,8 @@ GenCounts generateLog(const QString& dirIn, int qsos, uint64_t seed) {
     // modes
     QHash<QString, int> modeId;
     const QStringList modes = split(kModes);
-    for (const QString& m : modes) modeId.insert(m, addText(dm.dsModes, QStringLiteral("Name"), m));
+    for (const QString& m : modes)
+        modeId.insert(m, addText(dm.dsModes, QStringLiteral("Name"), m));
     counts.modes = int(modes.size());
 
     // bands with their default power and mode
@@ -454,7 +470,8 @@ GenCounts generateLog(const QString& dirIn, int qsos, uint64_t seed) {
         t->fieldByName(QStringLiteral("End")).setAsFloat(b.end);
         t->fieldByName(QStringLiteral("Name")).setAsString(QString::fromUtf8(b.name));
         t->fieldByName(QStringLiteral("DefPower")).setAsFloat(b.power);
-        t->fieldByName(QStringLiteral("DefModeID")).setAsInteger(modeId.value(QString::fromLatin1(b.mode)));
+        t->fieldByName(QStringLiteral("DefModeID"))
+            .setAsInteger(modeId.value(QString::fromLatin1(b.mode)));
         t->post();
         bandId.push_back(t->fieldByName(QStringLiteral("ID")).asInteger());
         bandWeights.add(b.weight);
@@ -464,7 +481,8 @@ GenCounts generateLog(const QString& dirIn, int qsos, uint64_t seed) {
     // reports
     auto addReports = [&](const char* list) {
         std::vector<int> ids;
-        for (const QString& r : split(list)) ids.push_back(addText(dm.dsRS, QStringLiteral("Value"), r));
+        for (const QString& r : split(list))
+            ids.push_back(addText(dm.dsRS, QStringLiteral("Value"), r));
         counts.reports += int(ids.size());
         return ids;
     };
@@ -482,7 +500,8 @@ GenCounts generateLog(const QString& dirIn, int qsos, uint64_t seed) {
     // first names
     const QStringList names = russianFirstNames();
     std::vector<int> nameIds;
-    for (const QString& n : names) nameIds.push_back(addText(dm.dsNames, QStringLiteral("Value"), n));
+    for (const QString& n : names)
+        nameIds.push_back(addText(dm.dsNames, QStringLiteral("Value"), n));
     counts.names = int(names.size());
 
     // cities: Russian-style towns for the former USSR, the foreign list for
@@ -490,7 +509,8 @@ GenCounts generateLog(const QString& dirIn, int qsos, uint64_t seed) {
     const QStringList towns = russianTowns(rng, 3000);
     const QStringList foreignCities = split(kForeignCities);
     std::vector<int> townIds, foreignIds;
-    for (const QString& c : towns) townIds.push_back(addText(dm.dsCityes, QStringLiteral("Name"), c));
+    for (const QString& c : towns)
+        townIds.push_back(addText(dm.dsCityes, QStringLiteral("Name"), c));
     for (const QString& c : foreignCities)
         foreignIds.push_back(addText(dm.dsCityes, QStringLiteral("Name"), c));
     counts.cities = int(towns.size() + foreignCities.size());
@@ -563,7 +583,8 @@ GenCounts generateLog(const QString& dirIn, int qsos, uint64_t seed) {
     const QStringList phrases = split(kNoticePhrases);
     const QStringList suffixes = split(kCallSuffixes);
     Weighted modeWeights; // when the band's default mode is not used
-    for (int w : {30, 35, 8, 2, 4, 5, 14, 2}) modeWeights.add(w);
+    for (int w : {30, 35, 8, 2, 4, 5, 14, 2})
+        modeWeights.add(w);
     static const double corPowers[] = {5, 10, 50, 100, 200, 400, 1000};
     static const double myPowers[] = {5, 10, 50, 100, 200};
 
@@ -573,9 +594,12 @@ GenCounts generateLog(const QString& dirIn, int qsos, uint64_t seed) {
         // an evening or a week off the air
         const double g = rng.unit();
         qint64 gapSec;
-        if (g < 0.88) gapSec = rng.between(20, 240);
-        else if (g < 0.995) gapSec = rng.between(300, 3600);
-        else gapSec = rng.between(6 * 3600, 48 * 3600);
+        if (g < 0.88)
+            gapSec = rng.between(20, 240);
+        else if (g < 0.995)
+            gapSec = rng.between(300, 3600);
+        else
+            gapSec = rng.between(6 * 3600, 48 * 3600);
         now = now.addSecs(gapSec);
 
         // each correspondent joins with a first QSO; the rest go to regulars,
@@ -589,9 +613,12 @@ GenCounts generateLog(const QString& dirIn, int qsos, uint64_t seed) {
             const int n = int(cors.size());
             const double u = rng.unit();
             int k;
-            if (u < 0.3) k = int(rng.below(uint32_t(std::max(1, n / 50))));
-            else if (u < 0.5) k = n - 1 - int(rng.below(uint32_t(std::min(n, 200))));
-            else k = int(rng.below(uint32_t(n)));
+            if (u < 0.3)
+                k = int(rng.below(uint32_t(std::max(1, n / 50))));
+            else if (u < 0.5)
+                k = n - 1 - int(rng.below(uint32_t(std::min(n, 200))));
+            else
+                k = int(rng.below(uint32_t(n)));
             cor = &cors[size_t(k)];
         }
 
@@ -610,8 +637,10 @@ GenCounts generateLog(const QString& dirIn, int qsos, uint64_t seed) {
         mModeID.setAsInteger(modeId.value(mode));
         if (rng.chance(0.3)) mCorPower.setAsFloat(corPowers[rng.below(7)]);
         mMyPower.setAsFloat(rng.chance(0.8) ? kBands[b].power : myPowers[rng.below(5)]);
-        if (rng.chance(0.92)) mCorRSID.setAsInteger(reports[size_t(skewed(rng, int(reports.size())))]);
-        if (rng.chance(0.92)) mMyRSID.setAsInteger(reports[size_t(skewed(rng, int(reports.size())))]);
+        if (rng.chance(0.92))
+            mCorRSID.setAsInteger(reports[size_t(skewed(rng, int(reports.size())))]);
+        if (rng.chance(0.92))
+            mMyRSID.setAsInteger(reports[size_t(skewed(rng, int(reports.size())))]);
         if (rng.chance(1.0 / 3)) {
             QString notice = phrases[int(rng.below(uint32_t(phrases.size())))];
             if (rng.chance(0.25)) {
@@ -622,9 +651,11 @@ GenCounts generateLog(const QString& dirIn, int qsos, uint64_t seed) {
             mNotice.setAsString(notice);
             ++counts.notices;
         }
-        if (rng.chance(0.04)) mCorSuffix.setAsString(suffixes[int(rng.below(uint32_t(suffixes.size())))]);
+        if (rng.chance(0.04))
+            mCorSuffix.setAsString(suffixes[int(rng.below(uint32_t(suffixes.size())))]);
         mQSL.setAsBoolean(rng.chance(0.4));
-        mRepeater.setAsBoolean(mode == QLatin1String("FM") && b >= kBandCount - 2 && rng.chance(0.5));
+        mRepeater.setAsBoolean(mode == QLatin1String("FM") && b >= kBandCount - 2 &&
+                               rng.chance(0.5));
         if (!cor->country.isEmpty()) mCorCountry.setAsString(cor->country);
         if (!cor->city.isEmpty()) mCorCity.setAsString(cor->city);
         m->post();
@@ -643,13 +674,39 @@ GenCounts generateLog(const QString& dirIn, int qsos, uint64_t seed) {
     return counts;
 }
 
+// What a cached log depends on besides the generator: the file format and
+// the tables' stored fields with their declared types. A change to any of
+// them makes the old files unreadable, so it makes a new cache folder.
+static QString fileFormatFingerprint() {
+    QByteArray text = "format " + QByteArray::number(TableFile::kFormatVersion) + "\n";
+    LogTables tables = createLogTables();
+    for (Table* t : {tables.main.get(), tables.cors.get(), tables.bands.get(), tables.modes.get(),
+                     tables.rs.get(), tables.countryes.get(), tables.cityes.get(),
+                     tables.names.get(), tables.ini.get()}) {
+        text += t->name().toUtf8() + ":";
+        for (int i = 0; i < t->fieldCount(); ++i)
+            if (t->fieldDefs()[size_t(i)].isStored())
+                text += " " + t->fieldDefs()[size_t(i)].name.toUtf8() + " " +
+                        TableFile::declaredType(*t, i).toUtf8() + ",";
+        text += "\n";
+    }
+    return QString::fromLatin1(
+        QCryptographicHash::hash(text, QCryptographicHash::Sha1).toHex().left(8));
+}
+
 QString ensureLog(int qsos) {
     const QString root = benchRoot();
-    const QString dir = root + QStringLiteral("log-%1-g%2/").arg(qsos).arg(kGeneratorVersion);
+    const QString dir = root + QStringLiteral("log-%1-g%2-%3/")
+                                   .arg(qsos)
+                                   .arg(kGeneratorVersion)
+                                   .arg(fileFormatFingerprint());
     const QString marker = dir + QStringLiteral("generated.ok");
     if (QFileInfo::exists(marker)) return dir;
 
-    QDir(dir).removeRecursively();
+    // logs of an older generator are of no further use
+    for (const QString& old :
+         QDir(root).entryList({QStringLiteral("log-%1-g*").arg(qsos)}, QDir::Dirs))
+        QDir(root + old).removeRecursively();
     const QString tmp = root + QStringLiteral(".generating-%1").arg(qsos);
     QDir(tmp).removeRecursively();
     std::fprintf(stderr, "Generating a log of %d QSOs in %s ...\n", qsos, qPrintable(dir));

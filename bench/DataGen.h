@@ -21,7 +21,7 @@ namespace qardel::bench {
 // A small, fast, portable random source (xoshiro256**, seeded by splitmix64);
 // unlike the standard distributions it gives the same numbers everywhere.
 class Rng {
-public:
+  public:
     explicit Rng(uint64_t seed);
     uint64_t next();
     // uniform in [0, n)
@@ -31,7 +31,7 @@ public:
     double unit(); // [0, 1)
     bool chance(double p) { return unit() < p; }
 
-private:
+  private:
     uint64_t s[4];
 };
 
@@ -50,7 +50,7 @@ struct GenCounts {
 constexpr uint64_t kDefaultSeed = 0x5141524445'4cULL; // "QARDEL"
 
 // Bumped whenever the generated content changes, so stale caches are redone.
-constexpr int kGeneratorVersion = 1;
+constexpr int kGeneratorVersion = 2;
 
 // The folder that holds generated logs and scratch copies: $QARDEL_BENCH_DIR
 // when set, else <build folder>/bench-data. Ends with '/'. Created on demand.
@@ -62,7 +62,9 @@ QString benchRoot();
 GenCounts generateLog(const QString& dir, int qsos, uint64_t seed = kDefaultSeed);
 
 // The folder of a generated log of qsos QSOs under benchRoot(), generated on
-// first use and reused afterwards. Ends with '/'. Progress goes to stderr.
+// first use and reused afterwards; a new generator version or a change of
+// the engine's file format (format version, stored fields, declared types)
+// makes a new one. Ends with '/'. Progress goes to stderr.
 QString ensureLog(int qsos);
 
 // Copies the table files of a log folder to a fresh folder (removed first)

@@ -25,6 +25,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <linux/magic.h>
 #include <malloc.h>
@@ -43,6 +44,24 @@ using SteadyClock = std::chrono::steady_clock;
 
 double secondsSince(SteadyClock::time_point t0) {
     return std::chrono::duration<double>(SteadyClock::now() - t0).count();
+}
+
+double threadCpuSeconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
+// Wall-clock and CPU time of one call: on a shared machine the CPU time
+// shows what the work itself costs.
+struct Timing {
+    double wall = 0, cpu = 0;
+};
+template <class F> Timing measure(F&& f) {
+    const double c0 = threadCpuSeconds();
+    const auto t0 = SteadyClock::now();
+    f();
+    return {secondsSince(t0), threadCpuSeconds() - c0};
 }
 
 template <class F> double timed(F&& f) {
@@ -78,7 +97,9 @@ long rssBytes() {
 
 // Hands freed heap back to the system, so that resident size measures what
 // is still in use.
-void releaseFreeMemory() { malloc_trim(0); }
+void releaseFreeMemory() {
+    malloc_trim(0);
+}
 
 uint64_t inodeOf(const QString& path) {
     struct stat st {};
@@ -90,7 +111,7 @@ uint64_t inodeOf(const QString& path) {
 // Rewrites 4 KiB in place and waits for the disk: the least any durable
 // write can cost on this disk.
 class FsyncProbe {
-public:
+  public:
     explicit FsyncProbe(const QString& path) : m_path(QFile::encodeName(path)) {
         std::memset(m_buf, 'q', sizeof m_buf);
         m_fd = ::open(m_path.constData(), O_RDWR | O_CREAT | O_TRUNC, 0644);
@@ -106,13 +127,14 @@ public:
     double sample() {
         ++m_buf[m_counter++ % sizeof m_buf];
         const auto t0 = SteadyClock::now();
-        if (::pwrite(m_fd, m_buf, sizeof m_buf, 0) != ssize_t(sizeof m_buf) || ::fdatasync(m_fd) != 0)
+        if (::pwrite(m_fd, m_buf, sizeof m_buf, 0) != ssize_t(sizeof m_buf) ||
+            ::fdatasync(m_fd) != 0)
             throw DbError(QStringLiteral("fsync probe: %1")
                               .arg(QString::fromLocal8Bit(std::strerror(errno))));
         return secondsSince(t0);
     }
 
-private:
+  private:
     QByteArray m_path;
     int m_fd = -1;
     char m_buf[4096];
@@ -137,7 +159,8 @@ double renameSample(const QString& dir, unsigned counter) {
     if (dfd >= 0) ::close(dfd);
     const double s = secondsSince(t0);
     if (!ok)
-        throw DbError(QStringLiteral("rename probe: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
+        throw DbError(
+            QStringLiteral("rename probe: %1").arg(QString::fromLocal8Bit(std::strerror(errno))));
     return s;
 }
 
@@ -156,12 +179,18 @@ QString fsName(const QString& path) {
     struct statfs s {};
     if (::statfs(QFile::encodeName(path).constData(), &s) != 0) return QStringLiteral("?");
     switch (s.f_type) {
-    case EXT4_SUPER_MAGIC: return QStringLiteral("ext2/3/4");
-    case TMPFS_MAGIC: return QStringLiteral("tmpfs");
-    case BTRFS_SUPER_MAGIC: return QStringLiteral("btrfs");
-    case XFS_SUPER_MAGIC: return QStringLiteral("xfs");
-    case OVERLAYFS_SUPER_MAGIC: return QStringLiteral("overlayfs");
-    default: return QStringLiteral("0x%1").arg(qulonglong(s.f_type), 0, 16);
+    case EXT4_SUPER_MAGIC:
+        return QStringLiteral("ext2/3/4");
+    case TMPFS_MAGIC:
+        return QStringLiteral("tmpfs");
+    case BTRFS_SUPER_MAGIC:
+        return QStringLiteral("btrfs");
+    case XFS_SUPER_MAGIC:
+        return QStringLiteral("xfs");
+    case OVERLAYFS_SUPER_MAGIC:
+        return QStringLiteral("overlayfs");
+    default:
+        return QStringLiteral("0x%1").arg(qulonglong(s.f_type), 0, 16);
     }
 }
 
@@ -201,7 +230,8 @@ void endSession() {
 std::vector<int> idsOf(Table* t) {
     std::vector<int> ids;
     const int fi = t->fieldIndex(QStringLiteral("ID"));
-    for (int pos = 0; pos < t->recordCount(); ++pos) ids.push_back(t->valueAt(pos, fi).toInt());
+    for (int pos = 0; pos < t->recordCount(); ++pos)
+        ids.push_back(t->valueAt(pos, fi).toInt());
     return ids;
 }
 
@@ -249,7 +279,8 @@ Session& session(int n) {
 
     // a correspondent entered but not yet worked
     QString call;
-    do call = randomCallSign(s->rng);
+    do
+        call = randomCallSign(s->rng);
     while (s->callSet.contains(call));
     s->callSet.insert(call);
     cors->append();
@@ -262,14 +293,18 @@ Session& session(int n) {
     return *g_session;
 }
 
-#define GUARDED(body)                                                                              \
-    try {                                                                                          \
-        body                                                                                       \
-    } catch (const std::exception& e) {                                                            \
-        state.SkipWithError(e.what());                                                             \
+// A benchmark stops with the engine's message instead of taking the run down.
+template <class F> void guarded(benchmark::State& state, F&& body) {
+    try {
+        body();
+    } catch (const std::exception& e) {
+        state.SkipWithError(e.what());
     }
+}
 
-template <class T> T pick(Rng& rng, const std::vector<T>& v) { return v[rng.below(uint32_t(v.size()))]; }
+template <class T> T pick(Rng& rng, const std::vector<T>& v) {
+    return v[rng.below(uint32_t(v.size()))];
+}
 
 // Fills the fields of a new QSO the way the entry panel does.
 void fillQso(Session& s, int corId) {
@@ -297,7 +332,7 @@ void setUs(benchmark::State& state, const char* name, double seconds) {
 // ---------------------------------------------------------------- benchmarks
 
 void BM_FloorFdatasync(benchmark::State& state) {
-    GUARDED({
+    guarded(state, [&] {
         FsyncProbe probe(g_root + QStringLiteral("floor/fsync-probe.bin"));
         Samples t;
         for (auto _ : state) {
@@ -307,11 +342,11 @@ void BM_FloorFdatasync(benchmark::State& state) {
         }
         setMs(state, "median_ms", t.median());
         setMs(state, "max_ms", t.max());
-    })
+    });
 }
 
 void BM_FloorRename(benchmark::State& state) {
-    GUARDED({
+    guarded(state, [&] {
         const QString dir = g_root + QStringLiteral("floor/");
         Samples t;
         unsigned i = 0;
@@ -322,12 +357,13 @@ void BM_FloorRename(benchmark::State& state) {
         }
         setMs(state, "median_ms", t.median());
         setMs(state, "max_ms", t.max());
-    })
+    });
 }
 
 size_t engineBytes(TDM& dm) {
     size_t b = 0;
-    for (Table* t : dm.tables()) b += t->approxBytes();
+    for (Table* t : dm.tables())
+        b += t->approxBytes();
     return b;
 }
 
@@ -335,14 +371,15 @@ size_t engineBytes(TDM& dm) {
 // again once freed heap (SQLite's page cache, the read buffers) is handed back.
 void BM_Memory(benchmark::State& state) {
     const int n = int(state.range(0));
-    GUARDED({
+    guarded(state, [&] {
         endSession();
         for (auto _ : state) {
             releaseFreeMemory();
             const long before = rssBytes();
             auto dm = std::make_unique<TDM>();
             dm->DataDir = g_logDirs.value(n);
-            const double s = timed([&] { dm->OpenTables(); });
+            const Timing tm = measure([&] { dm->OpenTables(); });
+            const double s = tm.wall;
             const long after = rssBytes();
             releaseFreeMemory();
             const long settled = rssBytes();
@@ -351,48 +388,50 @@ void BM_Memory(benchmark::State& state) {
             state.counters["rss_trimmed_B_per_qso"] = double(settled - before) / n;
             state.counters["engine_B_per_qso"] = double(engineBytes(*dm)) / n;
             state.counters["rss_MiB"] = double(settled - before) / (1 << 20);
+            setMs(state, "cpu_ms", tm.cpu);
             if (dm->dsMain->recordCount() != n) {
                 state.SkipWithError("the log has the wrong number of QSOs");
                 break;
             }
         }
         releaseFreeMemory();
-    })
+    });
 }
 
 // OpenTables on a fresh data module, then the first locates, which build the
 // search indexes. cold: the files are dropped from the page cache first.
 void openBench(benchmark::State& state, bool cold) {
     const int n = int(state.range(0));
-    GUARDED({
+    guarded(state, [&] {
         endSession();
         const QString dir = g_logDirs.value(n);
-        Samples open, firstCall, firstCor;
+        Samples open, openCpu, firstCall, firstCor;
         Rng rng(7);
         for (auto _ : state) {
             if (cold) dropFromPageCache(dir);
             auto dm = std::make_unique<TDM>();
             dm->DataDir = dir;
-            const double s = timed([&] { dm->OpenTables(); });
-            state.SetIterationTime(s);
-            open.add(s);
+            const Timing tm = measure([&] { dm->OpenTables(); });
+            state.SetIterationTime(tm.wall);
+            open.add(tm.wall);
+            openCpu.add(tm.cpu);
             if (dm->dsMain->recordCount() != n) {
                 state.SkipWithError("the log has the wrong number of QSOs");
                 break;
             }
             // the first keystrokes of the first call sign
             Table* cors = dm->dsCors;
-            const QString call =
-                cors->valueAt(int(rng.below(uint32_t(cors->recordCount()))),
-                              cors->fieldIndex(QStringLiteral("CallName")))
-                    .toString();
+            const QString call = cors->valueAt(int(rng.below(uint32_t(cors->recordCount()))),
+                                               cors->fieldIndex(QStringLiteral("CallName")))
+                                     .toString();
             bool found = false;
             firstCall.add(timed([&] {
                 found = cors->locate(QStringLiteral("CallName"), call.left(2),
                                      loCaseInsensitive | loPartialKey);
             }));
             const int corId = cors->fieldByName(QStringLiteral("ID")).asInteger();
-            firstCor.add(timed([&] { found = found && dm->dsMain->locate(QStringLiteral("CorID"), corId); }));
+            firstCor.add(timed(
+                [&] { found = found && dm->dsMain->locate(QStringLiteral("CorID"), corId); }));
             if (!found) {
                 state.SkipWithError("a correspondent of the log was not found");
                 break;
@@ -400,20 +439,131 @@ void openBench(benchmark::State& state, bool cold) {
             dm.reset(); // outside the manual time
         }
         setMs(state, "median_ms", open.median());
+        setMs(state, "cpu_median_ms", openCpu.median());
         setMs(state, "first_locate_call_ms", firstCall.median());
         setMs(state, "first_locate_corid_ms", firstCor.median());
         releaseFreeMemory();
-    })
+    });
 }
-void BM_Open(benchmark::State& state) { openBench(state, false); }
-void BM_OpenCold(benchmark::State& state) { openBench(state, true); }
+void BM_Open(benchmark::State& state) {
+    openBench(state, false);
+}
+void BM_OpenCold(benchmark::State& state) {
+    openBench(state, true);
+}
+
+// The least an open can cost: SQLite stepping through every row of the nine
+// files and reading every column, without building anything from them.
+void BM_OpenFloorSqliteScan(benchmark::State& state) {
+    const int n = int(state.range(0));
+    guarded(state, [&] {
+        endSession();
+        const QString dir = g_logDirs.value(n);
+        const QStringList files = QDir(dir).entryList({QStringLiteral("*.db")}, QDir::Files);
+        Samples t;
+        int64_t rows = 0, bytes = 0;
+        for (auto _ : state) {
+            rows = bytes = 0;
+            const double d = timed([&] {
+                for (const QString& f : files) {
+                    sqlite3* db = nullptr;
+                    if (sqlite3_open_v2(QFile::encodeName(dir + f).constData(), &db,
+                                        SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+                        throw DbError(QStringLiteral("cannot open %1").arg(f));
+                    sqlite3_stmt* st = nullptr;
+                    if (sqlite3_prepare_v2(db, "SELECT * FROM records", -1, &st, nullptr) !=
+                        SQLITE_OK)
+                        throw DbError(QStringLiteral("cannot read %1").arg(f));
+                    const int cols = sqlite3_column_count(st);
+                    while (sqlite3_step(st) == SQLITE_ROW) {
+                        ++rows;
+                        for (int c = 0; c < cols; ++c) {
+                            switch (sqlite3_column_type(st, c)) {
+                            case SQLITE_INTEGER:
+                                bytes += sqlite3_column_int64(st, c) & 1;
+                                break;
+                            case SQLITE_FLOAT:
+                                bytes += sqlite3_column_double(st, c) > 0;
+                                break;
+                            case SQLITE_TEXT:
+                                sqlite3_column_text(st, c);
+                                bytes += sqlite3_column_bytes(st, c);
+                                break;
+                            default:
+                                break;
+                            }
+                        }
+                    }
+                    sqlite3_finalize(st);
+                    sqlite3_close_v2(db);
+                }
+            });
+            state.SetIterationTime(d);
+            t.add(d);
+        }
+        benchmark::DoNotOptimize(bytes);
+        state.counters["rows"] = double(rows);
+        setMs(state, "median_ms", t.median());
+    });
+}
+
+// Reading the time of one QSO back from its file text: the engine's
+// QDateTime::fromString against a direct parse of the fixed layout.
+QStringList timeTexts() {
+    QStringList l;
+    QDateTime t(QDate(1995, 1, 1), QTime(8, 0), Qt::UTC);
+    Rng rng(3);
+    for (int i = 0; i < 4096; ++i) {
+        t = t.addSecs(rng.between(20, 4000));
+        l << t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+    }
+    return l;
+}
+
+qint64 parseFixedTime(const QString& s) {
+    auto num = [&](int from, int len) {
+        int v = 0;
+        for (int i = from; i < from + len; ++i)
+            v = v * 10 + (s[i].unicode() - u'0');
+        return v;
+    };
+    const qint64 day = QDate(num(0, 4), num(5, 2), num(8, 2)).toJulianDay();
+    const qint64 ms = ((num(11, 2) * 60 + num(14, 2)) * 60 + num(17, 2)) * 1000 + num(20, 3);
+    return day * 86400000 + ms;
+}
+
+void BM_TimeTextQt(benchmark::State& state) {
+    const QStringList texts = timeTexts();
+    const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
+    size_t i = 0;
+    for (auto _ : state) {
+        const QDateTime dt = QDateTime::fromString(texts[qsizetype(i++ & 4095)], format);
+        benchmark::DoNotOptimize(dt);
+    }
+}
+
+void BM_TimeTextDirect(benchmark::State& state) {
+    const QStringList texts = timeTexts();
+    const QString format = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
+    for (int k = 0; k < 64; ++k) { // the two readings agree
+        const QDateTime dt = QDateTime::fromString(texts[k], format);
+        const qint64 want = dt.date().toJulianDay() * 86400000 + dt.time().msecsSinceStartOfDay();
+        if (parseFixedTime(texts[k]) != want) {
+            state.SkipWithError("the direct parse disagrees with QDateTime::fromString");
+            return;
+        }
+    }
+    size_t i = 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(parseFixedTime(texts[qsizetype(i++ & 4095)]));
+}
 
 // Saving one QSO: post, then SaveTable(dsMain), the incremental write. Each
 // iteration also samples the fdatasync floor in the same folder, so the
 // ratio compares like with like under the same load.
 void BM_SaveRow(benchmark::State& state) {
     const int n = int(state.range(0));
-    GUARDED({
+    guarded(state, [&] {
         Session& s = session(n);
         const QString file = s.dm->dsMain->filePath;
         Samples save, post, floor;
@@ -434,20 +584,21 @@ void BM_SaveRow(benchmark::State& state) {
         setMs(state, "floor_ms", floor.median());
         state.counters["x_floor"] = floor.median() > 0 ? save.median() / floor.median() : 0;
         state.counters["whole_writes"] = whole;
-    })
+    });
 }
 
 // A QSO with a new correspondent: two posts and SaveAll.
 void BM_SaveAll(benchmark::State& state) {
     const int n = int(state.range(0));
-    GUARDED({
+    guarded(state, [&] {
         Session& s = session(n);
         const QString mainFile = s.dm->dsMain->filePath, corsFile = s.dm->dsCors->filePath;
         Samples save, floor;
         int whole = 0;
         for (auto _ : state) {
             QString call;
-            do call = randomCallSign(s.rng);
+            do
+                call = randomCallSign(s.rng);
             while (s.callSet.contains(call));
             s.callSet.insert(call);
             Table* cors = s.dm->dsCors;
@@ -470,7 +621,7 @@ void BM_SaveAll(benchmark::State& state) {
         setMs(state, "floor_ms", floor.median());
         state.counters["x_floor"] = floor.median() > 0 ? save.median() / floor.median() : 0;
         state.counters["whole_writes"] = whole;
-    })
+    });
 }
 
 void reportLocate(benchmark::State& state, const Samples& t) {
@@ -483,12 +634,12 @@ void reportLocate(benchmark::State& state, const Samples& t) {
 // either case.
 void BM_LocateCallPrefix(benchmark::State& state) {
     const int n = int(state.range(0));
-    GUARDED({
+    guarded(state, [&] {
         Session& s = session(n);
         Samples t;
         for (auto _ : state) {
-            QString prefix = s.calls[int(s.rng.below(uint32_t(s.calls.size())))].left(
-                s.rng.chance(0.5) ? 2 : 3);
+            QString prefix =
+                s.calls[int(s.rng.below(uint32_t(s.calls.size())))].left(s.rng.chance(0.5) ? 2 : 3);
             if (s.rng.chance(0.5)) prefix = prefix.toLower();
             bool found = false;
             const double d = timed([&] {
@@ -503,14 +654,14 @@ void BM_LocateCallPrefix(benchmark::State& state) {
             }
         }
         reportLocate(state, t);
-    })
+    });
 }
 
 // The prefix with the most correspondents behind it (chars = 1 or 2).
 void BM_LocateCallPrefixWorst(benchmark::State& state) {
     const int n = int(state.range(0));
     const int chars = int(state.range(1));
-    GUARDED({
+    guarded(state, [&] {
         Session& s = session(n);
         const QString prefix = chars == 1 ? s.worstPrefix1 : s.worstPrefix2;
         const QString upper = prefix.toUpper();
@@ -533,19 +684,20 @@ void BM_LocateCallPrefixWorst(benchmark::State& state) {
         state.SetLabel(("'" + upper + "'").toStdString());
         state.counters["matches"] = chars == 1 ? s.worstPrefix1Count : s.worstPrefix2Count;
         reportLocate(state, t);
-    })
+    });
 }
 
 // The last QSO with a correspondent: locate CorID in the log.
 void BM_LocateCorID(benchmark::State& state) {
     const int n = int(state.range(0));
-    GUARDED({
+    guarded(state, [&] {
         Session& s = session(n);
         Samples t;
         for (auto _ : state) {
             const int id = pick(s.rng, s.corIds);
             bool found = false;
-            const double d = timed([&] { found = s.dm->dsMain->locate(QStringLiteral("CorID"), id); });
+            const double d =
+                timed([&] { found = s.dm->dsMain->locate(QStringLiteral("CorID"), id); });
             state.SetIterationTime(d);
             t.add(d);
             if (!found) {
@@ -554,19 +706,19 @@ void BM_LocateCorID(benchmark::State& state) {
             }
         }
         reportLocate(state, t);
-    })
+    });
 }
 
 // The same for a correspondent never worked: the search must prove absence.
 void BM_LocateCorIDNone(benchmark::State& state) {
     const int n = int(state.range(0));
-    GUARDED({
+    guarded(state, [&] {
         Session& s = session(n);
         Samples t;
         for (auto _ : state) {
             bool found = true;
-            const double d = timed(
-                [&] { found = s.dm->dsMain->locate(QStringLiteral("CorID"), s.noQsoCorId); });
+            const double d =
+                timed([&] { found = s.dm->dsMain->locate(QStringLiteral("CorID"), s.noQsoCorId); });
             state.SetIterationTime(d);
             t.add(d);
             if (found) {
@@ -575,12 +727,12 @@ void BM_LocateCorIDNone(benchmark::State& state) {
             }
         }
         reportLocate(state, t);
-    })
+    });
 }
 
 // A combo box that only counts, so the engine's walk is what is measured.
 class CountingBox : public ComboBoxIntf {
-public:
+  public:
     void beginUpdate() override {}
     void endUpdate() override {}
     void clearItems() override { items.clear(); }
@@ -595,7 +747,7 @@ public:
 // Filling the panel's lists: cities, countries, names, bands, modes, reports.
 void BM_FillLists(benchmark::State& state) {
     const int n = int(state.range(0));
-    GUARDED({
+    guarded(state, [&] {
         Session& s = session(n);
         TDM& dm = *s.dm;
         CountingBox box;
@@ -622,7 +774,7 @@ void BM_FillLists(benchmark::State& state) {
         }
         state.counters["items"] = items;
         setMs(state, "median_ms", t.median());
-    })
+    });
 }
 
 std::vector<int> parseSizes(const QString& text) {
@@ -642,8 +794,10 @@ std::vector<int> parseSizes(const QString& text) {
 // Open iterations: enough for a stable figure, few enough that a run with
 // 1 000 000 QSOs stays in minutes.
 void openIterations(benchmark::internal::Benchmark* b, int n) {
-    if (n >= 1000000) b->Iterations(3);
-    else if (n >= 100000) b->Iterations(10);
+    if (n >= 1000000)
+        b->Iterations(3);
+    else if (n >= 100000)
+        b->Iterations(10);
 }
 
 } // namespace
@@ -671,14 +825,16 @@ int main(int argc, char** argv) {
     try {
         g_root = benchRoot();
         QDir().mkpath(g_root + QStringLiteral("floor"));
-        for (int n : sizes) g_logDirs.insert(n, ensureLog(n));
+        for (int n : sizes)
+            g_logDirs.insert(n, ensureLog(n));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "bench_data: %s\n", e.what());
         return 1;
     }
 
     QStringList sizeText;
-    for (int n : sizes) sizeText << QString::number(n);
+    for (int n : sizes)
+        sizeText << QString::number(n);
     benchmark::AddCustomContext("data_dir", g_root.toStdString());
     benchmark::AddCustomContext("filesystem", fsName(g_root).toStdString());
     benchmark::AddCustomContext("qso_counts", sizeText.join(QLatin1Char(',')).toStdString());
@@ -693,28 +849,67 @@ int main(int argc, char** argv) {
     benchmark::RegisterBenchmark("Floor/write4K_fsync_rename_dirsync", BM_FloorRename)
         ->UseManualTime()
         ->Unit(kMillisecond);
+    benchmark::RegisterBenchmark("TimeText/QDateTime_fromString", BM_TimeTextQt)
+        ->Unit(benchmark::kNanosecond);
+    benchmark::RegisterBenchmark("TimeText/direct_parse", BM_TimeTextDirect)
+        ->Unit(benchmark::kNanosecond);
     for (int n : sizes) {
-        benchmark::RegisterBenchmark("Memory", BM_Memory)->Arg(n)->Iterations(1)->UseManualTime()->Unit(kMillisecond);
-        auto* open = benchmark::RegisterBenchmark("Open", BM_Open)->Arg(n)->UseManualTime()->Unit(kMillisecond);
+        benchmark::RegisterBenchmark("Memory", BM_Memory)
+            ->Arg(n)
+            ->Iterations(1)
+            ->UseManualTime()
+            ->Unit(kMillisecond);
+        auto* open = benchmark::RegisterBenchmark("Open", BM_Open)
+                         ->Arg(n)
+                         ->UseManualTime()
+                         ->Unit(kMillisecond);
         openIterations(open, n);
-        auto* cold = benchmark::RegisterBenchmark("OpenCold", BM_OpenCold)->Arg(n)->UseManualTime()->Unit(kMillisecond);
+        benchmark::RegisterBenchmark("OpenFloor/sqlite_scan", BM_OpenFloorSqliteScan)
+            ->Arg(n)
+            ->UseManualTime()
+            ->Unit(kMillisecond);
+        auto* cold = benchmark::RegisterBenchmark("OpenCold", BM_OpenCold)
+                         ->Arg(n)
+                         ->UseManualTime()
+                         ->Unit(kMillisecond);
         openIterations(cold, n);
-        benchmark::RegisterBenchmark("LocateCallPrefix", BM_LocateCallPrefix)->Arg(n)->UseManualTime()->Unit(kMicrosecond);
+        benchmark::RegisterBenchmark("LocateCallPrefix", BM_LocateCallPrefix)
+            ->Arg(n)
+            ->UseManualTime()
+            ->Unit(kMicrosecond);
         benchmark::RegisterBenchmark("LocateCallPrefixWorst", BM_LocateCallPrefixWorst)
             ->Args({n, 2})
             ->Args({n, 1})
             ->UseManualTime()
             ->Unit(kMicrosecond);
-        benchmark::RegisterBenchmark("LocateCorID", BM_LocateCorID)->Arg(n)->UseManualTime()->Unit(kMicrosecond);
-        benchmark::RegisterBenchmark("LocateCorIDNone", BM_LocateCorIDNone)->Arg(n)->UseManualTime()->Unit(kMicrosecond);
-        benchmark::RegisterBenchmark("FillLists", BM_FillLists)->Arg(n)->UseManualTime()->Unit(kMicrosecond);
-        benchmark::RegisterBenchmark("SaveRow", BM_SaveRow)->Arg(n)->UseManualTime()->Unit(kMillisecond);
-        benchmark::RegisterBenchmark("SaveAll", BM_SaveAll)->Arg(n)->UseManualTime()->Unit(kMillisecond);
+        benchmark::RegisterBenchmark("LocateCorID", BM_LocateCorID)
+            ->Arg(n)
+            ->UseManualTime()
+            ->Unit(kMicrosecond);
+        benchmark::RegisterBenchmark("LocateCorIDNone", BM_LocateCorIDNone)
+            ->Arg(n)
+            ->UseManualTime()
+            ->Unit(kMicrosecond);
+        benchmark::RegisterBenchmark("FillLists", BM_FillLists)
+            ->Arg(n)
+            ->UseManualTime()
+            ->Unit(kMicrosecond);
+        benchmark::RegisterBenchmark("SaveRow", BM_SaveRow)
+            ->Arg(n)
+            ->UseManualTime()
+            ->Unit(kMillisecond);
+        benchmark::RegisterBenchmark("SaveAll", BM_SaveAll)
+            ->Arg(n)
+            ->UseManualTime()
+            ->Unit(kMillisecond);
     }
 
     benchmark::RunSpecifiedBenchmarks();
     endSession();
-    QDir(g_root + QStringLiteral("floor")).removeRecursively();
+    // scratch folders, also those a failed benchmark left behind
+    for (const QString& d :
+         QDir(g_root).entryList({QStringLiteral("work-*"), QStringLiteral("floor")}, QDir::Dirs))
+        QDir(g_root + d).removeRecursively();
     benchmark::Shutdown();
     return 0;
 }

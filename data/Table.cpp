@@ -466,10 +466,16 @@ uint32_t Table::newSlot() {
 // Makes n live slots at once (loading); rows not read after all are
 // dropped by dropSlotsFrom.
 void Table::reserveSlots(size_t n) {
+    // room beyond the loaded rows, so the first new row does not copy them all
+    const size_t room = n + n / 8 + 1024;
+    m_live.reserve(room);
     m_live.assign(n, 1);
     for (auto& c : m_columns)
-        if (c) c->resize(n);
-    m_idDense.reserve(n + 1);
+        if (c) {
+            c->reserve(room);
+            c->resize(n);
+        }
+    m_idDense.reserve(room);
 }
 
 void Table::dropSlotsFrom(size_t n) {

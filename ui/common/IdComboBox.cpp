@@ -5,6 +5,7 @@
 #include <QCollator>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QStandardItemModel>
 
 #include <algorithm>
 
@@ -37,16 +38,38 @@ void IdComboBox::endUpdate() {
     if (m_updating == 0 || --m_updating > 0) return;
     if (!m_pending.empty()) {
         if (m_sorted) {
+            // collation keys once per item, not once per comparison
             const QCollator c = collator();
-            std::stable_sort(
-                m_pending.begin(), m_pending.end(),
-                [&c](const auto& a, const auto& b) { return c.compare(a.first, b.first) < 0; });
+            std::vector<std::pair<QCollatorSortKey, size_t>> keys;
+            keys.reserve(m_pending.size());
+            for (size_t i = 0; i < m_pending.size(); ++i)
+                keys.push_back({c.sortKey(m_pending[i].first), i});
+            std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) {
+                return a.first.compare(b.first) < 0;
+            });
+            std::vector<std::pair<QString, int>> sorted;
+            sorted.reserve(m_pending.size());
+            for (const auto& k : keys)
+                sorted.push_back(std::move(m_pending[k.second]));
+            m_pending.swap(sorted);
         }
         const QString shown = isEditable() ? currentText() : QString();
         const int sel = currentIndex();
         const bool wasBlocked = blockSignals(true);
-        for (const auto& p : m_pending)
-            QComboBox::addItem(p.first, p.second);
+        if (auto* m = qobject_cast<QStandardItemModel*>(model())) {
+            // all rows in one insertion
+            QList<QStandardItem*> items;
+            items.reserve(qsizetype(m_pending.size()));
+            for (const auto& p : m_pending) {
+                auto* item = new QStandardItem(p.first);
+                item->setData(p.second, Qt::UserRole);
+                items << item;
+            }
+            m->invisibleRootItem()->appendRows(items);
+        } else {
+            for (const auto& p : m_pending)
+                QComboBox::addItem(p.first, p.second);
+        }
         if (isEditable() && sel < 0) {
             setCurrentIndex(-1);
             setEditText(shown);
