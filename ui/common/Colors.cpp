@@ -29,11 +29,11 @@ namespace qardel {
 QFont panelFont() {
     static const bool loaded = [] {
         if (QFontDatabase::hasFamily(QStringLiteral("Tahoma"))) return true;
-        bool ok = false;
-        for (const char* f :
-             {"/usr/share/wine/fonts/tahoma.ttf", "/usr/share/wine/fonts/tahomabd.ttf"})
-            ok = QFontDatabase::addApplicationFont(QLatin1String(f)) >= 0 || ok;
-        return ok;
+        // Only the regular face: with the bold face beside it this Tahoma
+        // draws bold text in the regular weight, while from the regular face
+        // alone bold is drawn emboldened.
+        return QFontDatabase::addApplicationFont(
+                   QStringLiteral("/usr/share/wine/fonts/tahoma.ttf")) >= 0;
     }();
     (void)loaded;
     return QFont(QStringLiteral("Tahoma"), 8);
