@@ -230,6 +230,22 @@ class TestMainWindow : public QObject {
         }
     }
 
+    void enterOnTheRepeaterBoxSaves() {
+        AppData a;
+        auto w = startMain();
+        type(w->edCallName, "UA3AAA");
+        w->cbRepeater->setFocus();
+        QTest::keyClick(w->cbRepeater, Qt::Key_Return);
+        QVERIFY(!w->cbRepeater->isChecked());
+        QCOMPARE(w->DM->dsMain->recordCount(), 1);
+        // Enter on a focused push button clicks that button
+        type(w->edCallName, "UA3BBB");
+        w->btnClear->setFocus();
+        QTest::keyClick(w->btnClear, Qt::Key_Return);
+        QCOMPARE(w->edCallName->text(), QString());
+        QCOMPARE(w->DM->dsMain->recordCount(), 1);
+    }
+
     void singleChoicesArePicked() {
         AppData a;
         withData(a, [](TDM& dm) {

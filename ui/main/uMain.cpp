@@ -757,7 +757,7 @@ bool TfMain::handleDefaultKeys(QObject* watched, QKeyEvent* e) {
     if (w == mmNotice) return false; // a new line
     const Qt::KeyboardModifiers mods = e->modifiers() & ~Qt::KeypadModifier;
     if (mods != Qt::NoModifier) return false;
-    if (auto* b = qobject_cast<QAbstractButton*>(w)) {
+    if (auto* b = qobject_cast<QPushButton*>(w)) {
         if (b->isEnabled()) b->click();
         return true;
     }
