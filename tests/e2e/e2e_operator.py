@@ -32,8 +32,9 @@ def check(cond, what):
 
 def start_xvfb():
     r, w = os.pipe()
+    log = open(os.path.join(SHOTS, "xvfb-output.txt"), "w")
     proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                            pass_fds=[w], stderr=subprocess.DEVNULL)
+                            pass_fds=[w], stderr=log, stdout=log)
     os.close(w)
     num = b""
     while not num.endswith(b"\n"):
@@ -79,7 +80,7 @@ def find_window(title, timeout=15):
 
 def close_window(wid):
     """As the window's close button does: WM_DELETE_WINDOW."""
-    d = xdisplay.Display(DISPLAY)
+    d = xdisplay.Display(env["DISPLAY"])
     w = d.create_resource_object("window", int(wid))
     proto = d.intern_atom("WM_PROTOCOLS")
     delete = d.intern_atom("WM_DELETE_WINDOW")
@@ -114,12 +115,31 @@ def wait_gone(title, timeout=10):
         time.sleep(0.2)
 
 
+def ensure_x():
+    """A fresh X server when the one in use went away (the program cannot
+    be judged without one)."""
+    global xvfb, DISPLAY
+    sock = "/tmp/.X11-unix/X" + DISPLAY.lstrip(":")
+    if xvfb.poll() is None and os.path.exists(sock):
+        return
+    print("the X server went away (%s); starting another" % xvfb.poll(), flush=True)
+    try:
+        xvfb.kill()
+    except Exception:
+        pass
+    xvfb, DISPLAY = start_xvfb()
+    env["DISPLAY"] = DISPLAY
+
+
 def start_program():
+    ensure_x()
     log = open(os.path.join(SHOTS, "program-output.txt"), "a")
     p = subprocess.Popen([BIN], env=env, stdout=log, stderr=subprocess.STDOUT)
     wid = find_window("QARDEL")
     if wid is None:
-        print("no window; the program %s" % ("runs" if p.poll() is None else "ended with %s" % p.returncode))
+        print("no window; the program %s; the X server %s" % (
+            "runs" if p.poll() is None else "ended with %s" % p.returncode,
+            "runs" if xvfb.poll() is None else "ended with %s" % xvfb.returncode))
     if wid:
         xdo("windowfocus", "--sync", wid)
         settle(0.6)
