@@ -51,6 +51,7 @@ const QString fValue = QStringLiteral("Value");
 } // namespace
 
 TfEditor::TfEditor(TDM* dm, QWidget* parent) : QDialog(parent), DM(dm) {
+    setObjectName(QStringLiteral("fEditor"));
     setWindowTitle(QStringLiteral("Редактор справочников"));
     setFont(panelFont()); // Tahoma 8 pt
     setFixedSize(428, 411);
