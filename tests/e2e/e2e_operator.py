@@ -31,9 +31,11 @@ def check(cond, what):
 
 
 def start_xvfb():
+    # -noreset: a server that resets when its last client leaves refuses the
+    # next program while it does
     r, w = os.pipe()
     log = open(os.path.join(SHOTS, "xvfb-output.txt"), "w")
-    proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+    proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"],
                             pass_fds=[w], stderr=log, stdout=log)
     os.close(w)
     num = b""
@@ -131,11 +133,21 @@ def ensure_x():
     env["DISPLAY"] = DISPLAY
 
 
-def start_program():
+def start_program(retry=True):
     ensure_x()
-    log = open(os.path.join(SHOTS, "program-output.txt"), "a")
+    out = os.path.join(SHOTS, "program-output.txt")
+    before = os.path.getsize(out) if os.path.exists(out) else 0
+    log = open(out, "a")
     p = subprocess.Popen([BIN], env=env, stdout=log, stderr=subprocess.STDOUT)
     wid = find_window("QARDEL")
+    if wid is None and p.poll() is not None and retry:
+        with open(out) as f:
+            f.seek(before)
+            if "could not connect to display" in f.read():
+                # the X server turned the program away: that says nothing of the program
+                print("the X server refused the program; starting it again", flush=True)
+                time.sleep(1)
+                return start_program(retry=False)
     if wid is None:
         print("no window; the program %s; the X server %s" % (
             "runs" if p.poll() is None else "ended with %s" % p.returncode,
