@@ -2,6 +2,7 @@
 // files behind the engine's back, and dumping table contents exactly.
 #pragma once
 
+#include "Schema.h"
 #include "Table.h"
 #include "TableFile.h"
 #include "uDM.h"
@@ -18,8 +19,24 @@
 #include <cstdint>
 #include <initializer_list>
 #include <utility>
+#include <vector>
 
 namespace testutil {
+
+const QString kNoError = QStringLiteral("<no error>");
+
+// The nine tables, opened empty and without files.
+struct Fixture {
+    qardel::LogTables t = qardel::createLogTables();
+    Fixture() {
+        for (qardel::Table* x : all())
+            x->createEmpty();
+    }
+    std::vector<qardel::Table*> all() const {
+        return {t.main.get(),      t.cors.get(),   t.bands.get(), t.modes.get(), t.rs.get(),
+                t.countryes.get(), t.cityes.get(), t.names.get(), t.ini.get()};
+    }
+};
 
 // The message of the DbError that f throws, or "<no error>".
 template <class F> QString errorOf(F&& f) {

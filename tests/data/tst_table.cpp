@@ -17,23 +17,12 @@ using testutil::dumpTable;
 using testutil::errorOf;
 using testutil::idsInOrder;
 
+using testutil::Fixture;
+using testutil::kNoError;
+
 namespace {
 
 const QString kClosed = QStringLiteral("Cannot perform this operation on a closed dataset");
-const QString kNoError = QStringLiteral("<no error>");
-
-// The nine tables, opened empty and without files.
-struct Fixture {
-    LogTables t = createLogTables();
-    Fixture() {
-        for (Table* x : all())
-            x->createEmpty();
-    }
-    std::vector<Table*> all() const {
-        return {t.main.get(),      t.cors.get(),   t.bands.get(), t.modes.get(), t.rs.get(),
-                t.countryes.get(), t.cityes.get(), t.names.get(), t.ini.get()};
-    }
-};
 
 QString text(Table& t, const char* field) {
     return t.fieldByName(QString::fromUtf8(field)).asString();

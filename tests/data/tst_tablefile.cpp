@@ -31,21 +31,10 @@ using testutil::HookGuard;
 using testutil::kNineFiles;
 using testutil::readBytes;
 
+using testutil::Fixture;
+using testutil::kNoError;
+
 namespace {
-
-const QString kNoError = QStringLiteral("<no error>");
-
-struct Fixture {
-    LogTables t = createLogTables();
-    Fixture() {
-        for (Table* x : all())
-            x->createEmpty();
-    }
-    std::vector<Table*> all() const {
-        return {t.main.get(),      t.cors.get(),   t.bands.get(), t.modes.get(), t.rs.get(),
-                t.countryes.get(), t.cityes.get(), t.names.get(), t.ini.get()};
-    }
-};
 
 quint64 inode(const QString& path) {
     struct stat st {};
