@@ -78,39 +78,6 @@ template <class P> bool spinUntil(P pred, int timeoutMs = 60000) {
 
 // ---------------------------------------------------------------- the floor
 
-// Rewrites 4 KiB in place and waits for the disk: the least any durable
-// write can cost on this disk.
-class FsyncProbe {
-  public:
-    explicit FsyncProbe(const QString& path) : m_path(QFile::encodeName(path)) {
-        std::memset(m_buf, 'q', sizeof m_buf);
-        m_fd = ::open(m_path.constData(), O_RDWR | O_CREAT | O_TRUNC, 0644);
-        if (m_fd < 0 || ::write(m_fd, m_buf, sizeof m_buf) != ssize_t(sizeof m_buf) ||
-            ::fsync(m_fd) != 0)
-            throw DbError(QStringLiteral("Cannot prepare the fsync probe '%1': %2")
-                              .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
-    }
-    ~FsyncProbe() {
-        if (m_fd >= 0) ::close(m_fd);
-        ::unlink(m_path.constData());
-    }
-    double sample() {
-        ++m_buf[m_counter++ % sizeof m_buf];
-        const auto t0 = SteadyClock::now();
-        if (::pwrite(m_fd, m_buf, sizeof m_buf, 0) != ssize_t(sizeof m_buf) ||
-            ::fdatasync(m_fd) != 0)
-            throw DbError(QStringLiteral("fsync probe: %1")
-                              .arg(QString::fromLocal8Bit(std::strerror(errno))));
-        return secondsSince(t0);
-    }
-
-  private:
-    QByteArray m_path;
-    int m_fd = -1;
-    char m_buf[4096];
-    unsigned m_counter = 0;
-};
-
 QString fsName(const QString& path) {
     struct statfs s {};
     if (::statfs(QFile::encodeName(path).constData(), &s) != 0) return QStringLiteral("?");
