@@ -4,12 +4,17 @@
 #include "Table.h"
 
 #include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
 #include <QFile>
+#include <benchmark/benchmark.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <fcntl.h>
@@ -93,5 +98,40 @@ class FsyncProbe {
     char m_buf[4096];
     unsigned m_counter = 0;
 };
+
+// Takes the log sizes from --sizes=, --quick or QARDEL_BENCH_SIZES, hands the
+// rest of the arguments to Google Benchmark; false on an unknown argument.
+inline bool initBenchmarks(int argc, char** argv, std::vector<int>* sizes) {
+    *sizes = {1000, 100000, 1000000};
+    auto parse = [](const QString& text) {
+        std::vector<int> out;
+        for (const QString& p : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+            bool ok = false;
+            const int n = p.trimmed().toInt(&ok);
+            if (!ok || n < 5) {
+                std::fprintf(stderr, "bad size '%s'\n", qPrintable(p));
+                std::exit(2);
+            }
+            out.push_back(n);
+        }
+        std::sort(out.begin(), out.end());
+        return out;
+    };
+    if (!qEnvironmentVariableIsEmpty("QARDEL_BENCH_SIZES"))
+        *sizes = parse(qEnvironmentVariable("QARDEL_BENCH_SIZES"));
+    std::vector<char*> args;
+    for (int i = 0; i < argc; ++i) {
+        if (i > 0 && std::strncmp(argv[i], "--sizes=", 8) == 0)
+            *sizes = parse(QString::fromLocal8Bit(argv[i] + 8));
+        else if (i > 0 && std::strcmp(argv[i], "--quick") == 0)
+            *sizes = {1000, 100000};
+        else
+            args.push_back(argv[i]);
+    }
+    int bargc = int(args.size());
+    args.push_back(nullptr);
+    benchmark::Initialize(&bargc, args.data());
+    return !benchmark::ReportUnrecognizedArguments(bargc, args.data());
+}
 
 } // namespace qardel::bench

@@ -796,21 +796,6 @@ void BM_Editor(benchmark::State& state) {
     });
 }
 
-std::vector<int> parseSizes(const QString& text) {
-    std::vector<int> sizes;
-    for (const QString& p : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
-        bool ok = false;
-        const int n = p.trimmed().toInt(&ok);
-        if (!ok || n < 5) {
-            std::fprintf(stderr, "bench_ui: bad size '%s'\n", qPrintable(p));
-            std::exit(2);
-        }
-        sizes.push_back(n);
-    }
-    std::sort(sizes.begin(), sizes.end());
-    return sizes;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -818,22 +803,8 @@ int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "--rss-probe") == 0) return rssProbeMain(argc, argv);
 
     // our own options first; the rest belongs to Google Benchmark
-    std::vector<int> sizes = {1000, 100000, 1000000};
-    if (!qEnvironmentVariableIsEmpty("QARDEL_BENCH_SIZES"))
-        sizes = parseSizes(qEnvironmentVariable("QARDEL_BENCH_SIZES"));
-    std::vector<char*> args;
-    for (int i = 0; i < argc; ++i) {
-        if (i > 0 && std::strncmp(argv[i], "--sizes=", 8) == 0)
-            sizes = parseSizes(QString::fromLocal8Bit(argv[i] + 8));
-        else if (i > 0 && std::strcmp(argv[i], "--quick") == 0)
-            sizes = {1000, 100000};
-        else
-            args.push_back(argv[i]);
-    }
-    int bargc = int(args.size());
-    args.push_back(nullptr);
-    benchmark::Initialize(&bargc, args.data());
-    if (benchmark::ReportUnrecognizedArguments(bargc, args.data())) return 1;
+    std::vector<int> sizes;
+    if (!initBenchmarks(argc, argv, &sizes)) return 1;
 
     QApplication app(argc, argv);
     msg::setTestMode(true);
