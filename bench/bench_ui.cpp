@@ -669,8 +669,8 @@ void BM_ClearEntryAfterNewCity(benchmark::State& state) {
         for (auto _ : state) {
             const int k = ++s.counter;
             // the post of a save that adds a city, untimed
-            w.FindOrAddValue(*s.dm().dsCityes, QStringLiteral("Name"),
-                             QStringLiteral("Новый-%1").arg(k));
+            s.dm().FindOrAddValue(*s.dm().dsCityes, QStringLiteral("Name"),
+                                  QStringLiteral("Новый-%1").arg(k));
             state.SetIterationTime(added.time([&] { w.ClearEntry(); }));
             s.dm().SaveAll();
             // and one with no list changed, for comparison

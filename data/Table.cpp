@@ -3,6 +3,7 @@
 #include "TableColumn.h"
 #include "TableFile.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QLocale>
 #include <QSet>
@@ -261,7 +262,7 @@ void Table::resetData() {
     for (auto& u : m_uniqueText)
         u.second.clear();
     invalidateSearchIndexes();
-    m_nextId = 1;
+    m_lastId = 0;
     m_cursor = -1;
     m_eof = m_bof = true;
     m_buffer.clear();
@@ -295,6 +296,20 @@ void Table::load() {
         m_eof = m_bof = false;
         scrolled();
     }
+}
+
+void Table::keepIdsAbove(int id) {
+    m_lastId = std::max(m_lastId, id);
+}
+
+int Table::maxValue(const QString& integerField) const {
+    const int fi = fieldIndex(integerField);
+    if (fi < 0 || !m_columns[size_t(fi)]) return 0;
+    const Column& c = *m_columns[size_t(fi)];
+    int best = 0;
+    for (uint32_t s : m_order)
+        if (!c.isNull(s)) best = std::max(best, c.ints[s]);
+    return best;
 }
 
 void Table::write() {
@@ -909,14 +924,15 @@ void Table::post() {
     checkUnique(m_buffer, m_editSlot);
 
     if (m_state == TableState::Insert) {
-        if (m_nextId <= 0 || m_nextId == INT32_MAX)
-            throw DbError(QStringLiteral("No more row numbers are free in table '%1'").arg(m_name));
-        const int id = m_nextId;
+        if (m_lastId >= INT32_MAX)
+            throw DbError(QStringLiteral("No more row numbers are free in table '%1' (file '%2')")
+                              .arg(m_name, QDir::toNativeSeparators(filePath)));
+        const int id = m_lastId + 1;
         m_buffer[m_idField] = id;
         const uint32_t s = newSlot();
         for (int i = 0; i < int(m_fields.size()); ++i)
             if (m_columns[i]) m_columns[i]->set(s, m_buffer[i]);
-        ++m_nextId;
+        m_lastId = id;
         idInsert(id, s);
         for (auto& u : m_uniqueText)
             if (!m_columns[u.first]->isNull(s)) u.second.insert(m_columns[u.first]->texts[s], s);

@@ -137,6 +137,12 @@ class Table {
     Field& field(int index) { return *m_fieldObjects[index]; }
     int fieldCount() const { return int(m_fields.size()); }
 
+    // --- row IDs: never handed out twice, so a reference to a deleted row, or
+    // to one that never reached the disk, keeps finding nothing
+    int lastId() const { return m_lastId; }          // the highest ID assigned or held so far
+    void keepIdsAbove(int id);                       // new IDs continue after id
+    int maxValue(const QString& integerField) const; // largest non-null value; 0 when none
+
     // --- file and life cycle
     QString filePath;
     void createEmpty();
@@ -257,7 +263,7 @@ class Table {
     std::vector<std::unique_ptr<SearchIndex>> m_search; // lazily built, by field index
     // unique text indexes: exact text -> slot
     std::vector<std::pair<int, QHash<QString, uint32_t>>> m_uniqueText;
-    int m_nextId = 1;
+    int m_lastId = 0;
 
     int m_cursor = -1; // logical position
     bool m_eof = true;

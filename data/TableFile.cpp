@@ -98,6 +98,7 @@ void syncPath(const QString& path, bool dir) {
         throw e;
     }
     ::close(fd);
+    if (dir && TableFile::faultHook) TableFile::faultHook("folder-synced");
 }
 
 } // namespace
@@ -357,8 +358,11 @@ void TableFile::load(Table& t) {
     for (auto& c : t.m_columns)
         if (c) c->loadPool = {};
     t.rebuildOrder();
-    // a file may hold the largest ID there is; post() then refuses new rows
-    t.m_nextId = maxId < INT32_MAX ? maxId + 1 : INT32_MAX;
+    // IDs once handed out stay used even when their rows were deleted; a
+    // file written before the mark existed starts after its largest ID
+    bool marked = false;
+    const qint64 lastId = meta.value(QLatin1String(kLastIdKey)).toLongLong(&marked);
+    t.keepIdsAbove(marked && lastId > maxId ? int(std::min<qint64>(lastId, INT32_MAX)) : maxId);
     db.close();
     m_path = path;
     m_token = token;
@@ -411,8 +415,8 @@ QString newToken() {
 void TableFile::write(Table& t) {
     if (t.filePath.isEmpty())
         throw DbError(QStringLiteral("Table '%1' has no file name").arg(t.name()));
-    if (sameFileAsWritten(t.filePath) && writeIncremental(t)) return;
-    writeWhole(t);
+    if (!sameFileAsWritten(t.filePath) || !writeIncremental(t)) writeWhole(t);
+    if (faultHook) faultHook("written");
 }
 
 bool TableFile::writeIncremental(Table& t) {
@@ -502,10 +506,16 @@ bool TableFile::writeIncremental(Table& t) {
             if (sqlite3_step(ins.s) != SQLITE_DONE) rollback(db.err());
             sqlite3_reset(ins.s);
         }
-        Stmt gen(db.h, QStringLiteral("UPDATE meta SET value=? WHERE key='generation'"));
-        const QByteArray g = QByteArray::number(m_generation + 1);
-        sqlite3_bind_text(gen.s, 1, g.constData(), int(g.size()), SQLITE_TRANSIENT);
-        if (gen.rc != SQLITE_OK || sqlite3_step(gen.s) != SQLITE_DONE) rollback(db.err());
+        Stmt meta(db.h, QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)"));
+        if (meta.rc != SQLITE_OK) rollback(db.err());
+        for (const auto& [key, value] :
+             {std::pair{QByteArray("generation"), QByteArray::number(m_generation + 1)},
+              std::pair{QByteArray(kLastIdKey), QByteArray::number(t.lastId())}}) {
+            sqlite3_bind_text(meta.s, 1, key.constData(), int(key.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_text(meta.s, 2, value.constData(), int(value.size()), SQLITE_TRANSIENT);
+            if (sqlite3_step(meta.s) != SQLITE_DONE) rollback(db.err());
+            sqlite3_reset(meta.s);
+        }
     }
     if (faultHook) {
         try {
@@ -567,7 +577,8 @@ void TableFile::writeWhole(Table& t) {
                 {QStringLiteral("format"), QString::number(kFormatVersion)},
                 {QStringLiteral("table"), t.name()},
                 {QStringLiteral("token"), token},
-                {QStringLiteral("generation"), QStringLiteral("1")}};
+                {QStringLiteral("generation"), QStringLiteral("1")},
+                {QLatin1String(kLastIdKey), QString::number(t.lastId())}};
             for (const auto& kv : meta) {
                 const QByteArray k = kv.first.toUtf8(), v = kv.second.toUtf8();
                 sqlite3_bind_text(m.s, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);

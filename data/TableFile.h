@@ -16,6 +16,8 @@ class Table;
 class TableFile {
   public:
     static constexpr int kFormatVersion = 1;
+    // The metadata key of the highest ID the table ever assigned.
+    static constexpr const char* kLastIdKey = "last_id";
 
     TableFile() = default;
     ~TableFile();
@@ -30,7 +32,9 @@ class TableFile {
     static QString declaredType(const Table& t, int fieldIndex);
 
     // Test hook: when set, called at named points of a write ("temp-written",
-    // "before-rename", "before-commit"); it may throw or stop the process.
+    // "before-rename", "folder-synced" of a whole write, "before-commit" of an
+    // incremental one, "written" when either is done); it may throw or stop
+    // the process.
     static void (*faultHook)(const char* point);
 
   private:

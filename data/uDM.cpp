@@ -5,6 +5,8 @@
 #include <QLocale>
 #include <QStandardPaths>
 
+#include <tuple>
+
 namespace qardel {
 
 TDM::TDM(QObject* parent) : QObject(parent), m_tables(createLogTables()) {
@@ -39,7 +41,7 @@ TDM::TDM(QObject* parent) : QObject(parent), m_tables(createLogTables()) {
 TDM::~TDM() {
     // Closing writes what is still unwritten; a failure here has no one left
     // to tell but the log of the session.
-    for (Table* t : tables()) {
+    for (Table* t : saveOrder()) {
         try {
             t->close();
         } catch (const DbError& e) {
@@ -59,6 +61,10 @@ TDM::~TDM() {
 
 std::vector<Table*> TDM::tables() const {
     return {dsMain, dsCors, dsBands, dsModes, dsRS, dsCountryes, dsCityes, dsNames, dsINI};
+}
+
+std::vector<Table*> TDM::saveOrder() const {
+    return {dsNames, dsCityes, dsCountryes, dsRS, dsModes, dsBands, dsCors, dsMain, dsINI};
 }
 
 QString TDM::defaultDataDir() {
@@ -91,6 +97,17 @@ void TDM::OpenTables() {
     }
     for (Table* t : {dsINI, dsNames, dsCityes, dsCountryes, dsRS, dsModes, dsBands, dsCors, dsMain})
         OpenTable(*t);
+    // A crash of an older version could leave a reference to a row that never
+    // reached the disk: new rows continue after it, so it keeps finding
+    // nothing instead of another station's data.
+    const std::tuple<Table*, const char*, Table*> references[] = {
+        {dsMain, "CorID", dsCors},          {dsMain, "BandID", dsBands},
+        {dsMain, "ModeID", dsModes},        {dsMain, "CorRSID", dsRS},
+        {dsMain, "MyRSID", dsRS},           {dsCors, "NameID", dsNames},
+        {dsCors, "CountryID", dsCountryes}, {dsCors, "CityID", dsCityes},
+        {dsBands, "DefModeID", dsModes}};
+    for (const auto& [from, field, to] : references)
+        to->keepIdsAbove(from->maxValue(QLatin1String(field)));
     // the searches of every keystroke in the call sign
     dsCors->prepareLocate(QStringLiteral("CallName"));
     dsMain->prepareLocate(QStringLiteral("CorID"));
@@ -118,7 +135,7 @@ void TDM::SaveTable(Table& table) {
 }
 
 void TDM::SaveAll() {
-    for (Table* t : tables())
+    for (Table* t : saveOrder())
         SaveTable(*t);
 }
 
@@ -216,6 +233,76 @@ void TDM::SetTextOrClear(Field& field, const QString& text) {
 QChar TDM::UpCaseChar(QChar ch) {
     const QString up = QLocale().toUpper(QString(ch));
     return up.size() == 1 ? up.at(0) : ch;
+}
+
+int TDM::FindOrAddValue(Table& table, const QString& field, const QString& text) {
+    if (text.isEmpty()) return 0;
+    if (!table.locate(field, text, loCaseInsensitive)) {
+        table.append();
+        table.fieldByName(field).setAsString(text);
+        table.post();
+    }
+    return table.fieldByName(QStringLiteral("ID")).asInteger();
+}
+
+namespace {
+void setRef(Field& f, int id) {
+    if (id > 0)
+        f.setAsInteger(id);
+    else
+        f.clear();
+}
+} // namespace
+
+bool TDM::FindOrAddCorrespondent(const QString& call, const CorProps& props) {
+    Table& cors = *dsCors;
+    if (cors.locate(QStringLiteral("CallName"), call, loCaseInsensitive))
+        return cors.fieldByName(QStringLiteral("NameID")).asInteger() != props.nameId ||
+               cors.fieldByName(QStringLiteral("CityID")).asInteger() != props.cityId ||
+               cors.fieldByName(QStringLiteral("CountryID")).asInteger() != props.countryId;
+    cors.append();
+    cors.fieldByName(QStringLiteral("CallName")).setAsString(call);
+    if (props.nameId > 0) cors.fieldByName(QStringLiteral("NameID")).setAsInteger(props.nameId);
+    if (props.cityId > 0) cors.fieldByName(QStringLiteral("CityID")).setAsInteger(props.cityId);
+    if (props.countryId > 0)
+        cors.fieldByName(QStringLiteral("CountryID")).setAsInteger(props.countryId);
+    cors.post();
+    return false;
+}
+
+void TDM::SetCorrespondentProps(const CorProps& props) {
+    Table& cors = *dsCors;
+    cors.edit();
+    setRef(cors.fieldByName(QStringLiteral("NameID")), props.nameId);
+    setRef(cors.fieldByName(QStringLiteral("CityID")), props.cityId);
+    setRef(cors.fieldByName(QStringLiteral("CountryID")), props.countryId);
+    cors.post();
+}
+
+void TDM::PostLogRow(bool correcting, const LogRowValues& v) {
+    Table& log = *dsMain;
+    try {
+        if (correcting)
+            log.edit();
+        else
+            log.append();
+        log.fieldByName(QStringLiteral("CorID")).setAsInteger(v.corId);
+        SetTextOrClear(log.fieldByName(QStringLiteral("CorSuffix")), v.suffix);
+        if (!v.notice.isEmpty()) log.fieldByName(QStringLiteral("Notice")).setAsString(v.notice);
+        log.fieldByName(QStringLiteral("Repeater")).setAsBoolean(v.repeater);
+        SetFloatFromText(log.fieldByName(QStringLiteral("CorPower")), v.corPower);
+        SetFloatFromText(log.fieldByName(QStringLiteral("MyPower")), v.myPower);
+        if (v.corRsId > 0) log.fieldByName(QStringLiteral("CorRSID")).setAsInteger(v.corRsId);
+        if (v.myRsId > 0) log.fieldByName(QStringLiteral("MyRSID")).setAsInteger(v.myRsId);
+        SetTextOrClear(log.fieldByName(QStringLiteral("CorCity")), v.city);
+        SetTextOrClear(log.fieldByName(QStringLiteral("CorCountry")), v.country);
+        if (v.bandId > 0) log.fieldByName(QStringLiteral("BandID")).setAsInteger(v.bandId);
+        if (v.modeId > 0) log.fieldByName(QStringLiteral("ModeID")).setAsInteger(v.modeId);
+        log.post();
+    } catch (...) {
+        if (log.isActive()) log.cancel();
+        throw;
+    }
 }
 
 void TDM::dsMainAfterInsert(Table& table) {

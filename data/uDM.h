@@ -27,6 +27,29 @@ class ComboBoxIntf {
     virtual void setSelectedIndex(int index) = 0;
 };
 
+// A correspondent's properties as the entry panel gives them; 0 = none.
+struct CorProps {
+    int nameId = 0;
+    int cityId = 0;
+    int countryId = 0;
+};
+
+// The values of one log row as the entry panel gives them.
+struct LogRowValues {
+    int corId = 0;
+    QString suffix;
+    QString notice; // an empty notice leaves the field as it was
+    bool repeater = false;
+    QString corPower; // typed number texts
+    QString myPower;
+    int corRsId = 0; // 0 leaves the field as it was
+    int myRsId = 0;
+    QString city;
+    QString country;
+    int bandId = 0; // 0 leaves the field as it was
+    int modeId = 0;
+};
+
 class TDM : public QObject {
     Q_OBJECT
   public:
@@ -57,8 +80,12 @@ class TDM : public QObject {
     TableModel* sNames;
     TableModel* sINI;
 
-    // The nine tables in the order they are saved (and closed).
+    // The nine tables in the order they are opened by name and closed.
     std::vector<Table*> tables() const;
+    // The order of writing: a table after every table it refers to, so a
+    // crash between two writes never leaves a reference to a row that is not
+    // on disk.
+    std::vector<Table*> saveOrder() const;
 
     // The folder for the data: $APPDATA/QARDEL/ when APPDATA is set and not
     // empty, else the per-user data folder with QARDEL inside.
@@ -81,6 +108,20 @@ class TDM : public QObject {
     static void SetFloatFromText(Field& field, const QString& text);
     static void SetTextOrClear(Field& field, const QString& text);
     static QChar UpCaseChar(QChar ch);
+
+    // The table work of saving a QSO, in the order the entry panel runs it.
+    // The ID of the row whose field equals text ignoring case, added when
+    // missing; 0 for an empty text.
+    int FindOrAddValue(Table& table, const QString& field, const QString& text);
+    // Leaves dsCors on the correspondent with this whole call sign (ignoring
+    // case), added with props when there is none. True when an existing one
+    // holds other properties.
+    bool FindOrAddCorrespondent(const QString& call, const CorProps& props);
+    // Gives the current correspondent these properties.
+    void SetCorrespondentProps(const CorProps& props);
+    // Appends a log row, or rewrites the current one when correcting, and
+    // posts it; a refused row is dropped and the error goes on to the caller.
+    void PostLogRow(bool correcting, const LogRowValues& v);
 
     void dsMainAfterInsert(Table& table);
     void dsMainAfterPost(Table& table);

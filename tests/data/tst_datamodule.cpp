@@ -102,6 +102,7 @@ class TestDataModule : public QObject {
     void noDataFolderOpensNothing();
     void openingStopsAtFirstUnreadableFile();
     void saveAllStopsAtFirstFailingTable();
+    void danglingReferenceNeverBindsToANewRow();
     void closeTablesWritesAndCloses();
     void destroyingWritesUnsavedChanges();
     void changeCount();
@@ -132,7 +133,21 @@ void TestDataModule::firstRunWritesAllNineFiles() {
         QVERIFY(t->isEmpty());
         QCOMPARE(t->ChangeCount, 0);
     }
+    // written in the order of their references: a crash between two writes
+    // never leaves a reference to a row that is not on disk
+    static QStringList order;
+    static QString dir;
+    order.clear();
+    dir = m.dir.path();
+    TableFile::faultHook = [](const char* point) {
+        if (QByteArray(point) != "written") return;
+        for (const QString& f : filesIn(dir))
+            if (!order.contains(f)) order << f;
+    };
     m.dm.SaveAll();
+    TableFile::faultHook = nullptr;
+    QCOMPARE(order, (QStringList{"Names.db", "City.db", "Country.db", "RS.db", "Modes.db",
+                                 "Bands.db", "Cors.db", "Main.db", "Ini.db"}));
     QCOMPARE(filesIn(m.dir.path()), kNineFiles);
     // each file holds its own table
     const std::pair<const char*, Table*> files[] = {
@@ -227,22 +242,22 @@ void TestDataModule::saveAllStopsAtFirstFailingTable() {
     TDM& dm = m.dm;
     addRow(*dm.dsCors, {{"CallName", "UA3AAA"}});
     dm.SaveAll();
-    // changes in the log, the bands and the settings: written in that order
+    // changes in the bands, the log and the settings: written in that order
     addRow(*dm.dsMain, {{"CorID", 1}});
     addRow(*dm.dsBands, {{"Name", "20m"}});
     dm.SetIntSetting(QStringLiteral("LastBand"), 1);
-    const QStringList oldBands = fileContent(m.file("Bands.db"));
+    const QStringList oldMain = fileContent(m.file("Main.db"));
     const QStringList oldIni = fileContent(m.file("Ini.db"));
     {
-        HookGuard hook("before-commit", 1); // the log's write succeeds, the next fails
+        HookGuard hook("before-commit", 1); // the bands' write succeeds, the log's fails
         QCOMPARE(errorOf([&] { dm.SaveAll(); }), QStringLiteral("injected failure"));
     }
-    QCOMPARE(dm.dsMain->ChangeCount, 0);
-    QCOMPARE(testutil::queryRows(m.file("Main.db"), QStringLiteral("SELECT count(*) FROM records")),
-             QStringList{"i:1"});
-    QCOMPARE(dm.dsBands->ChangeCount, 1);
+    QCOMPARE(dm.dsBands->ChangeCount, 0);
+    QCOMPARE(testutil::queryRows(m.file("Bands.db"), QStringLiteral("SELECT Name FROM records")),
+             QStringList{"t:20m"});
+    QCOMPARE(dm.dsMain->ChangeCount, 1);
     QCOMPARE(dm.dsINI->ChangeCount, 1);
-    QCOMPARE(fileContent(m.file("Bands.db")), oldBands);
+    QCOMPARE(fileContent(m.file("Main.db")), oldMain);
     QCOMPARE(fileContent(m.file("Ini.db")), oldIni);
 
     dm.SaveAll();
@@ -252,6 +267,47 @@ void TestDataModule::saveAllStopsAtFirstFailingTable() {
     again.DataDir = m.dir.path();
     again.OpenTables();
     QCOMPARE(dumpModule(again), dumpModule(dm));
+}
+
+// A log row that refers to a correspondent who never reached the disk (a
+// crash of an older version between two table writes) keeps referring to
+// nobody: a new correspondent gets a new ID.
+void TestDataModule::danglingReferenceNeverBindsToANewRow() {
+    TempDataDir dir;
+    {
+        TDM dm;
+        dm.DataDir = dir.path();
+        dm.OpenTables();
+        addRow(*dm.dsCors, {{"CallName", "UA3AAA"}});
+        addRow(*dm.dsMain, {{"CorID", 1}, {"Notice", "первая"}});
+        addRow(*dm.dsMain, {{"CorID", 2}, {"Notice", "вторая"}});
+        dm.SaveAll();
+    }
+    QCOMPARE(testutil::queryRows(dir.path() + "Cors.db", "SELECT max(ID) FROM records"),
+             QStringList{"i:1"});
+    TDM dm;
+    dm.DataDir = dir.path();
+    dm.OpenTables();
+    QVERIFY(!dm.FindOrAddCorrespondent(QStringLiteral("RZ9ZZZ"), {}));
+    LogRowValues row;
+    row.corId = dm.dsCors->fieldByName(QStringLiteral("ID")).asInteger();
+    row.notice = QStringLiteral("третья");
+    dm.PostLogRow(false, row);
+    dm.SaveAll();
+    QCOMPARE(row.corId, 3);
+    auto calls = [](TDM& dm) {
+        QStringList out;
+        for (dm.dsMain->first(); !dm.dsMain->eof(); dm.dsMain->next())
+            out << dm.dsMain->fieldByName(QStringLiteral("Notice")).asString() + "=" +
+                       dm.dsMain->fieldByName(QStringLiteral("CorCallName")).asString();
+        return out;
+    };
+    const QStringList expected = {"третья=RZ9ZZZ", "вторая=", "первая=UA3AAA"};
+    QCOMPARE(calls(dm), expected);
+    TDM again;
+    again.DataDir = dir.path();
+    again.OpenTables();
+    QCOMPARE(calls(again), expected);
 }
 
 void TestDataModule::closeTablesWritesAndCloses() {

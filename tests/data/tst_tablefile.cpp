@@ -105,6 +105,7 @@ class TestTableFile : public QObject {
     void loadRefusesBadFiles();
     void interruptedWriteKeepsOldFile_data();
     void interruptedWriteKeepsOldFile();
+    void writesTakeEveryDurableStep();
     void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
     void deletedFileIsWrittenAgain();
@@ -203,47 +204,60 @@ void TestTableFile::roundTripIsExact() {
     b.t.ini->cancel();
 }
 
+// An ID once handed out is never handed out again, across restarts too, even
+// when its row was deleted before a whole or an incremental write.
 void TestTableFile::newIdsAfterLoadAreAboveAllPresent() {
     TempDataDir dir;
     const QString path = dir.path() + QStringLiteral("Modes.db");
+    auto reopened = [&](Fixture& f) -> Table& {
+        Table& m = *f.t.modes;
+        m.filePath = path;
+        m.load();
+        return m;
+    };
     {
         Fixture a;
         Table& m = *a.t.modes;
         m.filePath = path;
         for (int i = 1; i <= 7; ++i)
             addRow(m, {{"Name", QStringLiteral("M%1").arg(i)}});
-        for (int id = 3; id <= 6; ++id) {
+        for (int id = 3; id <= 7; ++id) {
             QVERIFY(m.locate(QStringLiteral("ID"), id));
             m.deleteRecord();
         }
+        m.write(); // whole
+    }
+    {
+        Fixture b;
+        Table& m = reopened(b);
+        QCOMPARE(testutil::idsInOrder(m), (QList<int>{1, 2}));
+        QCOMPARE(addRow(m, {{"Name", "FM"}}), 8);
+        m.write(); // incremental
+        m.deleteRecord();
         m.write();
     }
-    Fixture b;
-    Table& m = *b.t.modes;
-    m.filePath = path;
-    m.load();
-    QCOMPARE(testutil::idsInOrder(m), (QList<int>{1, 2, 7}));
-    QVERIFY(addRow(m, {{"Name", "FM"}}) > 7);
-
-    // a file whose highest ID is the largest there is: it loads, and a new row
-    // gets a free positive ID or is refused with an error
-    QCOMPARE(execSql(path, QStringLiteral("UPDATE records SET ID=2147483647 WHERE ID=7")),
-             QString());
     Fixture c;
-    Table& n = *c.t.modes;
-    n.filePath = path;
-    n.load();
-    QCOMPARE(testutil::idsInOrder(n), (QList<int>{1, 2, INT32_MAX}));
+    QCOMPARE(addRow(reopened(c), {{"Name", "AM"}}), 9);
+
+    // a file written before the mark was kept starts after its largest ID
+    QCOMPARE(execSql(path, QStringLiteral("DELETE FROM meta WHERE key='last_id'")), QString());
+    Fixture d;
+    QCOMPARE(addRow(reopened(d), {{"Name", "AM"}}), 3);
+
+    // the top of the range: the largest ID is handed out once, then a new row
+    // is refused with the table and its file named
+    QCOMPARE(execSql(path, QStringLiteral("UPDATE records SET ID=2147483646 WHERE ID=2")),
+             QString());
+    Fixture e;
+    Table& n = reopened(e);
+    QCOMPARE(addRow(n, {{"Name", "AM"}}), INT32_MAX);
     n.append();
-    n.fieldByName(QStringLiteral("Name")).setAsString(QStringLiteral("AM"));
-    const QString err = errorOf([&] { n.post(); });
-    if (err == kNoError) {
-        const int id = n.fieldByName(QStringLiteral("ID")).asInteger();
-        QVERIFY2(id > 0 && id != 1 && id != 2 && id != INT32_MAX, qPrintable(QString::number(id)));
-    } else {
-        n.cancel();
-    }
-    QCOMPARE(n.recordCount(), err == kNoError ? 4 : 3);
+    n.fieldByName(QStringLiteral("Name")).setAsString(QStringLiteral("CW"));
+    QCOMPARE(errorOf([&] { n.post(); }),
+             QStringLiteral("No more row numbers are free in table 'dsModes' (file '%1')")
+                 .arg(QDir::toNativeSeparators(path)));
+    n.cancel();
+    QCOMPARE(testutil::idsInOrder(n), (QList<int>{1, 2147483646, INT32_MAX}));
 }
 
 void TestTableFile::incrementalWriteEqualsWholeWrite() {
@@ -466,7 +480,7 @@ void TestTableFile::interruptedWriteKeepsOldFile() {
     QFETCH(QByteArray, point);
     TempDataDir dir;
     const QString mainDb = dir.path() + QStringLiteral("Main.db");
-    const QString corsDb = dir.path() + QStringLiteral("Cors.db");
+    const QString iniDb = dir.path() + QStringLiteral("Ini.db");
     QStringList expected;
     {
         TDM dm;
@@ -478,16 +492,16 @@ void TestTableFile::interruptedWriteKeepsOldFile() {
         addRow(*dm.dsMain, {{"CorID", 1}, {"Notice", QStringLiteral("новая")}});
         dm.dsMain->moveTo(3);
         dm.dsMain->deleteRecord();
-        addRow(*dm.dsCors, {{"CallName", "RA3BBB"}});
+        dm.SetIntSetting(QStringLiteral("LastBand"), 2); // settings are written after the log
         QCOMPARE(dm.dsMain->ChangeCount, 2);
-        QCOMPARE(dm.dsCors->ChangeCount, 1);
+        QCOMPARE(dm.dsINI->ChangeCount, 1);
         if (point != "before-commit") {
             // changed by another program, so it is written whole
             QCOMPARE(
                 execSql(mainDb, QStringLiteral("UPDATE records SET CorCity='чужой' WHERE ID=1")),
                 QString());
         }
-        const QStringList oldMain = fileContent(mainDb), oldCors = fileContent(corsDb);
+        const QStringList oldMain = fileContent(mainDb), oldIni = fileContent(iniDb);
         {
             HookGuard hook(point.constData());
             // the failure comes from the step named, so the write took the
@@ -495,13 +509,13 @@ void TestTableFile::interruptedWriteKeepsOldFile() {
             QCOMPARE(errorOf([&] { dm.SaveAll(); }), QStringLiteral("injected failure"));
         }
         QCOMPARE(dm.dsMain->ChangeCount, 2);
-        QCOMPARE(dm.dsCors->ChangeCount, 1); // not reached
+        QCOMPARE(dm.dsINI->ChangeCount, 1); // not reached
         QCOMPARE(fileContent(mainDb), oldMain);
-        QCOMPARE(fileContent(corsDb), oldCors);
+        QCOMPARE(fileContent(iniDb), oldIni);
 
         dm.SaveAll();
         QCOMPARE(dm.dsMain->ChangeCount, 0);
-        QCOMPARE(dm.dsCors->ChangeCount, 0);
+        QCOMPARE(dm.dsINI->ChangeCount, 0);
         expected = dumpModule(dm);
     }
     TDM again;
@@ -510,6 +524,27 @@ void TestTableFile::interruptedWriteKeepsOldFile() {
     const QString diff = firstDifference(dumpModule(again), expected);
     QVERIFY2(diff.isEmpty(), qPrintable(diff));
     QCOMPARE(filesIn(dir.path()), kNineFiles); // nothing left behind
+}
+
+// The steps that make a write durable, in order: a whole write syncs the
+// folder after its rename (else a power cut can undo the rename), an
+// incremental one commits.
+void TestTableFile::writesTakeEveryDurableStep() {
+    TempDataDir dir;
+    static QList<QByteArray> steps;
+    TableFile::faultHook = [](const char* point) { steps << point; };
+    Fixture f;
+    Table& m = *f.t.modes;
+    m.filePath = dir.path() + QStringLiteral("Modes.db");
+    addRow(m, {{"Name", "SSB"}});
+    steps.clear();
+    m.write();
+    QCOMPARE(steps,
+             (QList<QByteArray>{"temp-written", "before-rename", "folder-synced", "written"}));
+    addRow(m, {{"Name", "CW"}});
+    steps.clear();
+    m.write();
+    QCOMPARE(steps, (QList<QByteArray>{"before-commit", "written"}));
 }
 
 // Real write failures: a folder without write permission, and a disk that is

@@ -563,7 +563,7 @@ class TestSaving : public QObject {
             QCOMPARE(sqlite3_open(QFile::encodeName(a.dataDir() + "Main.db").constData(), &db),
                      SQLITE_OK);
             const int rc =
-                sqlite3_exec(db, "UPDATE records SET \"ID\"=2147483646", nullptr, nullptr, nullptr);
+                sqlite3_exec(db, "UPDATE records SET \"ID\"=2147483647", nullptr, nullptr, nullptr);
             sqlite3_close(db);
             QCOMPARE(rc, SQLITE_OK);
         }

@@ -577,16 +577,6 @@ void TfMain::CompleteCallSign(QLineEdit* edit, int& mark) {
 
 // ---------------------------------------------------------------- saving
 
-int TfMain::FindOrAddValue(Table& table, const QString& field, const QString& text) {
-    if (text.isEmpty()) return 0;
-    if (!table.locate(field, text, loCaseInsensitive)) {
-        table.append();
-        table.fieldByName(field).setAsString(text);
-        table.post();
-    }
-    return table.fieldByName(QStringLiteral("ID")).asInteger();
-}
-
 void TfMain::btnSaveClick() {
     if (m_noticePreview) {
         setNoticeColor(windowTextColor());
@@ -594,73 +584,36 @@ void TfMain::btnSaveClick() {
         mmNotice->clear();
     }
     const QString notice = mmNotice->toPlainText();
-    const int nameId = FindOrAddValue(*DM->dsNames, QStringLiteral("Value"), cbName->currentText());
-    const int cityId = FindOrAddValue(*DM->dsCityes, QStringLiteral("Name"), cbCity->currentText());
-    const int countryId =
-        FindOrAddValue(*DM->dsCountryes, QStringLiteral("Name"), cbCountry->currentText());
-
-    Table& cors = *DM->dsCors;
-    const QString call = edCallName->text();
-    auto setRef = [](Field& f, int id) {
-        if (id > 0)
-            f.setAsInteger(id);
-        else
-            f.clear();
-    };
-    if (!cors.locate(QStringLiteral("CallName"), call, loCaseInsensitive)) {
-        cors.append();
-        cors.fieldByName(QStringLiteral("CallName")).setAsString(call);
-        if (nameId > 0) cors.fieldByName(QStringLiteral("NameID")).setAsInteger(nameId);
-        if (cityId > 0) cors.fieldByName(QStringLiteral("CityID")).setAsInteger(cityId);
-        if (countryId > 0) cors.fieldByName(QStringLiteral("CountryID")).setAsInteger(countryId);
-        cors.post();
-    } else if (cors.fieldByName(QStringLiteral("NameID")).asInteger() != nameId ||
-               cors.fieldByName(QStringLiteral("CityID")).asInteger() != cityId ||
-               cors.fieldByName(QStringLiteral("CountryID")).asInteger() != countryId) {
-        const auto answer = msg::question(
+    const CorProps props{
+        DM->FindOrAddValue(*DM->dsNames, QStringLiteral("Value"), cbName->currentText()),
+        DM->FindOrAddValue(*DM->dsCityes, QStringLiteral("Name"), cbCity->currentText()),
+        DM->FindOrAddValue(*DM->dsCountryes, QStringLiteral("Name"), cbCountry->currentText())};
+    if (DM->FindOrAddCorrespondent(edCallName->text(), props) &&
+        msg::question(
             QStringLiteral("Изменение свойств корреспондента"),
             QStringLiteral(
                 "Введенные вами свойства корреспондента отличаются от сохраненных ранее.\r"
                 "Желаете ли вы сохранить новые свойства для данного корреспондента?"),
-            msg::Icon::Question, msg::Answer::Yes);
-        if (answer == msg::Answer::Yes) {
-            cors.edit();
-            setRef(cors.fieldByName(QStringLiteral("NameID")), nameId);
-            setRef(cors.fieldByName(QStringLiteral("CityID")), cityId);
-            setRef(cors.fieldByName(QStringLiteral("CountryID")), countryId);
-            cors.post();
-        }
-    }
-    const int corId = cors.fieldByName(QStringLiteral("ID")).asInteger();
-    const int corRsId = FindOrAddValue(*DM->dsRS, QStringLiteral("Value"), cbCorRS->currentText());
-    const int myRsId = FindOrAddValue(*DM->dsRS, QStringLiteral("Value"), cbMyRS->currentText());
-
-    Table& log = *DM->dsMain;
+            msg::Icon::Question, msg::Answer::Yes) == msg::Answer::Yes)
+        DM->SetCorrespondentProps(props);
+    LogRowValues row;
+    row.corId = DM->dsCors->fieldByName(QStringLiteral("ID")).asInteger();
+    row.corRsId = DM->FindOrAddValue(*DM->dsRS, QStringLiteral("Value"), cbCorRS->currentText());
+    row.myRsId = DM->FindOrAddValue(*DM->dsRS, QStringLiteral("Value"), cbMyRS->currentText());
+    row.suffix = edSuffix->text();
+    row.notice = notice;
+    row.repeater = cbRepeater->isChecked();
+    row.corPower = edCorPower->text();
+    row.myPower = edMyPower->text();
+    row.city = cbCity->currentText();
+    row.country = cbCountry->currentText();
+    if (cbBand->currentIndex() >= 0) row.bandId = cbBand->selectedId();
+    if (cbMode->currentIndex() >= 0) row.modeId = cbMode->selectedId();
     try {
-        if (FEditMode)
-            log.edit();
-        else
-            log.append();
-        log.fieldByName(QStringLiteral("CorID")).setAsInteger(corId);
-        TDM::SetTextOrClear(log.fieldByName(QStringLiteral("CorSuffix")), edSuffix->text());
-        if (!notice.isEmpty()) log.fieldByName(QStringLiteral("Notice")).setAsString(notice);
-        log.fieldByName(QStringLiteral("Repeater")).setAsBoolean(cbRepeater->isChecked());
-        TDM::SetFloatFromText(log.fieldByName(QStringLiteral("CorPower")), edCorPower->text());
-        TDM::SetFloatFromText(log.fieldByName(QStringLiteral("MyPower")), edMyPower->text());
-        if (corRsId > 0) log.fieldByName(QStringLiteral("CorRSID")).setAsInteger(corRsId);
-        if (myRsId > 0) log.fieldByName(QStringLiteral("MyRSID")).setAsInteger(myRsId);
-        TDM::SetTextOrClear(log.fieldByName(QStringLiteral("CorCity")), cbCity->currentText());
-        TDM::SetTextOrClear(log.fieldByName(QStringLiteral("CorCountry")),
-                            cbCountry->currentText());
-        if (cbBand->currentIndex() >= 0)
-            log.fieldByName(QStringLiteral("BandID")).setAsInteger(cbBand->selectedId());
-        if (cbMode->currentIndex() >= 0)
-            log.fieldByName(QStringLiteral("ModeID")).setAsInteger(cbMode->selectedId());
-        log.post();
+        DM->PostLogRow(FEditMode, row);
     } catch (...) {
-        // The refused row is dropped and the panel keeps what was typed,
-        // the notice included (appending showed the new row's empty preview).
-        if (log.isActive()) log.cancel();
+        // The refused row is gone and the panel keeps what was typed, the
+        // notice included (appending showed the new row's empty preview).
         setNoticeColor(windowTextColor());
         m_noticePreview = false;
         mmNotice->setPlainText(notice);

@@ -91,7 +91,6 @@ class TfMain : public QMainWindow {
 
     // saving
     void btnSaveClick();
-    int FindOrAddValue(Table& table, const QString& field, const QString& text);
 
     // correcting and deleting
     void grMainDblClick();
