@@ -2,8 +2,15 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #include <sqlite3.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace qardel {
 
@@ -11,32 +18,104 @@ namespace {
 
 const char* kBackupFolder = "backup";
 
-// Copies one database file with SQLite's online backup; false when the
-// source cannot be read as a database.
-bool copyDatabase(const QString& from, const QString& to) {
+QByteArray enc(const QString& p) {
+    return QFile::encodeName(p);
+}
+
+QString sysReason(int e) {
+    return QString::fromLocal8Bit(std::strerror(e));
+}
+
+// What sits at path itself, never what a link there points to.
+enum class Kind { None, Dir, File, Other };
+Kind kindOf(const QString& path) {
+    struct stat st {};
+    if (::lstat(enc(path).constData(), &st) != 0) return Kind::None;
+    if (S_ISDIR(st.st_mode)) return Kind::Dir;
+    if (S_ISREG(st.st_mode)) return Kind::File;
+    return Kind::Other;
+}
+
+// Syncs a file or a folder; the system's reason when it fails.
+QString syncPath(const QString& path, bool dir) {
+    const int fd = ::open(enc(path).constData(), dir ? O_RDONLY | O_DIRECTORY : O_RDONLY);
+    if (fd < 0) return sysReason(errno);
+    const int rc = ::fsync(fd);
+    const int e = errno;
+    ::close(fd);
+    return rc == 0 ? QString() : sysReason(e);
+}
+
+// Copies one database file with SQLite's online backup, so the copy is
+// consistent, and syncs it; the reason when it fails.
+QString copyDatabase(const QString& from, const QString& to) {
     sqlite3* src = nullptr;
     sqlite3* dst = nullptr;
-    bool ok = false;
-    if (sqlite3_open_v2(QFile::encodeName(from).constData(), &src, SQLITE_OPEN_READONLY, nullptr) ==
-            SQLITE_OK &&
-        sqlite3_open_v2(QFile::encodeName(to).constData(), &dst,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) == SQLITE_OK) {
-        if (sqlite3_backup* b = sqlite3_backup_init(dst, "main", src, "main")) {
-            ok = sqlite3_backup_step(b, -1) == SQLITE_DONE;
-            ok = sqlite3_backup_finish(b) == SQLITE_OK && ok;
+    QString why;
+    auto err = [](sqlite3* db) {
+        return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("out of memory");
+    };
+    if (sqlite3_open_v2(enc(from).constData(), &src, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+        why = err(src);
+    else if (sqlite3_open_v2(enc(to).constData(), &dst, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                             nullptr) != SQLITE_OK)
+        why = err(dst);
+    else {
+        // the copy is synced as a whole below; it needs no journal of its own
+        sqlite3_exec(dst, "PRAGMA journal_mode=OFF", nullptr, nullptr, nullptr);
+        sqlite3_exec(dst, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
+        sqlite3_backup* b = sqlite3_backup_init(dst, "main", src, "main");
+        if (!b) {
+            why = err(dst);
+        } else {
+            const int step = sqlite3_backup_step(b, -1);
+            const int fin = sqlite3_backup_finish(b);
+            if (step != SQLITE_DONE || fin != SQLITE_OK) why = err(dst);
         }
     }
     sqlite3_close_v2(src);
     sqlite3_close_v2(dst);
-    if (!ok) QFile::remove(to);
-    return ok;
+    if (why.isEmpty()) why = syncPath(to, false);
+    return why;
 }
 
-QStringList backupFolders(const QString& dataDir) {
-    QDir d(dataDir + QLatin1String(kBackupFolder));
-    QStringList names = d.entryList({QStringLiteral("[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]")},
-                                    QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
+// Removes a backup folder the program made: the table files in it and then
+// the folder, never anything through a link and never anything else. A
+// folder holding other things stays.
+void removeBackupFolder(const QString& path) {
+    if (kindOf(path) != Kind::Dir) return;
+    for (const QString& f : tableFileNames())
+        for (const char* side : {"", "-journal"}) {
+            const QString p = path + QLatin1Char('/') + f + QLatin1String(side);
+            if (kindOf(p) == Kind::File) ::unlink(enc(p).constData());
+        }
+    ::rmdir(enc(path).constData());
+}
+
+bool isComplete(const QString& folder) {
+    if (kindOf(folder) != Kind::Dir) return false;
+    for (const QString& f : tableFileNames()) {
+        const QString p = folder + QLatin1Char('/') + f;
+        if (kindOf(p) != Kind::File || QFileInfo(p).size() == 0) return false;
+    }
+    return true;
+}
+
+// Dated backup folders, newest first: real folders only, never links.
+QStringList backupFolders(const QString& root) {
+    QStringList names;
+    for (const QString& n : QDir(root).entryList(
+             {QStringLiteral("[0-9][0-9][0-9][0-9]-[0-9][0-9]-[0-9][0-9]")},
+             QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden, QDir::Name | QDir::Reversed))
+        if (kindOf(root + n) == Kind::Dir) names << n;
     return names;
+}
+
+QString failure(const QString& target, const QString& reason) {
+    return QStringLiteral(
+               "Не удалось сделать резервную копию журнала в папке\n%1\n%2\n\nНезаконченная "
+               "копия удалена, файлы журнала не изменены; работа продолжается.")
+        .arg(QDir::toNativeSeparators(target), reason);
 }
 
 } // namespace
@@ -47,38 +126,77 @@ QStringList tableFileNames() {
             QStringLiteral("City.db"),  QStringLiteral("Names.db"), QStringLiteral("Ini.db")};
 }
 
-QString makeDailyBackup(const QString& dataDir, const QDate& today, int keep) {
+BackupResult makeDailyBackup(const QString& dataDir, const QDate& today, int keep) {
     const QString root = dataDir + QLatin1String(kBackupFolder) + QLatin1Char('/');
     const QString name = today.toString(QStringLiteral("yyyy-MM-dd"));
     const QString target = root + name;
-    if (QFileInfo(target).isDir()) return {};
-    bool any = false;
+    // a backup is of the whole log: until all nine files exist there is none
     for (const QString& f : tableFileNames())
-        any = any || QFileInfo::exists(dataDir + f);
-    if (!any) return {};
-    // built under a temporary name, so a half-made copy is never taken for one
-    const QString tmp = root + QStringLiteral(".") + name + QStringLiteral(".tmp");
-    QDir(tmp).removeRecursively();
-    if (!QDir().mkpath(tmp)) return {};
-    int copied = 0;
-    for (const QString& f : tableFileNames())
-        if (QFileInfo::exists(dataDir + f) && copyDatabase(dataDir + f, tmp + QLatin1Char('/') + f))
-            ++copied;
-    if (copied == 0 || !QDir().rename(tmp, target)) {
-        QDir(tmp).removeRecursively();
-        return {};
+        if (kindOf(dataDir + f) != Kind::File) return {};
+    const Kind rootKind = kindOf(dataDir + QLatin1String(kBackupFolder));
+    if (rootKind != Kind::None && rootKind != Kind::Dir)
+        return {{},
+                failure(target, QStringLiteral("«%1» не является папкой (символическая ссылка?)")
+                                    .arg(QLatin1String(kBackupFolder)))};
+    if (isComplete(target)) return {};
+    if (kindOf(target) != Kind::None && kindOf(target) != Kind::Dir)
+        return {{}, failure(target, QStringLiteral("на этом месте лежит не папка"))};
+    if (!QDir().mkpath(root))
+        return {{}, failure(target, QStringLiteral("не удалось создать папку %1").arg(root))};
+    // left by a copy cut short: ours, so removed (never through a link)
+    static const QRegularExpression tmpName(
+        QStringLiteral("^\\.\\d{4}-\\d\\d-\\d\\d\\.([A-Za-z0-9]{6}|tmp)$"));
+    for (const QString& n : QDir(root).entryList({QStringLiteral(".*")},
+                                                 QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot))
+        if (tmpName.match(n).hasMatch()) removeBackupFolder(root + n);
+    // an incomplete copy of today, left by an earlier version, is made anew
+    removeBackupFolder(target);
+    if (kindOf(target) != Kind::None)
+        return {{}, failure(target, QStringLiteral("папка занята посторонними файлами"))};
+
+    // built under a fresh temporary name, so a half-made copy is never taken
+    // for one, and nothing already there is ever written through
+    QByteArray tmpl = enc(root + QLatin1Char('.') + name + QStringLiteral(".XXXXXX"));
+    if (!::mkdtemp(tmpl.data())) return {{}, failure(target, sysReason(errno))};
+    const QString tmp = QFile::decodeName(tmpl);
+    auto abandon = [&](const QString& why) {
+        removeBackupFolder(tmp);
+        return BackupResult{{}, failure(target, why)};
+    };
+    for (const QString& f : tableFileNames()) {
+        const QString why = copyDatabase(dataDir + f, tmp + QLatin1Char('/') + f);
+        if (!why.isEmpty()) return abandon(QStringLiteral("%1: %2").arg(f, why));
     }
-    const QStringList all = backupFolders(dataDir);
-    for (int i = keep; i < all.size(); ++i)
-        QDir(root + all[i]).removeRecursively();
-    return target;
+    QString why = syncPath(tmp, true);
+    if (!why.isEmpty()) return abandon(why);
+    if (::rename(enc(tmp).constData(), enc(target).constData()) != 0)
+        return abandon(sysReason(errno));
+    why = syncPath(root, true); // the rename survives a power cut
+    if (!why.isEmpty()) {
+        removeBackupFolder(target);
+        return {{}, failure(target, why)};
+    }
+
+    // the newest complete copies are kept; older ones and incomplete ones go
+    int kept = 0;
+    for (const QString& n : backupFolders(root)) {
+        if (n == name) {
+            ++kept;
+            continue;
+        }
+        if (isComplete(root + n) && kept < keep)
+            ++kept;
+        else
+            removeBackupFolder(root + n);
+    }
+    return {target, {}};
 }
 
 QString newestBackupOf(const QString& dataDir, const QString& fileName) {
     const QString root = dataDir + QLatin1String(kBackupFolder) + QLatin1Char('/');
-    for (const QString& b : backupFolders(dataDir)) {
+    for (const QString& b : backupFolders(root)) {
         const QString p = root + b + QLatin1Char('/') + fileName;
-        if (QFileInfo(p).size() > 0) return p;
+        if (kindOf(p) == Kind::File && QFileInfo(p).size() > 0) return p;
     }
     return {};
 }

@@ -13,6 +13,9 @@
 #include <QVariant>
 
 #include <sqlite3.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include <algorithm>
 #include <bit>
@@ -237,6 +240,26 @@ struct HookGuard {
     ~HookGuard() { qardel::TableFile::faultHook = nullptr; }
     HookGuard(const HookGuard&) = delete;
     HookGuard& operator=(const HookGuard&) = delete;
+};
+
+// A full disk while it lives: files cannot grow past `bytes` (root is not
+// exempt from a file-size limit, as it is from permissions).
+struct FileSizeLimit {
+    struct rlimit old {};
+    void (*oldSignal)(int);
+    explicit FileSizeLimit(rlim_t bytes) {
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        struct rlimit small = old;
+        small.rlim_cur = bytes;
+        oldSignal = std::signal(SIGXFSZ, SIG_IGN);
+        ::setrlimit(RLIMIT_FSIZE, &small);
+    }
+    ~FileSizeLimit() {
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldSignal);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
 };
 
 inline QStringList filesIn(const QString& dir) {

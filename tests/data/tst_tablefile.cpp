@@ -589,15 +589,8 @@ void TestTableFile::failedWriteKeepsOldFile() {
             QVERIFY(QFile::setPermissions(dir.path(),
                                           QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
         } else {
-            struct rlimit old {};
-            ::getrlimit(RLIMIT_FSIZE, &old);
-            struct rlimit small = old;
-            small.rlim_cur = 64 * 1024;
-            auto oldSignal = std::signal(SIGXFSZ, SIG_IGN);
-            ::setrlimit(RLIMIT_FSIZE, &small);
+            testutil::FileSizeLimit full(64 * 1024);
             err = errorOf([&] { dm.SaveAll(); });
-            ::setrlimit(RLIMIT_FSIZE, &old);
-            std::signal(SIGXFSZ, oldSignal);
         }
         if (err == kNoError) {
             // An incremental write may find everything it needs already in

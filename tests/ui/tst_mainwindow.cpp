@@ -335,8 +335,8 @@ class TestMainWindow : public QObject {
         withData(a, [](TDM& dm) { addRow(*dm.dsCityes, {{"Name", "Омск"}}); });
         // ten days of copies are kept
         for (int day = 1; day <= 12; ++day)
-            QVERIFY(!makeDailyBackup(a.dataDir(), QDate(2026, 1, day)).isEmpty());
-        QVERIFY(makeDailyBackup(a.dataDir(), QDate(2026, 1, 12)).isEmpty()); // once a day
+            QVERIFY(!makeDailyBackup(a.dataDir(), QDate(2026, 1, day)).folder.isEmpty());
+        QVERIFY(makeDailyBackup(a.dataDir(), QDate(2026, 1, 12)).folder.isEmpty()); // once a day
         QDir backups(a.dataDir() + "backup");
         QCOMPARE(backups.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size(), 10);
         QVERIFY(!backups.exists("2026-01-02"));

@@ -355,7 +355,9 @@ void TfMain::FormCreate() {
         DM->AbandonTables();
         return;
     }
-    makeDailyBackup(dir, QDate::currentDate());
+    // a failed backup is told once; the log itself is unharmed
+    const BackupResult backupDone = makeDailyBackup(dir, QDate::currentDate());
+    if (!backupDone.error.isEmpty()) msg::error(backupDone.error);
     grMain->setDataSource(DM->sMain);
     DM->sMain->setColumns(
         {QStringLiteral("ID"), QStringLiteral("Time"), QStringLiteral("CorCallName"),
