@@ -51,28 +51,30 @@ QString syncPath(const QString& path, bool dir) {
 QString copyDatabase(const QString& from, const QString& to) {
     sqlite3* src = nullptr;
     sqlite3* dst = nullptr;
-    QString why;
     auto err = [](sqlite3* db) {
         return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("out of memory");
     };
-    if (sqlite3_open_v2(enc(from).constData(), &src, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
-        why = err(src);
-    else if (sqlite3_open_v2(enc(to).constData(), &dst, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                             nullptr) != SQLITE_OK)
-        why = err(dst);
-    else {
+    auto copy = [&]() -> QString {
+        // read-write only so that SQLite can read a file whose write-ahead
+        // log is still beside it; queries only, and no checkpoint at close
+        if (sqlite3_open_v2(enc(from).constData(), &src, SQLITE_OPEN_READWRITE, nullptr) !=
+            SQLITE_OK)
+            return err(src);
+        sqlite3_db_config(src, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        sqlite3_exec(src, "PRAGMA query_only=ON", nullptr, nullptr, nullptr);
+        if (sqlite3_open_v2(enc(to).constData(), &dst, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                            nullptr) != SQLITE_OK)
+            return err(dst);
         // the copy is synced as a whole below; it needs no journal of its own
         sqlite3_exec(dst, "PRAGMA journal_mode=OFF", nullptr, nullptr, nullptr);
         sqlite3_exec(dst, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
         sqlite3_backup* b = sqlite3_backup_init(dst, "main", src, "main");
-        if (!b) {
-            why = err(dst);
-        } else {
-            const int step = sqlite3_backup_step(b, -1);
-            const int fin = sqlite3_backup_finish(b);
-            if (step != SQLITE_DONE || fin != SQLITE_OK) why = err(dst);
-        }
-    }
+        if (!b) return err(dst);
+        const int step = sqlite3_backup_step(b, -1);
+        const int fin = sqlite3_backup_finish(b);
+        return step == SQLITE_DONE && fin == SQLITE_OK ? QString() : err(dst);
+    };
+    QString why = copy();
     sqlite3_close_v2(src);
     sqlite3_close_v2(dst);
     if (why.isEmpty()) why = syncPath(to, false);

@@ -88,6 +88,37 @@ QString storageClassName(int t) {
     }
 }
 
+// Strict UTF-8: no overlong forms, surrogates or code points past U+10FFFF.
+bool isValidUtf8(const char* text, int n) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text);
+    const auto* end = p + n;
+    while (p < end) {
+        if (*p < 0x80) {
+            ++p;
+            continue;
+        }
+        int len;
+        uint32_t cp;
+        if ((*p & 0xE0) == 0xC0)
+            len = 2, cp = *p & 0x1F;
+        else if ((*p & 0xF0) == 0xE0)
+            len = 3, cp = *p & 0x0F;
+        else if ((*p & 0xF8) == 0xF0)
+            len = 4, cp = *p & 0x07;
+        else
+            return false;
+        if (end - p < len) return false;
+        for (int i = 1; i < len; ++i) {
+            if ((p[i] & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (p[i] & 0x3F);
+        }
+        static constexpr uint32_t kMin[5] = {0, 0, 0x80, 0x800, 0x10000};
+        if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        p += len;
+    }
+    return true;
+}
+
 void syncPath(const QString& path, bool dir) {
     const int fd =
         ::open(QFile::encodeName(path).constData(), dir ? O_RDONLY | O_DIRECTORY : O_RDWR);
@@ -176,13 +207,29 @@ bool TableFile::sameFileAsWritten(const QString& path) const {
 
 void TableFile::load(Table& t) {
     const QString path = t.filePath;
+    Db db;
+    bool walHolds = false;
     auto fail = [&](const QString& reason) {
+        // a log the file still needs stays as it was, uncheckpointed
+        if (db.h && walHolds) sqlite3_db_config(db.h, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+        db.close();
         throw DbError(QStringLiteral("Table file '%1': %2").arg(nativePath(path), reason));
     };
     const QFileInfo fi(path);
     if (!fi.exists()) fail(QStringLiteral("the file does not exist"));
     if (!fi.isFile()) fail(QStringLiteral("it is not a file"));
     if (fi.size() == 0) fail(QStringLiteral("the file is empty (zero length)"));
+    // The program never writes a rollback journal; one beside the file is
+    // another program's, and applying it could ruin the table.
+    const QFileInfo journal(path + QStringLiteral("-journal"));
+    if (journal.exists() && journal.size() > 0)
+        fail(QStringLiteral("beside it lies the rollback journal '%1', which this program never "
+                            "writes; it was not applied, and the journal and the file are left as "
+                            "they are (move the journal away to open the log)")
+                 .arg(nativePath(journal.filePath())));
+    // pages a checkpoint had not yet copied into the file are still in the log
+    const QFileInfo wal(path + QStringLiteral("-wal"));
+    walHolds = wal.exists() && wal.size() > 0;
     {
         QFile f(path);
         if (!f.open(QIODevice::ReadOnly)) fail(f.errorString());
@@ -201,15 +248,16 @@ void TableFile::load(Table& t) {
         if (pageSize == 1) pageSize = 65536;
         const quint64 pages = be(28, 4);
         // the header's page count is trustworthy when its change counter agrees
-        if (be(24, 4) == be(92, 4) && pages > 0 && pages * pageSize > quint64(fi.size()))
+        if (!walHolds && be(24, 4) == be(92, 4) && pages > 0 &&
+            pages * pageSize > quint64(fi.size()))
             fail(QStringLiteral("the file is truncated (%1 of %2 bytes)")
                      .arg(fi.size())
                      .arg(pages * pageSize));
     }
 
-    Db db;
-    // Read-write without create: SQLite may need to roll back the journal of
-    // an interrupted incremental write; nothing else is ever written here.
+    // Read-write without create, so that SQLite can rebuild the index of a
+    // write-ahead log; queries only. Closing after a good load completes a
+    // checkpoint cut short, as any SQLite program would.
     int rc = db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
     if (rc != SQLITE_OK) {
         db.close();
@@ -330,9 +378,16 @@ void TableFile::load(Table& t) {
             case FieldType::String:
             case FieldType::Memo: {
                 if (ct != SQLITE_TEXT) mismatch(storageClassName(ct));
-                col.setTextUtf8(s, reinterpret_cast<const char*>(sqlite3_column_text(st.s, c)),
-                                sqlite3_column_bytes(st.s, c),
-                                f.type == FieldType::String ? f.size : 0);
+                const char* txt = reinterpret_cast<const char*>(sqlite3_column_text(st.s, c));
+                const int n = sqlite3_column_bytes(st.s, c);
+                // replacing bad bytes would silently change the text when it
+                // is written back
+                if (!isValidUtf8(txt, n))
+                    abandon(QStringLiteral("the field '%1' of the row with ID %2 holds text that "
+                                           "is not valid UTF-8")
+                                .arg(f.name)
+                                .arg(sqlite3_column_int64(st.s, 0)));
+                col.setTextUtf8(s, txt, n, f.type == FieldType::String ? f.size : 0);
                 break;
             }
             case FieldType::Lookup:

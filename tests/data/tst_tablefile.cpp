@@ -106,6 +106,7 @@ class TestTableFile : public QObject {
     void interruptedWriteKeepsOldFile_data();
     void interruptedWriteKeepsOldFile();
     void writesTakeEveryDurableStep();
+    void interruptedCheckpointLoadsEveryRow();
     void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
     void deletedFileIsWrittenAgain();
@@ -383,6 +384,12 @@ void TestTableFile::loadRefusesBadFiles_data() {
                                           << "";
     QTest::newRow("newer format") << "UPDATE meta SET value='2' WHERE key='format'"
                                   << "newer";
+    QTest::newRow("bytes that are not UTF-8")
+        << "UPDATE records SET CorCity=CAST(x'd0bed0ff41' AS TEXT) WHERE ID=2"
+        << "the field 'CorCity' of the row with ID 2 holds text that is not valid UTF-8";
+    QTest::newRow("another database's rollback journal")
+        << "journal"
+        << "Main.db-journal', which this program never writes; it was not applied";
 }
 
 void TestTableFile::loadRefusesBadFiles() {
@@ -448,8 +455,26 @@ void TestTableFile::loadRefusesBadFiles() {
     } else if (change == QLatin1String("cors")) {
         QVERIFY(QFile::remove(path));
         QVERIFY(QFile::copy(dir.path() + QStringLiteral("Cors.db"), path));
+    } else if (change == QLatin1String("journal")) {
+        // the hot journal of another database, taken in the middle of its
+        // transaction, once its pages had to go to disk
+        const QString other = dir.path() + QStringLiteral("other.db");
+        QVERIFY(QFile::copy(path, other));
+        sqlite3* db = nullptr;
+        sqlite3_open(QFile::encodeName(other).constData(), &db);
+        QCOMPARE(sqlite3_exec(db,
+                              "PRAGMA journal_mode=DELETE; PRAGMA synchronous=OFF; "
+                              "PRAGMA cache_size=1; BEGIN; UPDATE records SET Notice='x'",
+                              nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        QVERIFY(QFile::copy(other + QStringLiteral("-journal"), path + QStringLiteral("-journal")));
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(db);
+        QVERIFY(QFile::remove(other));
+        QVERIFY(QFileInfo(path + QStringLiteral("-journal")).size() > 0);
     }
     const QByteArray bad = readBytes(path);
+    const QByteArray journal = readBytes(path + QStringLiteral("-journal"));
     const QStringList files = filesIn(dir.path());
 
     Fixture b;
@@ -460,6 +485,7 @@ void TestTableFile::loadRefusesBadFiles() {
     QVERIFY2(err.contains(message), qPrintable(err));
     // nothing changed on disk, and the table stays closed
     QVERIFY(readBytes(path) == bad);
+    QVERIFY(readBytes(path + QStringLiteral("-journal")) == journal);
     QCOMPARE(filesIn(dir.path()), files);
     QVERIFY(!m.isActive());
     QCOMPARE(errorOf([&] { m.first(); }),
@@ -545,6 +571,37 @@ void TestTableFile::writesTakeEveryDurableStep() {
     steps.clear();
     m.write();
     QCOMPARE(steps, (QList<QByteArray>{"before-commit", "written"}));
+}
+
+// A checkpoint cut short leaves the file shorter than its header says, with
+// the missing pages still in the write-ahead log beside it: every row loads.
+void TestTableFile::interruptedCheckpointLoadsEveryRow() {
+    TempDataDir dir, copy;
+    const QString path = dir.path() + QStringLiteral("Main.db");
+    const QString crashed = copy.path() + QStringLiteral("Main.db");
+    QStringList expected;
+    {
+        TDM dm;
+        dm.DataDir = dir.path();
+        dm.OpenTables();
+        fillLog(*dm.dsMain, 5);
+        dm.SaveAll();
+        fillLog(*dm.dsMain, 300); // incremental: the new pages sit in the log
+        dm.SaveAll();
+        expected = dumpTable(*dm.dsMain);
+        for (const char* side : {"", "-wal"})
+            QVERIFY(QFile::copy(path + side, crashed + side));
+    }
+    // the checkpoint had written the header of the grown file, nothing more
+    const QByteArray grown = readBytes(path), shortFile = readBytes(crashed);
+    QVERIFY(grown.size() > shortFile.size());
+    QVERIFY(testutil::writeBytes(crashed, grown.left(4096) + shortFile.mid(4096)));
+    QVERIFY(QFileInfo(crashed + QStringLiteral("-wal")).size() > 0);
+    Fixture f;
+    Table& m = *f.t.main;
+    m.filePath = crashed;
+    m.load();
+    QCOMPARE(dumpTable(m), expected);
 }
 
 // Real write failures: a folder without write permission, and a disk that is
