@@ -422,10 +422,48 @@ class TestMainWindow : public QObject {
         QCOMPARE(w->edSuffix->text(), QStringLiteral("p"));
         w->btnSave->click();
         QCOMPARE(msg::errorCount(), 0);
+
+        // no control or bidirectional formatting character and no half of a
+        // character gets in, typed, pasted or set
+        const QString emoji = QStringLiteral("\U0001F600");
+        const struct {
+            QLineEdit* edit;
+            QString pasted, shown;
+        } cases[] = {
+            {w->edCallName, QStringLiteral("rz9\u202Ezz\u200Ez"), "RZ9ZZZ"},
+            {w->cbName->lineEdit(), QString(24, u'я') + emoji, QString(24, u'я')},
+            {w->cbCity->lineEdit(), QStringLiteral("\u202EНижний\a\x1b\r\nНовгород\r\n"),
+             QStringLiteral("Нижний Новгород")},
+            {w->cbCountry->lineEdit(), QString(48, u'ш') + emoji + emoji,
+             QString(48, u'ш') + emoji},
+        };
+        w->edCallName->setText(QStringLiteral("ua3\u202Ex\ty")); // set by a program
+        QCOMPARE(w->edCallName->text(), QStringLiteral("UA3XY"));
+        for (const auto& c : cases) {
+            QApplication::clipboard()->setText(c.pasted);
+            c.edit->setFocus();
+            c.edit->selectAll();
+            c.edit->paste();
+            QCOMPARE(c.edit->text(), c.shown);
+        }
+        QApplication::clipboard()->setText(QStringLiteral("до\0после\r\nстрока\u202E\a"));
+        w->mmNotice->setFocus();
+        w->mmNotice->clear();
+        w->mmNotice->paste();
+        QCOMPARE(w->mmNotice->toPlainText(), QStringLiteral("допосле\nстрока"));
+        w->btnSave->click();
+        QCOMPARE(msg::errorCount(), 0);
         w->close();
-        withData(a, [](TDM& dm) {
+        withData(a, [&](TDM& dm) {
             Table& log = *dm.dsMain;
-            QCOMPARE(log.recordCount(), 1);
+            QCOMPARE(log.recordCount(), 2);
+            QCOMPARE(log.fieldByName("CorCallName").asString(), QStringLiteral("RZ9ZZZ"));
+            QCOMPARE(log.fieldByName("CorName").asString(), QString(24, u'я'));
+            QCOMPARE(log.fieldByName("CorCity").asString(), QStringLiteral("Нижний Новгород"));
+            QCOMPARE(log.fieldByName("CorCountry").asString(), QString(25, u'ш'));
+            QCOMPARE(log.fieldByName("Notice").asString(), QStringLiteral("допосле\nстрока"));
+            QVERIFY(dm.dsCountryes->locate("Name", QString(48, u'ш') + emoji));
+            log.next();
             QVERIFY(log.fieldByName("CorPower").isNull());
             QCOMPARE(log.fieldByName("CorCity").asString(), QString(25, QChar(0x0416)));
             QCOMPARE(log.fieldByName("CorCallName").asString(), QStringLiteral("UA3ABC/P"));

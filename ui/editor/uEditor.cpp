@@ -6,6 +6,7 @@
 #include "IdComboBox.h"
 #include "KeyFilter.h"
 #include "MessageBox.h"
+#include "TextRules.h"
 #include "uDM.h"
 
 #include <QApplication>
@@ -193,8 +194,10 @@ TfEditor::TfEditor(TDM* dm, QWidget* parent) : QDialog(parent), DM(dm) {
         installKeyFilter(e, [this, e](QChar c) { return edNameKeyPress(e, c); });
     // Installed after the key filters so that it sees Enter first: the
     // default button takes it before a filter could refuse it with a beep.
-    for (QLineEdit* e : findChildren<QLineEdit*>())
+    for (QLineEdit* e : findChildren<QLineEdit*>()) {
         e->installEventFilter(this);
+        applyLineRules(e);
+    }
 }
 
 // --------------------------------------------------------------- building

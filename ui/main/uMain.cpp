@@ -5,6 +5,7 @@
 #include "Guard.h"
 #include "KeyFilter.h"
 #include "MessageBox.h"
+#include "TextRules.h"
 #include "uEditor.h"
 
 #include <QApplication>
@@ -155,7 +156,10 @@ void TfMain::buildUi() {
     auto list = [&](const char* name, const QString& hint, bool editable, bool sorted, int maxLen) {
         auto* b = new IdComboBox(editable, sorted, tsEdit);
         named(b, name, hint);
-        if (editable) b->lineEdit()->setMaxLength(maxLen);
+        if (editable) {
+            b->lineEdit()->setMaxLength(maxLen);
+            applyLineRules(b->lineEdit());
+        }
         return b;
     };
     label(QStringLiteral("Имя"), 4, rows[1]);
@@ -210,7 +214,7 @@ void TfMain::buildUi() {
     gbNotice = new QGroupBox(QStringLiteral(" Примечания "), tsEdit);
     gbNotice->setObjectName(QStringLiteral("gbNotice"));
     gbNotice->setGeometry(507, 4, 276, 110);
-    mmNotice = new QPlainTextEdit(gbNotice);
+    mmNotice = new MemoEdit(gbNotice);
     mmNotice->setObjectName(QStringLiteral("mmNotice"));
     mmNotice->setTabChangesFocus(true);
     mmNotice->setGeometry(8, 18, 260, 84);
@@ -258,6 +262,9 @@ void TfMain::buildUi() {
         if (grMain->isEnabled()) pmGrid->popup(grMain->viewport()->mapToGlobal(pos));
     });
     grMain->installEventFilter(this);
+
+    for (QLineEdit* e : {edCallName, edSuffix, edCorPower, edMyPower})
+        applyLineRules(e);
 
     // handlers
     connect(edCallName, &QLineEdit::textChanged, this, [this] {
