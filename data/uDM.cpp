@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <tuple>
@@ -114,12 +115,15 @@ void TDM::OpenTables() {
 }
 
 void TDM::OpenTable(Table& table) {
-    // a full rewrite cut short by a crash leaves its temporary file behind
+    // a full rewrite cut short by a crash leaves its temporary file behind,
+    // named by the writer's process number; nothing else is touched
     const QFileInfo fi(table.filePath);
+    const QRegularExpression own(
+        QStringLiteral("^\\.%1\\.\\d+\\.tmp$").arg(QRegularExpression::escape(fi.fileName())));
     for (const QFileInfo& tmp :
          fi.dir().entryInfoList({QLatin1Char('.') + fi.fileName() + QStringLiteral(".*.tmp")},
-                                QDir::Files | QDir::Hidden))
-        QFile::remove(tmp.absoluteFilePath());
+                                QDir::Files | QDir::Hidden | QDir::NoSymLinks))
+        if (own.match(tmp.fileName()).hasMatch()) QFile::remove(tmp.absoluteFilePath());
     if (QFileInfo::exists(table.filePath))
         table.load();
     else

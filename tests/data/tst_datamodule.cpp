@@ -9,6 +9,7 @@
 #include <QtTest>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace qardel;
 using testutil::addRow;
@@ -103,6 +104,7 @@ class TestDataModule : public QObject {
     void openingStopsAtFirstUnreadableFile();
     void saveAllStopsAtFirstFailingTable();
     void danglingReferenceNeverBindsToANewRow();
+    void onlyTheProgramsOwnTemporaryFilesAreRemoved();
     void closeTablesWritesAndCloses();
     void destroyingWritesUnsavedChanges();
     void changeCount();
@@ -308,6 +310,25 @@ void TestDataModule::danglingReferenceNeverBindsToANewRow() {
     again.DataDir = dir.path();
     again.OpenTables();
     QCOMPARE(calls(again), expected);
+}
+
+// A full rewrite cut short leaves ".<file>.<process>.tmp"; opening removes
+// those and nothing else of the folder, never through a link.
+void TestDataModule::onlyTheProgramsOwnTemporaryFilesAreRemoved() {
+    TempDataDir dir, outside;
+    const QString theirs = outside.path() + "notes.txt";
+    QVERIFY(testutil::writeBytes(theirs, "keep me"));
+    for (const char* f : {".Main.db.4242.tmp", ".Main.db.mine.tmp", ".Main.db.4242.tmp.bak"})
+        QVERIFY(testutil::writeBytes(dir.path() + f, "x"));
+    QCOMPARE(::symlink(QFile::encodeName(theirs).constData(),
+                       QFile::encodeName(dir.path() + ".Cors.db.77.tmp").constData()),
+             0);
+    TDM dm;
+    dm.DataDir = dir.path();
+    dm.OpenTables();
+    QCOMPARE(filesIn(dir.path()),
+             (QStringList{".Cors.db.77.tmp", ".Main.db.4242.tmp.bak", ".Main.db.mine.tmp"}));
+    QCOMPARE(testutil::readBytes(theirs), QByteArray("keep me"));
 }
 
 void TestDataModule::closeTablesWritesAndCloses() {

@@ -6,6 +6,7 @@
 #include "UiTestUtil.h"
 
 #include <QClipboard>
+
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -13,6 +14,8 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
 
 using namespace qardel;
 using namespace qardel::test;
@@ -484,6 +487,15 @@ class TestMainWindow : public QObject {
         // the lock goes with the first copy
         TfMain third;
         QVERIFY(third.fatalError().isEmpty());
+    }
+
+    void lockThatCannotBeMadeGivesTheSystemsReason() {
+        AppData a;
+        QVERIFY(QDir().mkpath(a.dataDir() + "qardel.lock")); // a folder where the lock goes
+        TfMain w;
+        QVERIFY2(w.fatalError().contains(QString::fromLocal8Bit(std::strerror(EISDIR))),
+                 qPrintable(w.fatalError()));
+        QVERIFY(w.fatalError().contains(QStringLiteral("Не удалось заблокировать папку данных")));
     }
 
     void folderThatCannotBeCreated() {

@@ -18,8 +18,13 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <system_error>
+#include <unistd.h>
 
 namespace qardel {
 
@@ -317,6 +322,24 @@ void TfMain::buildUi() {
 
 // ---------------------------------------------------------------- start-up
 
+namespace {
+// Why the lock file cannot be made in dir, in the system's words; empty when
+// nothing stands in the way. The lock itself does not tell the reason.
+QString lockRefusal(const QString& dir, const QString& lockPath) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(lockPath).constData(), &st) == 0 && !S_ISREG(st.st_mode))
+        return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(lockPath),
+                                            QString::fromLocal8Bit(std::strerror(EISDIR)));
+    const QByteArray probe =
+        QFile::encodeName(dir + QStringLiteral(".qardel-probe.%1").arg(::getpid()));
+    const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) return QString::fromLocal8Bit(std::strerror(errno));
+    ::close(fd);
+    ::unlink(probe.constData());
+    return {};
+}
+} // namespace
+
 void TfMain::FormCreate() {
     DM = new TDM();
     const QString dir = TDM::defaultDataDir();
@@ -330,15 +353,21 @@ void TfMain::FormCreate() {
     }
     // One program per data folder: a second one would overwrite the first
     // one's tables with its own older copy.
-    m_lock = std::make_unique<QLockFile>(dir + QStringLiteral("qardel.lock"));
+    const QString lockPath = dir + QStringLiteral("qardel.lock");
+    const QString refusal = lockRefusal(dir, lockPath);
+    if (!refusal.isEmpty()) {
+        m_fatal = QStringLiteral("Не удалось заблокировать папку данных\n%1\n%2")
+                      .arg(QDir::toNativeSeparators(dir), refusal);
+        return;
+    }
+    m_lock = std::make_unique<QLockFile>(lockPath);
     m_lock->setStaleLockTime(0);
     if (!m_lock->tryLock(0)) {
         const bool held = m_lock->error() == QLockFile::LockFailedError;
         m_fatal = held ? QStringLiteral("Журнал в папке\n%1\nуже открыт другой копией программы "
                                         "QARDEL.\nЗакройте её и запустите программу снова.")
                              .arg(QDir::toNativeSeparators(dir))
-                       : QStringLiteral("Не удалось заблокировать папку данных\n%1\n(нет прав на "
-                                        "запись?)")
+                       : QStringLiteral("Не удалось заблокировать папку данных\n%1")
                              .arg(QDir::toNativeSeparators(dir));
         m_lock.reset();
         return;
