@@ -366,6 +366,24 @@ class TestMainWindow : public QObject {
         QCOMPARE(dm.dsCityes->recordCount(), 1);
     }
 
+    void failedBackupIsToldOnceAndTheProgramGoesOn() {
+        AppData a;
+        withData(a, [](TDM& dm) { addRow(*dm.dsCityes, {{"Name", "Омск"}}); });
+        QFile blocker(a.dataDir() + "backup"); // a file where the backups go
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        msg::resetCounters();
+        auto w = startMain();
+        QVERIFY(w->fatalError().isEmpty());
+        QCOMPARE(msg::errorCount(), 1);
+        QVERIFY2(msg::lastError().contains(QStringLiteral("Не удалось сделать резервную копию")),
+                 qPrintable(msg::lastError()));
+        type(w->edCallName, "ua3abc");
+        w->btnSave->click();
+        QCOMPARE(msg::errorCount(), 1);
+        QCOMPARE(w->DM->dsMain->recordCount(), 1);
+    }
+
     void failedWritesAtShutdownAndEditorCloseLoseNothing() {
         AppData a;
         withData(a, [](TDM& dm) { addRow(*dm.dsBands, {{"Name", "40m"}}); });
@@ -471,6 +489,41 @@ class TestMainWindow : public QObject {
             QCOMPARE(log.fieldByName("CorCity").asString(), QString(25, QChar(0x0416)));
             QCOMPARE(log.fieldByName("CorCallName").asString(), QStringLiteral("UA3ABC/P"));
             QVERIFY(dm.dsCityes->locate("Name", QString(50, QChar(0x0416))));
+        });
+    }
+
+    // A huge notice costs the start and the preview only its beginning, and is
+    // wrapped anywhere when it holds a very long word; it stays whole.
+    void hugeNoticeIsPreviewedByItsBeginningAndKeptWhole() {
+        AppData a;
+        const QString huge = QString(300000, QChar(u'ж')) + QStringLiteral(" конец");
+        withData(a, [&](TDM& dm) {
+            const int cor = addRow(*dm.dsCors, {{"CallName", "UA1AAA"}});
+            addRow(*dm.dsMain, {{"CorID", cor}, {"Notice", huge}});
+        });
+        auto w = startMain();
+        QVERIFY(w->noticeIsPreview());
+        QCOMPARE(w->mmNotice->toPlainText(), huge.left(TfMain::kPreviewChars) + QChar(0x2026));
+        QCOMPARE(w->mmNotice->wordWrapMode(), QTextOption::WrapAnywhere);
+        // loaded for correction: all of it, and saved back unchanged
+        w->grMain->setFocus();
+        QTest::keyClick(w->grMain, Qt::Key_Return);
+        QVERIFY(w->FEditMode);
+        QCOMPARE(w->mmNotice->toPlainText(), huge);
+        QTest::keyClick(w->edCallName, Qt::Key_Return);
+        QVERIFY(!w->FEditMode);
+        // pasted: the same wrapping, and words again once the memo is empty
+        QApplication::clipboard()->setText(huge);
+        w->mmNotice->setFocus();
+        w->mmNotice->paste();
+        QCOMPARE(w->mmNotice->toPlainText(), huge);
+        QCOMPARE(w->mmNotice->wordWrapMode(), QTextOption::WrapAnywhere);
+        w->mmNotice->clear();
+        QCOMPARE(w->mmNotice->wordWrapMode(), QTextOption::WrapAtWordBoundaryOrAnywhere);
+        w->close();
+        withData(a, [&](TDM& dm) {
+            QCOMPARE(dm.dsMain->recordCount(), 1);
+            QCOMPARE(dm.dsMain->fieldByName("Notice").asString(), huge);
         });
     }
 

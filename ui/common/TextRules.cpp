@@ -88,12 +88,34 @@ void applyLineRules(QLineEdit* edit) {
     edit->setValidator(new LineValidator(edit));
 }
 
-} // namespace qardel
+MemoEdit::MemoEdit(QWidget* parent) : QPlainTextEdit(parent) {
+    // an emptied memo wraps at words again
+    connect(this, &QPlainTextEdit::textChanged, this, [this] {
+        if (wordWrapMode() != QTextOption::WrapAtWordBoundaryOrAnywhere && document()->isEmpty())
+            setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    });
+}
 
-namespace qardel {
+bool MemoEdit::hasLongWord(const QString& text) {
+    int run = 0;
+    for (const QChar c : text) {
+        run = c.isSpace() ? 0 : run + 1;
+        if (run > kLongestWord) return true;
+    }
+    return false;
+}
+
+void MemoEdit::setText(const QString& text) {
+    setWordWrapMode(hasLongWord(text) ? QTextOption::WrapAnywhere
+                                      : QTextOption::WrapAtWordBoundaryOrAnywhere);
+    setPlainText(text);
+}
 
 void MemoEdit::insertFromMimeData(const QMimeData* source) {
-    if (source && source->hasText()) insertPlainText(cleanMemoText(source->text()));
+    if (!source || !source->hasText()) return;
+    const QString text = cleanMemoText(source->text());
+    if (hasLongWord(text)) setWordWrapMode(QTextOption::WrapAnywhere);
+    insertPlainText(text);
 }
 
 } // namespace qardel

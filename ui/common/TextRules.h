@@ -22,9 +22,17 @@ QString cleanMemoText(const QString& text);
 void applyLineRules(QLineEdit* edit);
 // A memo that takes pasted and dropped text by the memo rules (typing
 // cannot enter such characters).
+// Text with a very long run that cannot be broken at a word is wrapped
+// anywhere: laying such a run out at word boundaries costs time that grows
+// with the square of its length.
 class MemoEdit : public QPlainTextEdit {
   public:
-    using QPlainTextEdit::QPlainTextEdit;
+    explicit MemoEdit(QWidget* parent = nullptr);
+    // Shows text, wrapped as it needs.
+    void setText(const QString& text);
+    // Longer runs without a space are wrapped anywhere.
+    static constexpr int kLongestWord = 1000;
+    static bool hasLongWord(const QString& text);
 
   protected:
     void insertFromMimeData(const QMimeData* source) override;

@@ -520,7 +520,11 @@ void TfMain::ShowNoticePreview(Table& table) {
     if (table.isEmpty()) return;
     setNoticeColor(previewColor());
     m_noticePreview = true;
-    mmNotice->setPlainText(table.fieldByName(QStringLiteral("Notice")).asString());
+    // the preview shows the beginning of the notice: a huge one would cost
+    // its whole layout at every move in the log
+    const QString notice = table.fieldByName(QStringLiteral("Notice")).asString();
+    const QString shown = cutText(notice, kPreviewChars);
+    mmNotice->setText(shown.size() < notice.size() ? shown + QChar(0x2026) : shown);
 }
 
 void TfMain::mmNoticeEnter() {
@@ -654,7 +658,7 @@ void TfMain::btnSaveClick() {
         // notice included (appending showed the new row's empty preview).
         setNoticeColor(windowTextColor());
         m_noticePreview = false;
-        mmNotice->setPlainText(notice);
+        mmNotice->setText(notice);
         throw;
     }
     ClearEntry();
@@ -685,7 +689,7 @@ void TfMain::grMainDblClick() {
     setBoxText(cbCity, f("CorCity").asString());
     setBoxText(cbCountry, f("CorCountry").asString());
     cbRepeater->setChecked(f("Repeater").asBoolean());
-    mmNotice->setPlainText(f("Notice").asString());
+    mmNotice->setText(f("Notice").asString());
     edCallName->setFocus();
 }
 

@@ -3,6 +3,7 @@
 
 #include "DataGrid.h"
 #include "IdComboBox.h"
+#include "TextRules.h"
 #include "uDM.h"
 
 #include <QCheckBox>
@@ -32,6 +33,9 @@ class TfMain : public QMainWindow {
     // show before the program ends without writing any table file.
     QString fatalError() const { return m_fatal; }
 
+    // The notice preview shows at most this many characters of a notice.
+    static constexpr int kPreviewChars = 10000;
+
     TDM* DM = nullptr;
     bool FEditMode = false;
     int FCompletionMark = 0;
@@ -50,7 +54,7 @@ class TfMain : public QMainWindow {
     IdComboBox* cbMyRS;
     QCheckBox* cbRepeater;
     QGroupBox* gbNotice;
-    QPlainTextEdit* mmNotice;
+    MemoEdit* mmNotice;
     IdComboBox* cbBand;
     IdComboBox* cbMode;
     QLineEdit* edMyPower;
