@@ -55,12 +55,11 @@ QString copyDatabase(const QString& from, const QString& to) {
         return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("out of memory");
     };
     auto copy = [&]() -> QString {
-        // read-write only so that SQLite can read a file whose write-ahead
-        // log is still beside it; queries only, and no checkpoint at close
+        // read-write so that SQLite can read the file in write-ahead-log mode
+        // and remove its empty log again when it closes; queries only
         if (sqlite3_open_v2(enc(from).constData(), &src, SQLITE_OPEN_READWRITE, nullptr) !=
             SQLITE_OK)
             return err(src);
-        sqlite3_db_config(src, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
         sqlite3_exec(src, "PRAGMA query_only=ON", nullptr, nullptr, nullptr);
         if (sqlite3_open_v2(enc(to).constData(), &dst, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                             nullptr) != SQLITE_OK)
@@ -143,6 +142,7 @@ BackupResult makeDailyBackup(const QString& dataDir, const QDate& today, int kee
     if (isComplete(target)) return {};
     if (kindOf(target) != Kind::None && kindOf(target) != Kind::Dir)
         return {{}, failure(target, QStringLiteral("на этом месте лежит не папка"))};
+    const bool madeRoot = rootKind == Kind::None;
     if (!QDir().mkpath(root))
         return {{}, failure(target, QStringLiteral("не удалось создать папку %1").arg(root))};
     // left by a copy cut short: ours, so removed (never through a link)
@@ -163,6 +163,7 @@ BackupResult makeDailyBackup(const QString& dataDir, const QDate& today, int kee
     const QString tmp = QFile::decodeName(tmpl);
     auto abandon = [&](const QString& why) {
         removeBackupFolder(tmp);
+        if (madeRoot) ::rmdir(enc(root).constData()); // the disk as it was
         return BackupResult{{}, failure(target, why)};
     };
     for (const QString& f : tableFileNames()) {

@@ -1013,11 +1013,7 @@ void Table::deleteRecord() {
     }
     notifyListeners([pos](TableListener* l) { l->rowRemoved(pos); });
     if (afterDelete) afterDelete(*this);
-    if (n > 0) {
-        scrolled();
-    } else {
-        notifyCursor();
-    }
+    scrolled(); // also when the last row went: the log is then empty
 }
 
 // ---------------------------------------------------------------- misc

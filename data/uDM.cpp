@@ -194,9 +194,12 @@ int TDM::GetIntSetting(const QString& name, int def) {
     if (!dsINI->locate(QStringLiteral("Name"), name, loCaseInsensitive)) return def;
     Field& v = dsINI->fieldByName(QStringLiteral("Value"));
     if (v.isNull()) return def;
-    bool ok = false;
+    // decimal digits with an optional sign, nothing around them
+    static const QRegularExpression integer(QStringLiteral("^[+-]?[0-9]+$"));
     const QString text = v.asString();
-    const int i = text.trimmed().toInt(&ok, 10);
+    if (!integer.match(text).hasMatch()) return def;
+    bool ok = false;
+    const int i = text.toInt(&ok, 10);
     return ok ? i : def;
 }
 

@@ -58,7 +58,7 @@ class TestBackup : public QObject {
         QVERIFY2(r.error.contains("Не удалось сделать резервную копию") &&
                      r.error.contains("Main.db") && r.error.contains("backup/2026-03-01"),
                  qPrintable(r.error));
-        QCOMPARE(tree(d.path() + "backup"), QStringList());
+        QCOMPARE(filesIn(d.path()), kNineFiles); // no backup folder either
         // once the disk has room, the day's copy is made in full
         r = makeDailyBackup(d.path(), QDate(2026, 3, 1));
         QCOMPARE(r.error, QString());

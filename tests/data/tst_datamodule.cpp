@@ -479,6 +479,12 @@ void TestDataModule::logScrollReachesOnLogScroll() {
     QCOMPARE(afterDelete.first(), QStringLiteral("%1 %2 ID,Time,CorID,Notice")
                                       .arg(currentId(log))
                                       .arg(log.fieldByName(QStringLiteral("Notice")).asString()));
+    // deleting the last row: called with the log empty
+    while (log.recordCount() > 1)
+        log.deleteRecord();
+    take();
+    log.deleteRecord();
+    QCOMPARE(take(), QStringList{"0  "});
     // other tables do not call it, and an empty slot is allowed
     dm.dsCors->first();
     QCOMPARE(take(), QStringList());
@@ -526,6 +532,8 @@ void TestDataModule::getIntSetting_data() {
     QTest::newRow("smallest") << QVariant("-2147483648") << int(INT32_MIN);
     QTest::newRow("too large") << QVariant("2147483648") << 99;
     QTest::newRow("too small") << QVariant("-2147483649") << 99;
+    QTest::newRow("blanks around") << QVariant(" 42 ") << 99;
+    QTest::newRow("blank inside") << QVariant("4 2") << 99;
 }
 
 void TestDataModule::getIntSetting() {
