@@ -2,6 +2,7 @@
 // own engine, the main window started on it, and the files read back.
 #pragma once
 
+#include "Guard.h"
 #include "MessageBox.h"
 #include "TestUtil.h"
 #include "uDM.h"
@@ -136,6 +137,8 @@ inline void onDisk(const AppData& a, const std::function<void(TDM&)>& f) {
 inline void initUiTests() {
     msg::setTestMode(true);
     QLocale::setDefault(QLocale::system());
+    // as the program's application object does
+    setUpLanguageAndFont(*qApp);
 }
 
 } // namespace qardel::test

@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   g++ cmake make pkg-config
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n
   libsqlite3-dev sqlite3
   libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick python3 python3-xlib

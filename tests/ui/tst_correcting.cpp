@@ -29,6 +29,17 @@ void seedThreeQsos(const AppData& a) {
     });
 }
 
+// Every value of every table but the settings, as text.
+QStringList everything(TDM& dm) {
+    QStringList out;
+    for (Table* t : dm.tables())
+        for (t->first(); t != dm.dsINI && !t->eof(); t->next())
+            for (int fi = 0; fi < t->fieldCount(); ++fi)
+                out << t->name() + "." + t->fieldDefs()[size_t(fi)].name + "=" +
+                           t->field(fi).asString();
+    return out;
+}
+
 } // namespace
 
 class TestCorrecting : public QObject {
@@ -238,6 +249,49 @@ class TestCorrecting : public QObject {
         QCOMPARE(fld(*w->DM->dsMain, "Notice").asString(), QStringLiteral("вторая"));
     }
 
+    // Loading a QSO and saving it untouched changes nothing: a city or a
+    // country the log holds cut to 25 characters, and powers longer than the
+    // fields' typing limit, come back whole.
+    void untouchedCorrectionChangesNothing() {
+        AppData a;
+        const QString city = QStringLiteral("Петропавловск-Камчатский-Порт");
+        const QString country = QStringLiteral("Содружество Независимых Государств");
+        withData(a, [&](TDM& dm) {
+            const int c = addRow(*dm.dsCityes, {{"Name", city}});
+            const int k = addRow(*dm.dsCountryes, {{"Name", country}});
+            const int cor =
+                addRow(*dm.dsCors, {{"CallName", "UA0AAA"}, {"CityID", c}, {"CountryID", k}});
+            addRow(*dm.dsMain, {{"CorID", cor},
+                                {"CorCity", city.left(25)},
+                                {"CorCountry", country.left(25)},
+                                {"Repeater", false},
+                                {"CorPower", 1234.5678},
+                                {"MyPower", 0.001234567}});
+        });
+        QStringList before;
+        onDisk(a, [&](TDM& dm) { before = everything(dm); });
+        auto w = startMain();
+        w->grMain->setFocus();
+        QTest::keyClick(w->grMain, Qt::Key_Return);
+        QVERIFY(w->FEditMode);
+        QCOMPARE(w->cbCity->currentText(), city);
+        QCOMPARE(w->cbCountry->currentText(), country);
+        QCOMPARE(w->edCorPower->text(), localNum("1234.5678"));
+        QCOMPARE(w->edMyPower->text(), localNum("0.001234567"));
+        QTest::keyClick(w->edCallName, Qt::Key_Return);
+        QVERIFY(!w->FEditMode);
+        QCOMPARE(msg::questionCount(), 0);
+        QCOMPARE(msg::errorCount(), 0);
+        // typing is still held to eight characters
+        w->edCorPower->setFocus();
+        keys(w->edCorPower, QStringLiteral("1234567890"));
+        QCOMPARE(w->edCorPower->text(), QStringLiteral("12345678"));
+        w->close();
+        QStringList after;
+        onDisk(a, [&](TDM& dm) { after = everything(dm); });
+        QCOMPARE(after, before);
+    }
+
     void theDisabledGridTakesNoInput() {
         AppData a;
         seedThreeQsos(a);
@@ -285,6 +339,7 @@ class TestCorrecting : public QObject {
             QCOMPARE(msg::lastQuestionCaption(), QStringLiteral("Внимание"));
             QCOMPARE(msg::lastQuestionText(), kDeleteText);
             QCOMPARE(msg::lastQuestionIcon(), msg::Icon::Warning);
+            QCOMPARE(msg::lastQuestionDefault(), msg::Answer::Yes);
             QCOMPARE(w->DM->dsMain->recordCount(), 3);
             QCOMPARE(currentLogId(*w), 2);
         }
@@ -296,6 +351,7 @@ class TestCorrecting : public QObject {
         QTest::keyClick(w->grMain, Qt::Key_Delete);
         QCOMPARE(msg::questionCount(), ++asked);
         QCOMPARE(msg::errorCount(), 0);
+        QCOMPARE(QApplication::focusWidget(), w->edCallName); // the next QSO starts there
         QCOMPARE(w->grMain->model()->rowCount(), 2);
         QCOMPARE(gridRowOfId(w->grMain, 2), -1);
         QCOMPARE(w->DM->dsMain->recordCount(), 2);

@@ -2,15 +2,18 @@
 // its fields, clicking grid rows and tabs, pressing Enter and Escape and
 // answering the delete question; then the shared tables and the files on disk.
 #include "DataGrid.h"
+#include "Guard.h"
 #include "IdComboBox.h"
 #include "MessageBox.h"
 #include "TestUtil.h"
 #include "uDM.h"
 #include "uEditor.h"
 
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QtTest>
@@ -119,7 +122,10 @@ class TestEditor : public QObject {
     }
 
   private slots:
-    void initTestCase() { msg::setTestMode(true); }
+    void initTestCase() {
+        msg::setTestMode(true);
+        setUpLanguageAndFont(*qApp); // as the program starts
+    }
 
     void init() {
         msg::resetCounters();
@@ -151,6 +157,25 @@ class TestEditor : public QObject {
         dlg.pcType->setCurrentIndex(tabModes);
         QVERIFY(!dlg.dbgEditor->model());
         QVERIFY(dlg.edModeName->text().isEmpty());
+    }
+
+    void bandsGridFitsTheDialog() {
+        const int ssb = addMode(QStringLiteral("SSB"));
+        addBand(QString(25, u'Ш'), 14000.125, 14350.5, 1500.25, ssb);
+        TfEditor dlg(&dm(), nullptr);
+        QVERIFY(open(dlg, tabBands));
+        DataGrid* g = dlg.dbgEditor;
+        int sum = 0;
+        for (int c = 0; c < g->model()->columnCount(); ++c) {
+            const QString title = g->model()->headerData(c, Qt::Horizontal).toString();
+            QVERIFY2(g->columnWidth(c) >=
+                         g->horizontalHeader()->fontMetrics().horizontalAdvance(title),
+                     qPrintable(title));
+            sum += g->columnWidth(c);
+        }
+        QCOMPARE(g->model()->headerData(4, Qt::Horizontal).toString(), QStringLiteral("Модуляция"));
+        QVERIFY2(sum <= g->viewport()->width(), qPrintable(QString::number(sum)));
+        QCOMPARE(g->horizontalScrollBar()->maximum(), 0);
     }
 
     void opensOnChosenBand() {

@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProcess>
 #include <QPushButton>
 #include <QStatusBar>
@@ -525,6 +526,92 @@ class TestMainWindow : public QObject {
             QCOMPARE(dm.dsMain->recordCount(), 1);
             QCOMPARE(dm.dsMain->fieldByName("Notice").asString(), huge);
         });
+    }
+
+    // The next QSO always starts with its call sign.
+    void focusGoesBackToTheCallSign() {
+        AppData a;
+        withData(a, [](TDM& dm) { addRow(*dm.dsBands, {{"Name", "20m"}}); });
+        auto w = startMain();
+        const std::function<void()> steps[] = {
+            [&] {
+                type(w->edCallName, "ua3aaa");
+                QTest::mouseClick(w->btnSave, Qt::LeftButton);
+            },
+            [&] {
+                type(w->edSuffix, "p");
+                QTest::mouseClick(w->btnClear, Qt::LeftButton);
+            },
+            [&] {
+                w->cbCity->setFocus();
+                QTest::keyClick(w->cbCity, Qt::Key_Escape);
+            },
+            [&] {
+                w->edMyPower->setFocus();
+                QTimer::singleShot(0, [] {
+                    if (auto* ed = QApplication::activeModalWidget()) ed->close();
+                });
+                w->sbEditBand->click();
+            },
+        };
+        for (const auto& step : steps) {
+            w->cbCountry->setFocus();
+            step();
+            QCOMPARE(w->focusWidget(), w->edCallName);
+        }
+        QCOMPARE(w->DM->dsMain->recordCount(), 1);
+        QCOMPARE(msg::errorCount(), 0);
+    }
+
+    // Qt's own texts in the system's language, and the windows' font for
+    // menus, tooltips and message boxes.
+    void builtInTextsAndOneFont() {
+        AppData a;
+        auto w = startMain();
+        std::unique_ptr<QMenu> menu(w->cbCity->lineEdit()->createStandardContextMenu());
+        QStringList texts;
+        for (QAction* act : menu->actions())
+            if (!act->isSeparator()) texts << act->text().remove('&').section('\t', 0, 0);
+        const bool ru = QLocale::system().language() == QLocale::Russian;
+        QVERIFY2(texts.contains(ru ? QStringLiteral("Вставить") : QStringLiteral("Paste")),
+                 qPrintable(texts.join(", ")));
+        QVERIFY(texts.contains(ru ? QStringLiteral("Копировать") : QStringLiteral("Copy")));
+        for (const char* cls : {"QMenu", "QTipLabel", "QMessageBox"}) {
+            QCOMPARE(QApplication::font(cls).family(), QStringLiteral("Tahoma"));
+            QCOMPARE(QApplication::font(cls).pointSize(), 8);
+        }
+        QCOMPARE(menu->font().family(), QStringLiteral("Tahoma"));
+    }
+
+    // A clean close leaves the nine table files and the backups, nothing else.
+    void cleanCloseLeavesTheNineFiles() {
+        AppData a;
+        withData(a, [](TDM& dm) { addRow(*dm.dsModes, {{"Name", "SSB"}}); });
+        auto w = startMain();
+        type(w->edCallName, "ua3aaa");
+        QTest::keyClick(w->edCallName, Qt::Key_Return);
+        w->close();
+        w.reset();
+        QDir d(a.dataDir());
+        QStringList left =
+            d.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+        left.sort();
+        QCOMPARE(left, (QStringList{"Bands.db", "City.db", "Cors.db", "Country.db", "Ini.db",
+                                    "Main.db", "Modes.db", "Names.db", "RS.db", "backup"}));
+    }
+
+    // Bands are listed in the order they were added, not by name.
+    void bandsKeepTheirOrder() {
+        AppData a;
+        withData(a, [](TDM& dm) {
+            for (const char* b : {"40m", "20m", "10m", "160m"})
+                addRow(*dm.dsBands, {{"Name", b}});
+        });
+        auto w = startMain();
+        QStringList items;
+        for (int i = 0; i < w->cbBand->count(); ++i)
+            items << w->cbBand->itemText(i);
+        QCOMPARE(items, (QStringList{"40m", "20m", "10m", "160m"}));
     }
 
     void secondCopyOnTheSameFolderIsRefused() {

@@ -283,6 +283,32 @@ class TestTyping : public QObject {
         QCOMPARE(msg::errorCount(), 0);
     }
 
+    // The completed rest of a call sign and the copied power stay selected,
+    // and shown, while Tab walks on; the memo keeps its selection too.
+    void selectionsStayWhileTheFocusMovesOn() {
+        AppData a;
+        withData(a, [](TDM& dm) {
+            const int cor = addRow(*dm.dsCors, {{"CallName", "RA1AAA"}});
+            addRow(*dm.dsMain, {{"CorID", cor}, {"CorPower", 12.5}});
+        });
+        auto w = startMain();
+        type(w->edCallName, "ra");
+        QCOMPARE(w->edCallName->selectedText(), QStringLiteral("1AAA"));
+        QTest::keyClick(w->edCallName, Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), w->edSuffix);
+        QCOMPARE(w->edCallName->selectedText(), QStringLiteral("1AAA"));
+        QCOMPARE(w->edCorPower->selectedText(), localNum("12.5"));
+        w->edSuffix->setText(QStringLiteral("P"));
+        w->edSuffix->selectAll();
+        w->mmNotice->setFocus();
+        QCOMPARE(w->edSuffix->selectedText(), QStringLiteral("P"));
+        keys(w->mmNotice, QStringLiteral("заметка"));
+        w->mmNotice->selectAll();
+        w->edSuffix->setFocus();
+        QCOMPARE(w->mmNotice->textCursor().selectedText(), QStringLiteral("заметка"));
+        QCOMPARE(w->edCallName->selectedText(), QStringLiteral("1AAA"));
+    }
+
     void markLeftByThePreviousQso() {
         AppData a;
         withData(a, [](TDM& dm) {

@@ -5,6 +5,7 @@
 
 #include <QHeaderView>
 #include <QMouseEvent>
+#include <QScrollBar>
 
 namespace qardel {
 
@@ -31,7 +32,8 @@ DataGrid::DataGrid(QWidget* parent) : QTableView(parent) {
     // a disabled grid (a QSO being corrected) must stay readable
     p.setColor(QPalette::Disabled, QPalette::Text, p.color(QPalette::Active, QPalette::Text));
     p.setColor(QPalette::Disabled, QPalette::Highlight, p.color(QPalette::Active, QPalette::Mid));
-    p.setColor(QPalette::Disabled, QPalette::HighlightedText, p.color(QPalette::Active, QPalette::Text));
+    p.setColor(QPalette::Disabled, QPalette::HighlightedText,
+               p.color(QPalette::Active, QPalette::Text));
     setPalette(p);
 }
 
@@ -55,11 +57,37 @@ void DataGrid::setDataSource(TableModel* source) {
     if (source->table()->isActive()) followCursor(source->table()->recNo());
 }
 
+namespace {
+int titleWidth(const QFontMetrics& fm, const FieldDef& f) {
+    return fm.horizontalAdvance(f.displayLabel()) + 8;
+}
+} // namespace
+
 int DataGrid::fieldWidthPixels(int fieldIndex) const {
     const FieldDef& f = m_source->table()->fieldDefs()[size_t(fieldIndex)];
     const int chars = defaultDisplayWidth(f);
-    const int byTitle = fontMetrics().horizontalAdvance(f.displayLabel()) + 8;
-    return std::max(chars * fontMetrics().horizontalAdvance(QLatin1Char('0')) + 6, byTitle);
+    return std::max(chars * fontMetrics().horizontalAdvance(QLatin1Char('0')) + 6,
+                    titleWidth(fontMetrics(), f));
+}
+
+void DataGrid::fitColumns() {
+    if (!m_source) return;
+    const int available = width() - 2 * frameWidth() - verticalScrollBar()->sizeHint().width();
+    QList<int> titles, widths;
+    int sumTitles = 0, sumWidths = 0;
+    for (int c = 0; c < m_source->columnCount(); ++c) {
+        const int fi = m_source->fieldIndexOfColumn(c);
+        titles << titleWidth(fontMetrics(), m_source->table()->fieldDefs()[size_t(fi)]);
+        widths << fieldWidthPixels(fi);
+        sumTitles += titles.back();
+        sumWidths += widths.back();
+    }
+    if (sumWidths <= available) return;
+    // what each column has beyond its title shrinks in the same proportion
+    const double room = std::max(0, available - sumTitles);
+    const double excess = sumWidths - sumTitles;
+    for (int c = 0; c < int(widths.size()); ++c)
+        setColumnWidth(c, titles[c] + int((widths[c] - titles[c]) * room / excess));
 }
 
 void DataGrid::setColumnWidths(const QList<int>& widths) {

@@ -19,6 +19,9 @@ class DataGrid : public QTableView {
     void setColumnWidths(const QList<int>& widths);
     // Pixels for a field's display width in characters.
     int fieldWidthPixels(int fieldIndex) const;
+    // Narrows the columns, down to their titles, so that all fit beside a
+    // vertical scroll bar without a horizontal one.
+    void fitColumns();
     void setBackground(const QColor& c);
 
   signals:

@@ -1,7 +1,12 @@
 #include "Guard.h"
 
+#include "Colors.h"
 #include "MessageBox.h"
 #include "Table.h"
+
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 namespace qardel {
 
@@ -23,7 +28,23 @@ void showError(const QString& message) {
     msg::error(message);
 }
 
-QardelApplication::QardelApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+void setUpLanguageAndFont(QApplication& app) {
+    auto* qt = new QTranslator(&app);
+    if (qt->load(QLocale(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                 QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(qt);
+    else
+        delete qt;
+    const QFont font = panelFont();
+    QApplication::setFont(font);
+    for (const char* cls : {"QMenu", "QTipLabel", "QMessageBox", "QMessageBoxLabel", "QLabel",
+                            "QPushButton", "QMenuBar", "QComboMenuItem", "QHeaderView"})
+        QApplication::setFont(font, cls);
+}
+
+QardelApplication::QardelApplication(int& argc, char** argv) : QApplication(argc, argv) {
+    setUpLanguageAndFont(*this);
+}
 
 bool QardelApplication::notify(QObject* receiver, QEvent* event) {
     try {

@@ -24,6 +24,11 @@ template <class F> bool guarded(F&& f) {
     }
 }
 
+// Qt's own texts (context menus, standard buttons) in the system's language
+// and one font, the windows' Tahoma 8 pt, for tooltips, menus and message
+// boxes too. The application object does this at start.
+void setUpLanguageAndFont(QApplication& app);
+
 // The application object: the last resort for errors no handler caught.
 class QardelApplication : public QApplication {
   public:

@@ -88,6 +88,19 @@ void applyLineRules(QLineEdit* edit) {
     edit->setValidator(new LineValidator(edit));
 }
 
+void LineEdit::focusOutEvent(QFocusEvent* e) {
+    const int start = selectionStart();
+    const int length = int(selectedText().size());
+    const bool atStart = cursorPosition() == start;
+    QLineEdit::focusOutEvent(e); // drops the selection
+    if (length > 0) {
+        if (atStart)
+            setSelection(start + length, -length);
+        else
+            setSelection(start, length);
+    }
+}
+
 MemoEdit::MemoEdit(QWidget* parent) : QPlainTextEdit(parent) {
     // an emptied memo wraps at words again
     connect(this, &QPlainTextEdit::textChanged, this, [this] {

@@ -3,10 +3,9 @@
 // what is shown, and never half a character.
 #pragma once
 
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QString>
-
-class QLineEdit;
 
 namespace qardel {
 
@@ -20,6 +19,16 @@ QString cleanMemoText(const QString& text);
 
 // The line rules for an edit, whatever puts text into it.
 void applyLineRules(QLineEdit* edit);
+
+// An edit that keeps its selection, and shows it, while another control has
+// the focus (the completed part of a call sign stays highlighted).
+class LineEdit : public QLineEdit {
+  public:
+    using QLineEdit::QLineEdit;
+
+  protected:
+    void focusOutEvent(QFocusEvent* e) override;
+};
 // A memo that takes pasted and dropped text by the memo rules (typing
 // cannot enter such characters).
 // Text with a very long run that cannot be broken at a word is wrapped

@@ -303,6 +303,7 @@ void TfEditor::pcTypeChange() {
     const int index = pcType->currentIndex();
     const Page p = page(index);
     dbgEditor->setDataSource(p.source);
+    dbgEditor->fitColumns();
     if (index == tiBands) DM->FillCombo(*cbBandMode, *DM->dsModes, fName);
     updateDelete(p);
     dbgEditorCellClick();

@@ -68,6 +68,14 @@ QIcon plusIcon() {
 
 // Text set by the program into an editable list: no item selected, all of it
 // selected so that typing replaces it.
+// The power fields' limit is for typing: a stored value the program puts
+// there comes back unchanged when it is saved untouched.
+constexpr int kPowerLength = 8;
+void putPower(QLineEdit* edit, const QString& text) {
+    edit->setMaxLength(std::max(kPowerLength, int(text.size())));
+    edit->setText(text);
+}
+
 void setBoxText(IdComboBox* box, const QString& text) {
     box->setCurrentIndex(-1);
     box->setEditText(text);
@@ -146,13 +154,13 @@ void TfMain::buildUi() {
     const int rows[] = {4, 32, 60, 88, 116, 144};
 
     label(QStringLiteral("Позывной"), 4, rows[0], true);
-    edCallName = new QLineEdit(tsEdit);
+    edCallName = new LineEdit(tsEdit);
     named(edCallName, "edCallName", QStringLiteral("Позывной корреспондента"));
     edCallName->setFont(bold);
     edCallName->setMaxLength(10);
     edCallName->setGeometry(68, rows[0], 121, 21);
     label(QStringLiteral("/"), 196, rows[0], true);
-    edSuffix = new QLineEdit(tsEdit);
+    edSuffix = new LineEdit(tsEdit);
     named(edSuffix, "edSuffix", QStringLiteral("Суффикс"));
     edSuffix->setFont(bold);
     edSuffix->setMaxLength(5);
@@ -177,9 +185,9 @@ void TfMain::buildUi() {
     cbCountry = list("cbCountry", QStringLiteral("Страна корреспондента"), true, true, 50);
     cbCountry->setGeometry(68, rows[3], 181, 21);
     label(QStringLiteral("Мощность"), 4, rows[4]);
-    edCorPower = new QLineEdit(tsEdit);
+    edCorPower = new LineEdit(tsEdit);
     named(edCorPower, "edCorPower", QStringLiteral("Мощность корреспондента"));
-    edCorPower->setMaxLength(8);
+    edCorPower->setMaxLength(kPowerLength);
     edCorPower->setGeometry(68, rows[4], 121, 21);
     label(QStringLiteral("RS"), 4, rows[5]);
     cbCorRS = list("cbCorRS", QStringLiteral("Слышимость корреспондента"), true, true, 20);
@@ -204,9 +212,9 @@ void TfMain::buildUi() {
     sbEditBand = editButton("sbEditBand", rows[0]);
     sbEditMode = editButton("sbEditMode", rows[1]);
     label(QStringLiteral("Моя мощность"), 276, rows[2]);
-    edMyPower = new QLineEdit(tsEdit);
+    edMyPower = new LineEdit(tsEdit);
     named(edMyPower, "edMyPower", QStringLiteral("Мощность моего передатчика"));
-    edMyPower->setMaxLength(8);
+    edMyPower->setMaxLength(kPowerLength);
     edMyPower->setGeometry(396, rows[2], 88, 21);
     label(QStringLiteral("Мой RS"), 276, rows[3]);
     cbMyRS = list("cbMyRS", QStringLiteral("Как корреспондент слышит меня"), true, true, 20);
@@ -299,6 +307,12 @@ void TfMain::buildUi() {
         if (clean != t) edSuffix->setText(clean);
     });
     installKeyFilter(edCorPower, [this](QChar c) { return edCorPowerKeyPress(edCorPower, c); });
+    for (QLineEdit* e : {edCorPower, edMyPower})
+        connect(e, &QLineEdit::textChanged, this, [e](const QString& t) {
+            // back to the typing limit once a long stored value is gone
+            if (e->maxLength() > kPowerLength && t.size() <= kPowerLength)
+                e->setMaxLength(kPowerLength);
+        });
     installKeyFilter(edMyPower, [this](QChar c) { return edCorPowerKeyPress(edMyPower, c); });
     for (IdComboBox* b : {cbName, cbCity, cbCountry})
         installKeyFilter(b, [this, b](QChar c) { return cbCountryKeyPress(b, c); });
@@ -509,6 +523,7 @@ void TfMain::ClearEntry() {
 
 void TfMain::btnClearClick() {
     ClearEntry();
+    edCallName->setFocus(); // the next QSO starts with its call sign
 }
 
 void TfMain::PickSingleChoices() {
@@ -538,7 +553,7 @@ void TfMain::cbBandChange() {
     if (cbBand->currentIndex() < 0) return;
     Table& bands = *DM->dsBands;
     if (!bands.locate(QStringLiteral("ID"), cbBand->selectedId())) return;
-    edMyPower->setText(bands.fieldByName(QStringLiteral("DefPower")).asString());
+    putPower(edMyPower, bands.fieldByName(QStringLiteral("DefPower")).asString());
     cbMode->setSelectedIndex(
         TDM::ComboIndexOfID(*cbMode, bands.fieldByName(QStringLiteral("DefModeID")).asInteger()));
 }
@@ -612,7 +627,7 @@ void TfMain::CompleteCallSign(QLineEdit* edit, int& mark) {
     const int corId = cors.fieldByName(QStringLiteral("ID")).asInteger();
     Table& log = *DM->dsMain;
     if (log.locate(QStringLiteral("CorID"), corId)) {
-        edCorPower->setText(log.fieldByName(QStringLiteral("CorPower")).asString());
+        putPower(edCorPower, log.fieldByName(QStringLiteral("CorPower")).asString());
         edCorPower->selectAll();
     }
 }
@@ -662,6 +677,7 @@ void TfMain::btnSaveClick() {
         throw;
     }
     ClearEntry();
+    edCallName->setFocus();
     DM->SaveAll();
 }
 
@@ -674,8 +690,8 @@ void TfMain::grMainDblClick() {
     auto f = [&log](const char* name) -> Field& { return log.fieldByName(QLatin1String(name)); };
     edCallName->setText(f("CorCallName").asString());
     edSuffix->setText(f("CorSuffix").asString());
-    edCorPower->setText(f("CorPower").asString());
-    edMyPower->setText(f("MyPower").asString());
+    putPower(edCorPower, f("CorPower").asString());
+    putPower(edMyPower, f("MyPower").asString());
     cbBand->setSelectedIndex(TDM::ComboIndexOfID(*cbBand, f("BandID").asInteger()));
     cbMode->setSelectedIndex(TDM::ComboIndexOfID(*cbMode, f("ModeID").asInteger()));
     for (auto [box, field] : {std::pair{cbMyRS, "MyRSID"}, std::pair{cbCorRS, "CorRSID"}}) {
@@ -686,8 +702,18 @@ void TfMain::grMainDblClick() {
             box->clearSelectionAndText();
     }
     setBoxText(cbName, f("CorName").asString());
-    setBoxText(cbCity, f("CorCity").asString());
-    setBoxText(cbCountry, f("CorCountry").asString());
+    // the log holds the first 25 characters of a longer city or country:
+    // the correspondent's whole text is what an untouched correction keeps
+    auto whole = [&](const char* logField, const char* corField) {
+        const QString cut = f(logField).asString();
+        const QString full =
+            DM->dsCors
+                ->lookupValue(QStringLiteral("ID"), f("CorID").value(), QLatin1String(corField), 50)
+                .toString();
+        return full.size() > cut.size() && cutText(full, 25) == cut ? full : cut;
+    };
+    setBoxText(cbCity, whole("CorCity", "City"));
+    setBoxText(cbCountry, whole("CorCountry", "Country"));
     cbRepeater->setChecked(f("Repeater").asBoolean());
     mmNotice->setText(f("Notice").asString());
     edCallName->setFocus();
@@ -707,6 +733,7 @@ void TfMain::miDeleteQSOClick() {
                       msg::Icon::Warning, msg::Answer::Yes) != msg::Answer::Yes)
         return;
     DM->dsMain->deleteRecord();
+    edCallName->setFocus();
     DM->SaveAll();
     updateRecordCount();
 }
@@ -724,6 +751,7 @@ void TfMain::openEditor(IdComboBox* box, Table* table, int page) {
         editor.exec();
     }
     ClearEntry();
+    edCallName->setFocus();
     DM->SaveAll();
 }
 
