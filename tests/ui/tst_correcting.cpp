@@ -271,9 +271,13 @@ class TestCorrecting : public QObject {
         QStringList before;
         onDisk(a, [&](TDM& dm) { before = everything(dm); });
         auto w = startMain();
-        w->grMain->setFocus();
-        QTest::keyClick(w->grMain, Qt::Key_Return);
+        type(w->cbCity, QStringLiteral("о")); // the city had the focus last
+        dblClickGridRow(w->grMain, 0);
         QVERIFY(w->FEditMode);
+        // only the call sign has the focus and so a caret
+        QCOMPARE(QApplication::focusWidget(), w->edCallName);
+        for (QLineEdit* e : w->findChildren<QLineEdit*>())
+            QVERIFY2(e == w->edCallName || !e->hasFocus(), qPrintable(e->objectName()));
         QCOMPARE(w->cbCity->currentText(), city);
         QCOMPARE(w->cbCountry->currentText(), country);
         QCOMPARE(w->edCorPower->text(), localNum("1234.5678"));
