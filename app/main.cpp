@@ -1,7 +1,7 @@
 // QARDEL: the program's start.
-#include "Guard.h"
-#include "MessageBox.h"
-#include "uMain.h"
+#include "ui/common/Guard.h"
+#include "ui/common/MessageBox.h"
+#include "ui/main/uMain.h"
 
 int main(int argc, char** argv) {
     qardel::QardelApplication app(argc, argv);

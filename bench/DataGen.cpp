@@ -1,7 +1,7 @@
 #include "DataGen.h"
 
-#include "TableFile.h"
-#include "uDM.h"
+#include "data/TableFile.h"
+#include "data/uDM.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>

@@ -10,7 +10,7 @@
 #include "BenchUtil.h"
 #include "DataGen.h"
 
-#include "uDM.h"
+#include "data/uDM.h"
 
 #include <benchmark/benchmark.h>
 
@@ -247,27 +247,11 @@ void fillQso(Session& s, int corId) {
         m->fieldByName(QStringLiteral("Notice")).setAsString(QStringLiteral("QSL via бюро"));
 }
 
-void setMs(benchmark::State& state, const char* name, double seconds) {
-    state.counters[name] = seconds * 1e3;
-}
-void setUs(benchmark::State& state, const char* name, double seconds) {
-    state.counters[name] = seconds * 1e6;
-}
-
 // ---------------------------------------------------------------- benchmarks
 
 void BM_FloorFdatasync(benchmark::State& state) {
-    guarded(state, [&] {
-        FsyncProbe probe(g_root + QStringLiteral("floor/fsync-probe.bin"));
-        Samples t;
-        for (auto _ : state) {
-            const double s = probe.sample();
-            t.add(s);
-            state.SetIterationTime(s);
-        }
-        setMs(state, "median_ms", t.median());
-        setMs(state, "max_ms", t.max());
-    });
+    guarded(state,
+            [&] { measureFsyncFloor(state, g_root + QStringLiteral("floor/fsync-probe.bin")); });
 }
 
 void BM_FloorRename(benchmark::State& state) {

@@ -14,11 +14,11 @@
 #include "BenchUtil.h"
 #include "DataGen.h"
 
-#include "Backup.h"
-#include "MessageBox.h"
-#include "uDM.h"
-#include "uEditor.h"
-#include "uMain.h"
+#include "data/Backup.h"
+#include "data/uDM.h"
+#include "ui/common/MessageBox.h"
+#include "ui/editor/uEditor.h"
+#include "ui/main/uMain.h"
 
 #include <benchmark/benchmark.h>
 
@@ -267,24 +267,11 @@ template <class F> void guarded(benchmark::State& state, F&& body) {
         state.SkipWithError(("the window reported: " + msg::lastError().toStdString()).c_str());
 }
 
-void setMs(benchmark::State& state, const char* name, double seconds) {
-    state.counters[name] = seconds * 1e3;
-}
-
 // ---------------------------------------------------------------- benchmarks
 
 void BM_FloorFdatasync(benchmark::State& state) {
-    guarded(state, [&] {
-        FsyncProbe probe(g_root + QStringLiteral("floor-ui/fsync-probe.bin"));
-        Samples t;
-        for (auto _ : state) {
-            const double s = probe.sample();
-            t.add(s);
-            state.SetIterationTime(s);
-        }
-        setMs(state, "median_ms", t.median());
-        setMs(state, "max_ms", t.max());
-    });
+    guarded(state,
+            [&] { measureFsyncFloor(state, g_root + QStringLiteral("floor-ui/fsync-probe.bin")); });
 }
 
 // Constructing the main window (which opens every table and fills the

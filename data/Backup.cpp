@@ -1,4 +1,4 @@
-#include "Backup.h"
+#include "data/Backup.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 // The nine tables of the logbook: fields, indexes, active orders and lookups.
 #pragma once
 
-#include "Table.h"
+#include "data/Table.h"
 
 #include <memory>
 

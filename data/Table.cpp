@@ -1,7 +1,7 @@
-#include "Table.h"
+#include "data/Table.h"
 
-#include "TableColumn.h"
-#include "TableFile.h"
+#include "data/TableColumn.h"
+#include "data/TableFile.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -2,7 +2,7 @@
 // its file form only.
 #pragma once
 
-#include "Table.h"
+#include "data/Table.h"
 
 #include <QSet>
 

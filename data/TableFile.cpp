@@ -1,7 +1,7 @@
-#include "TableFile.h"
+#include "data/TableFile.h"
 
-#include "Table.h"
-#include "TableColumn.h"
+#include "data/Table.h"
+#include "data/TableColumn.h"
 
 #include <QDir>
 #include <QFileInfo>

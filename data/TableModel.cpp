@@ -1,4 +1,4 @@
-#include "TableModel.h"
+#include "data/TableModel.h"
 
 namespace qardel {
 

@@ -3,7 +3,7 @@
 // model changes, so a view never resets on a save.
 #pragma once
 
-#include "Table.h"
+#include "data/Table.h"
 
 #include <QAbstractTableModel>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "uDM.h"
+#include "data/uDM.h"
 
 #include <QDir>
 #include <QFileInfo>

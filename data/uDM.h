@@ -1,9 +1,9 @@
 // The data module: owner of the nine tables and the services both windows share.
 #pragma once
 
-#include "Schema.h"
-#include "Table.h"
-#include "TableModel.h"
+#include "data/Schema.h"
+#include "data/Table.h"
+#include "data/TableModel.h"
 
 #include <QDateTime>
 #include <QObject>

@@ -2,11 +2,11 @@
 // own engine, the main window started on it, and the files read back.
 #pragma once
 
-#include "Guard.h"
-#include "MessageBox.h"
 #include "TestUtil.h"
-#include "uDM.h"
-#include "uMain.h"
+#include "data/uDM.h"
+#include "ui/common/Guard.h"
+#include "ui/common/MessageBox.h"
+#include "ui/main/uMain.h"
 
 #include <QApplication>
 #include <QTableView>

@@ -10,7 +10,7 @@ PACKAGES=(
   libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick python3 python3-xlib
   fonts-wine fonts-dejavu-core
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format git
   locales
 )
 

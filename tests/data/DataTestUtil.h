@@ -2,10 +2,10 @@
 // files behind the engine's back, and dumping table contents exactly.
 #pragma once
 
-#include "Schema.h"
-#include "Table.h"
-#include "TableFile.h"
-#include "uDM.h"
+#include "data/Schema.h"
+#include "data/Table.h"
+#include "data/TableFile.h"
+#include "data/uDM.h"
 
 #include <QDir>
 #include <QFile>

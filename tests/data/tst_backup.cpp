@@ -1,8 +1,8 @@
 // Daily backups: complete or gone, rotation over complete copies only, and
 // clean-up that never reaches through a link.
-#include "Backup.h"
 #include "DataTestUtil.h"
 #include "TestUtil.h"
+#include "data/Backup.h"
 
 #include <QtTest>
 

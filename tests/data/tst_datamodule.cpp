@@ -2,7 +2,7 @@
 // the services both windows share.
 #include "DataTestUtil.h"
 #include "TestUtil.h"
-#include "uDM.h"
+#include "data/uDM.h"
 
 #include <QLocale>
 #include <QStandardPaths>

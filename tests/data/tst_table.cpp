@@ -1,9 +1,9 @@
 // The in-memory table engine: cursor, active order, locate, editing with its
 // checks, lookups, notifications and the number-text helpers.
 #include "DataTestUtil.h"
-#include "Schema.h"
-#include "Table.h"
 #include "TestUtil.h"
+#include "data/Schema.h"
+#include "data/Table.h"
 
 #include <QLocale>
 #include <QRandomGenerator>

@@ -1,10 +1,10 @@
 // Table files: exact round trips, incremental and whole writes, validating
 // loads that touch nothing, and writes that fail without harm.
 #include "DataTestUtil.h"
-#include "Schema.h"
-#include "TableFile.h"
 #include "TestUtil.h"
-#include "uDM.h"
+#include "data/Schema.h"
+#include "data/TableFile.h"
+#include "data/uDM.h"
 
 #include <QDir>
 #include <QRandomGenerator>

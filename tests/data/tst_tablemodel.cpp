@@ -1,8 +1,8 @@
 // The grid's data source: a table seen as an item model, changed row by row.
 #include "DataTestUtil.h"
-#include "Schema.h"
-#include "TableModel.h"
 #include "TestUtil.h"
+#include "data/Schema.h"
+#include "data/TableModel.h"
 
 #include <QAbstractItemModelTester>
 #include <QtTest>

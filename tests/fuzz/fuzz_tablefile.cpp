@@ -1,8 +1,8 @@
 // Feeds arbitrary bytes to the table-file loader: whatever a file holds, a
 // load either gives a whole table or refuses with a message, and never
 // crashes, hangs or leaks.
-#include "Schema.h"
-#include "uDM.h"
+#include "data/Schema.h"
+#include "data/uDM.h"
 
 #include <QDir>
 #include <QFile>
@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         t->load();
         // a loaded table must be usable all the way through
         for (t->first(); !t->eof(); t->next())
-            for (int i = 0; i < t->fieldCount(); ++i) (void)t->field(i).displayText();
+            for (int i = 0; i < t->fieldCount(); ++i)
+                (void)t->field(i).displayText();
         t->abandon();
     } catch (const DbError&) {
     }

@@ -1,6 +1,6 @@
 // Writes the seed files of the table-file fuzzer: real table files made by
 // the program's own engine, each prefixed with the byte that picks its table.
-#include "uDM.h"
+#include "data/uDM.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -20,7 +20,8 @@ int main(int argc, char** argv) {
     dm.OpenTables();
     auto add = [](Table& t, const QList<QPair<const char*, QVariant>>& v) {
         t.append();
-        for (const auto& p : v) t.fieldByName(QLatin1String(p.first)).setValue(p.second);
+        for (const auto& p : v)
+            t.fieldByName(QLatin1String(p.first)).setValue(p.second);
         t.post();
     };
     add(*dm.dsNames, {{"Value", QStringLiteral("Иван")}});
@@ -28,14 +29,21 @@ int main(int argc, char** argv) {
     add(*dm.dsCountryes, {{"Name", QStringLiteral("Россия")}});
     add(*dm.dsRS, {{"Value", QStringLiteral("59")}});
     add(*dm.dsModes, {{"Name", QStringLiteral("SSB")}});
-    add(*dm.dsBands, {{"Name", QStringLiteral("20m")}, {"Begin", 14.0}, {"End", 14.35}, {"DefPower", 100.0}, {"DefModeID", 1}});
+    add(*dm.dsBands, {{"Name", QStringLiteral("20m")},
+                      {"Begin", 14.0},
+                      {"End", 14.35},
+                      {"DefPower", 100.0},
+                      {"DefModeID", 1}});
     add(*dm.dsCors, {{"CallName", QStringLiteral("UA3AAA")}, {"NameID", 1}, {"CityID", 1}});
     for (int i = 0; i < 3; ++i)
-        add(*dm.dsMain, {{"CorID", 1}, {"Notice", QStringLiteral("строка %1\nещё").arg(i)}, {"CorPower", 0.1 * i},
-                         {"Repeater", i % 2 == 0}, {"CorCity", QStringLiteral("Москва")}});
+        add(*dm.dsMain, {{"CorID", 1},
+                         {"Notice", QStringLiteral("строка %1\nещё").arg(i)},
+                         {"CorPower", 0.1 * i},
+                         {"Repeater", i % 2 == 0},
+                         {"CorCity", QStringLiteral("Москва")}});
     dm.SetIntSetting(QStringLiteral("LastBand"), 1);
     dm.CloseTables();
-    const QStringList files = {"Main.db", "Cors.db", "Bands.db", "Modes.db", "RS.db",
+    const QStringList files = {"Main.db",    "Cors.db", "Bands.db", "Modes.db", "RS.db",
                                "Country.db", "City.db", "Names.db", "Ini.db"};
     for (int i = 0; i < files.size(); ++i) {
         QFile in(dm.DataDir + files[i]);

@@ -4,8 +4,8 @@
 // that every file opens and that the whole log, read through its lookups,
 // is what the acknowledged saves made of it, give or take the one save under
 // way.
-#include "TableFile.h"
-#include "uDM.h"
+#include "data/TableFile.h"
+#include "data/uDM.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

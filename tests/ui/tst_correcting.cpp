@@ -1,7 +1,7 @@
 // Correcting and deleting QSOs from the log grid: loading a row into the
 // panel, saving it back in place, leaving without saving, and deleting.
-#include "Colors.h"
 #include "UiTestUtil.h"
+#include "ui/common/Colors.h"
 
 #include <QFileInfo>
 

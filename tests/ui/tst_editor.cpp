@@ -1,13 +1,13 @@
 // The reference-list editor driven the way the operator uses it: typing into
 // its fields, clicking grid rows and tabs, pressing Enter and Escape and
 // answering the delete question; then the shared tables and the files on disk.
-#include "DataGrid.h"
-#include "Guard.h"
-#include "IdComboBox.h"
-#include "MessageBox.h"
 #include "TestUtil.h"
-#include "uDM.h"
-#include "uEditor.h"
+#include "data/uDM.h"
+#include "ui/common/DataGrid.h"
+#include "ui/common/Guard.h"
+#include "ui/common/IdComboBox.h"
+#include "ui/common/MessageBox.h"
+#include "ui/editor/uEditor.h"
 
 #include <QHeaderView>
 #include <QLineEdit>

@@ -1,9 +1,9 @@
 // The main window: start-up, the lists, band defaults, the notice preview,
 // the reset of the panel, last band and mode, and start-up failures.
-#include "Backup.h"
-#include "Colors.h"
-#include "TableFile.h"
 #include "UiTestUtil.h"
+#include "data/Backup.h"
+#include "data/TableFile.h"
+#include "ui/common/Colors.h"
 
 #include <QClipboard>
 

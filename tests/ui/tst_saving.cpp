@@ -1,8 +1,8 @@
 // Saving a QSO: the lists and the correspondent it updates, the log row it
 // writes, the question about changed properties, and what reaches the files.
-#include "Colors.h"
-#include "TableFile.h"
 #include "UiTestUtil.h"
+#include "data/TableFile.h"
+#include "ui/common/Colors.h"
 
 #include <QFileInfo>
 

@@ -1,7 +1,7 @@
 // Typing a QSO: the key filters of the entry panel, the completion of known
 // call signs and the Save button following the call sign.
-#include "Colors.h"
 #include "UiTestUtil.h"
+#include "ui/common/Colors.h"
 
 using namespace qardel;
 using namespace qardel::test;

@@ -1,4 +1,4 @@
-#include "Colors.h"
+#include "ui/common/Colors.h"
 
 #include <QApplication>
 #include <QFontDatabase>

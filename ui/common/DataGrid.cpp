@@ -1,7 +1,7 @@
-#include "DataGrid.h"
+#include "ui/common/DataGrid.h"
 
-#include "Guard.h"
-#include "Schema.h"
+#include "data/Schema.h"
+#include "ui/common/Guard.h"
 
 #include <QHeaderView>
 #include <QMouseEvent>

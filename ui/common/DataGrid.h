@@ -2,7 +2,7 @@
 // current row and the table's cursor kept one in both directions.
 #pragma once
 
-#include "TableModel.h"
+#include "data/TableModel.h"
 
 #include <QTableView>
 

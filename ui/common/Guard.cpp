@@ -1,8 +1,8 @@
-#include "Guard.h"
+#include "ui/common/Guard.h"
 
-#include "Colors.h"
-#include "MessageBox.h"
-#include "Table.h"
+#include "data/Table.h"
+#include "ui/common/Colors.h"
+#include "ui/common/MessageBox.h"
 
 #include <QLibraryInfo>
 #include <QLocale>

@@ -1,6 +1,6 @@
-#include "IdComboBox.h"
+#include "ui/common/IdComboBox.h"
 
-#include "KeyFilter.h"
+#include "ui/common/KeyFilter.h"
 
 #include <QCollator>
 #include <QKeyEvent>

@@ -3,7 +3,7 @@
 // type-ahead completion from its items.
 #pragma once
 
-#include "uDM.h"
+#include "data/uDM.h"
 
 #include <QComboBox>
 

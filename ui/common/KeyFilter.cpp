@@ -1,7 +1,7 @@
-#include "KeyFilter.h"
+#include "ui/common/KeyFilter.h"
 
-#include "Guard.h"
-#include "MessageBox.h"
+#include "ui/common/Guard.h"
+#include "ui/common/MessageBox.h"
 
 #include <QCoreApplication>
 #include <QKeyEvent>

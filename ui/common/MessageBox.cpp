@@ -1,4 +1,4 @@
-#include "MessageBox.h"
+#include "ui/common/MessageBox.h"
 
 #include <QApplication>
 #include <QMessageBox>

@@ -1,4 +1,4 @@
-#include "TextRules.h"
+#include "ui/common/TextRules.h"
 
 #include <QLineEdit>
 #include <QMimeData>

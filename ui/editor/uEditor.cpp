@@ -1,13 +1,13 @@
-#include "uEditor.h"
+#include "ui/editor/uEditor.h"
 
-#include "Colors.h"
-#include "DataGrid.h"
-#include "Guard.h"
-#include "IdComboBox.h"
-#include "KeyFilter.h"
-#include "MessageBox.h"
-#include "TextRules.h"
-#include "uDM.h"
+#include "data/uDM.h"
+#include "ui/common/Colors.h"
+#include "ui/common/DataGrid.h"
+#include "ui/common/Guard.h"
+#include "ui/common/IdComboBox.h"
+#include "ui/common/KeyFilter.h"
+#include "ui/common/MessageBox.h"
+#include "ui/common/TextRules.h"
 
 #include <QApplication>
 #include <QKeyEvent>

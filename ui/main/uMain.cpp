@@ -1,12 +1,12 @@
-#include "uMain.h"
+#include "ui/main/uMain.h"
 
-#include "Backup.h"
-#include "Colors.h"
-#include "Guard.h"
-#include "KeyFilter.h"
-#include "MessageBox.h"
-#include "TextRules.h"
-#include "uEditor.h"
+#include "data/Backup.h"
+#include "ui/common/Colors.h"
+#include "ui/common/Guard.h"
+#include "ui/common/KeyFilter.h"
+#include "ui/common/MessageBox.h"
+#include "ui/common/TextRules.h"
+#include "ui/editor/uEditor.h"
 
 #include <QApplication>
 #include <QCloseEvent>

@@ -1,10 +1,10 @@
 // The main window: the QSO entry panel above the log grid, the status bar below.
 #pragma once
 
-#include "DataGrid.h"
-#include "IdComboBox.h"
-#include "TextRules.h"
-#include "uDM.h"
+#include "data/uDM.h"
+#include "ui/common/DataGrid.h"
+#include "ui/common/IdComboBox.h"
+#include "ui/common/TextRules.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
