@@ -1,6 +1,6 @@
 #include "ui/main/uMain.h"
 
-#include "data/Backup.h"
+#include "data/DataFolder.h"
 #include "ui/common/Colors.h"
 #include "ui/common/Guard.h"
 #include "ui/common/KeyFilter.h"
@@ -17,14 +17,6 @@
 #include <QPainter>
 #include <QStatusBar>
 #include <QVBoxLayout>
-
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <filesystem>
-#include <sys/stat.h>
-#include <system_error>
-#include <unistd.h>
 
 namespace qardel {
 
@@ -336,78 +328,23 @@ void TfMain::buildUi() {
 
 // ---------------------------------------------------------------- start-up
 
-namespace {
-// Why the lock file cannot be made in dir, in the system's words; empty when
-// nothing stands in the way. The lock itself does not tell the reason.
-QString lockRefusal(const QString& dir, const QString& lockPath) {
-    struct stat st {};
-    if (::lstat(QFile::encodeName(lockPath).constData(), &st) == 0 && !S_ISREG(st.st_mode))
-        return QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(lockPath),
-                                            QString::fromLocal8Bit(std::strerror(EISDIR)));
-    const QByteArray probe =
-        QFile::encodeName(dir + QStringLiteral(".qardel-probe.%1").arg(::getpid()));
-    const int fd = ::open(probe.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-    if (fd < 0) return QString::fromLocal8Bit(std::strerror(errno));
-    ::close(fd);
-    ::unlink(probe.constData());
-    return {};
-}
-} // namespace
-
 void TfMain::FormCreate() {
     DM = new TDM();
-    const QString dir = TDM::defaultDataDir();
-    std::error_code ec;
-    std::filesystem::create_directories(QFile::encodeName(dir).toStdString(), ec);
-    if (ec || !QFileInfo(dir).isDir()) {
-        m_fatal = QStringLiteral("Не удалось создать папку данных\n%1\n%2")
-                      .arg(QDir::toNativeSeparators(dir),
-                           ec ? QString::fromLocal8Bit(ec.message().c_str()) : QString());
-        return;
-    }
-    // One program per data folder: a second one would overwrite the first
-    // one's tables with its own older copy.
-    const QString lockPath = dir + QStringLiteral("qardel.lock");
-    const QString refusal = lockRefusal(dir, lockPath);
-    if (!refusal.isEmpty()) {
-        m_fatal = QStringLiteral("Не удалось заблокировать папку данных\n%1\n%2")
-                      .arg(QDir::toNativeSeparators(dir), refusal);
-        return;
-    }
-    m_lock = std::make_unique<QLockFile>(lockPath);
-    m_lock->setStaleLockTime(0);
-    if (!m_lock->tryLock(0)) {
-        const bool held = m_lock->error() == QLockFile::LockFailedError;
-        m_fatal = held ? QStringLiteral("Журнал в папке\n%1\nуже открыт другой копией программы "
-                                        "QARDEL.\nЗакройте её и запустите программу снова.")
-                             .arg(QDir::toNativeSeparators(dir))
-                       : QStringLiteral("Не удалось заблокировать папку данных\n%1")
-                             .arg(QDir::toNativeSeparators(dir));
-        m_lock.reset();
-        return;
-    }
-    DM->DataDir = dir;
+    m_folder = std::make_unique<DataFolder>(TDM::defaultDataDir());
+    m_fatal = m_folder->take();
+    if (!m_fatal.isEmpty()) return;
+    DM->DataDir = m_folder->path();
     DM->OnLogScroll = [this](Table& t) { ShowNoticePreview(t); };
     try {
         DM->OpenTables();
     } catch (const DbError& e) {
-        QString backup;
-        for (Table* t : DM->tables())
-            if (e.message().contains(QFileInfo(t->filePath).fileName())) {
-                const QString b = newestBackupOf(dir, QFileInfo(t->filePath).fileName());
-                if (!b.isEmpty())
-                    backup = QStringLiteral("\n\nПоследняя резервная копия этого файла:\n%1")
-                                 .arg(QDir::toNativeSeparators(b));
-            }
-        m_fatal = QStringLiteral("Не удалось прочитать файл журнала.\n%1%2\n\nПрограмма будет "
-                                 "закрыта; файлы данных оставлены без изменений.")
-                      .arg(e.message(), backup);
+        m_fatal = m_folder->unreadable(e.message());
         DM->AbandonTables();
         return;
     }
     // a failed backup is told once; the log itself is unharmed
-    const BackupResult backupDone = makeDailyBackup(dir, QDate::currentDate());
-    if (!backupDone.error.isEmpty()) msg::error(backupDone.error);
+    const QString backupFailed = m_folder->backUp(QDate::currentDate());
+    if (!backupFailed.isEmpty()) msg::error(backupFailed);
     grMain->setDataSource(DM->sMain);
     DM->sMain->setColumns(
         {QStringLiteral("ID"), QStringLiteral("Time"), QStringLiteral("CorCallName"),

@@ -1,6 +1,7 @@
 // The main window: the QSO entry panel above the log grid, the status bar below.
 #pragma once
 
+#include "data/DataFolder.h"
 #include "data/uDM.h"
 #include "ui/common/DataGrid.h"
 #include "ui/common/IdComboBox.h"
@@ -10,7 +11,6 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QLockFile>
 #include <QMainWindow>
 #include <QMenu>
 #include <QPlainTextEdit>
@@ -120,7 +120,7 @@ class TfMain : public QMainWindow {
     bool handleDefaultKeys(QObject* watched, QKeyEvent* e);
 
     QString m_fatal;
-    std::unique_ptr<QLockFile> m_lock;
+    std::unique_ptr<DataFolder> m_folder; // held while the window lives
     bool m_noticePreview = false;
     bool m_shown = false;
     bool m_completing = false;

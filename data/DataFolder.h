@@ -1,0 +1,33 @@
+// The data folder as the program takes it at start: made when missing, held
+// by one program at a time, backed up once a day. The texts are the
+// operator's, in Russian; the ADIF command uses the same folder the same way.
+#pragma once
+
+#include <QDate>
+#include <QLockFile>
+#include <QString>
+
+#include <memory>
+
+namespace qardel {
+
+class DataFolder {
+  public:
+    explicit DataFolder(QString dir); // ends with the path delimiter
+    const QString& path() const { return m_dir; }
+
+    // Makes the folder and takes its lock: empty when done, else why not.
+    QString take();
+    // The message for a table file that could not be read: the engine's
+    // error, the newest backup of that file, and that nothing was changed.
+    QString unreadable(const QString& engineError) const;
+    // Today's copy of the tables, taken after they were read without error;
+    // empty when done or not needed, else the message for the operator.
+    QString backUp(const QDate& today) const;
+
+  private:
+    QString m_dir;
+    std::unique_ptr<QLockFile> m_lock;
+};
+
+} // namespace qardel
