@@ -1,5 +1,7 @@
 #include "data/Backup.h"
 
+#include "data/Schema.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QRegularExpression>
@@ -122,9 +124,10 @@ QString failure(const QString& target, const QString& reason) {
 } // namespace
 
 QStringList tableFileNames() {
-    return {QStringLiteral("Main.db"),  QStringLiteral("Cors.db"),  QStringLiteral("Bands.db"),
-            QStringLiteral("Modes.db"), QStringLiteral("RS.db"),    QStringLiteral("Country.db"),
-            QStringLiteral("City.db"),  QStringLiteral("Names.db"), QStringLiteral("Ini.db")};
+    QStringList names;
+    for (const auto& tf : tableFiles())
+        names << tf.second;
+    return names;
 }
 
 BackupResult makeDailyBackup(const QString& dataDir, const QDate& today, int keep) {

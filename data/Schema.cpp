@@ -1,4 +1,5 @@
 #include "data/Schema.h"
+#include "data/Fields.h"
 
 namespace qardel {
 
@@ -6,7 +7,7 @@ namespace {
 
 FieldDef autoInc(bool hidden, const QString& label = {}) {
     FieldDef f;
-    f.name = QStringLiteral("ID");
+    f.name = fld::ID;
     f.type = FieldType::AutoInc;
     f.readOnly = true;
     f.hidden = hidden;
@@ -37,7 +38,7 @@ FieldDef lookup(const QString& name, int size, const QString& label, const QStri
     f.centered = centered;
     f.keyField = keyField;
     f.lookupTable = table;
-    f.lookupKeyField = QStringLiteral("ID");
+    f.lookupKeyField = fld::ID;
     f.lookupResultField = resultField;
     return f;
 }
@@ -55,7 +56,7 @@ std::unique_ptr<Table> simpleList(const QString& table, const QString& textField
         table,
         std::vector<FieldDef>{autoInc(true),
                               field(textField, FieldType::String, size, label, true)},
-        std::vector<IndexDef>{index(idIndex, QStringLiteral("ID"), true, true),
+        std::vector<IndexDef>{index(idIndex, fld::ID, true, true),
                               index(textIndex, textField, false, true)},
         idIndex);
 }
@@ -79,73 +80,82 @@ int defaultDisplayWidth(const FieldDef& f) {
     }
 }
 
+const std::vector<std::pair<QString, QString>>& tableFiles() {
+    static const std::vector<std::pair<QString, QString>> files = {
+        {QStringLiteral("dsMain"), QStringLiteral("Main.db")},
+        {QStringLiteral("dsCors"), QStringLiteral("Cors.db")},
+        {QStringLiteral("dsBands"), QStringLiteral("Bands.db")},
+        {QStringLiteral("dsModes"), QStringLiteral("Modes.db")},
+        {QStringLiteral("dsRS"), QStringLiteral("RS.db")},
+        {QStringLiteral("dsCountryes"), QStringLiteral("Country.db")},
+        {QStringLiteral("dsCityes"), QStringLiteral("City.db")},
+        {QStringLiteral("dsNames"), QStringLiteral("Names.db")},
+        {QStringLiteral("dsINI"), QStringLiteral("Ini.db")}};
+    return files;
+}
+
+QString tableFileName(const QString& tableName) {
+    for (const auto& [table, file] : tableFiles())
+        if (table == tableName) return file;
+    return {};
+}
+
 LogTables createLogTables() {
     LogTables t;
     const auto S = FieldType::String;
-    t.names =
-        simpleList(QStringLiteral("dsNames"), QStringLiteral("Value"), 25, QStringLiteral("Имя"),
-                   QStringLiteral("dsIdxNamesID"), QStringLiteral("dsNamesValue"));
-    t.cityes = simpleList(QStringLiteral("dsCityes"), QStringLiteral("Name"), 50,
-                          QStringLiteral("Название"), QStringLiteral("dsIdxCityesID"),
-                          QStringLiteral("dsIdxCityesName"));
-    t.countryes = simpleList(QStringLiteral("dsCountryes"), QStringLiteral("Name"), 50,
-                             QStringLiteral("Название"), QStringLiteral("dsIdxCountryesID"),
-                             QStringLiteral("dsIdxCountryesName"));
-    t.rs =
-        simpleList(QStringLiteral("dsRS"), QStringLiteral("Value"), 20, QStringLiteral("Значение"),
-                   QStringLiteral("dsIdxRSID"), QStringLiteral("dsIdxRSValue"));
-    t.modes = simpleList(QStringLiteral("dsModes"), QStringLiteral("Name"), 25,
-                         QStringLiteral("Название"), QStringLiteral("dsIdxModesID"),
-                         QStringLiteral("dsIdxModesName"));
+    t.names = simpleList(QStringLiteral("dsNames"), fld::Value, 25, QStringLiteral("Имя"),
+                         QStringLiteral("dsIdxNamesID"), QStringLiteral("dsNamesValue"));
+    t.cityes = simpleList(QStringLiteral("dsCityes"), fld::Name, 50, QStringLiteral("Название"),
+                          QStringLiteral("dsIdxCityesID"), QStringLiteral("dsIdxCityesName"));
+    t.countryes =
+        simpleList(QStringLiteral("dsCountryes"), fld::Name, 50, QStringLiteral("Название"),
+                   QStringLiteral("dsIdxCountryesID"), QStringLiteral("dsIdxCountryesName"));
+    t.rs = simpleList(QStringLiteral("dsRS"), fld::Value, 20, QStringLiteral("Значение"),
+                      QStringLiteral("dsIdxRSID"), QStringLiteral("dsIdxRSValue"));
+    t.modes = simpleList(QStringLiteral("dsModes"), fld::Name, 25, QStringLiteral("Название"),
+                         QStringLiteral("dsIdxModesID"), QStringLiteral("dsIdxModesName"));
 
-    FieldDef iniName = field(QStringLiteral("Name"), S, 50, QStringLiteral("Параметр"), true);
+    FieldDef iniName = field(fld::Name, S, 50, QStringLiteral("Параметр"), true);
     iniName.displayWidth = 25;
-    FieldDef iniValue = field(QStringLiteral("Value"), S, 255, QStringLiteral("Значение"));
+    FieldDef iniValue = field(fld::Value, S, 255, QStringLiteral("Значение"));
     iniValue.displayWidth = 25;
     t.ini = std::make_unique<Table>(
         QStringLiteral("dsINI"), std::vector<FieldDef>{autoInc(true), iniName, iniValue},
-        std::vector<IndexDef>{
-            index(QStringLiteral("dsIdxINIIName"), QStringLiteral("Name"), true, true),
-            index(QStringLiteral("dsIdxINIID"), QStringLiteral("ID"), false, true)},
+        std::vector<IndexDef>{index(QStringLiteral("dsIdxINIIName"), fld::Name, true, true),
+                              index(QStringLiteral("dsIdxINIID"), fld::ID, false, true)},
         QStringLiteral("dsIdxINIIName"));
 
     t.bands = std::make_unique<Table>(
         QStringLiteral("dsBands"),
-        std::vector<FieldDef>{
-            autoInc(true),
-            field(QStringLiteral("Begin"), FieldType::Float, 0, QStringLiteral("Начало")),
-            field(QStringLiteral("End"), FieldType::Float, 0, QStringLiteral("Конец")),
-            field(QStringLiteral("Name"), S, 25, QStringLiteral("Название"), true),
-            field(QStringLiteral("DefPower"), FieldType::Float, 0, QStringLiteral("Мощность")),
-            field(QStringLiteral("DefModeID"), FieldType::Integer, 0, {}, false, true),
-            lookup(QStringLiteral("DefMode"), 25, QStringLiteral("Модуляция"),
-                   QStringLiteral("DefModeID"), t.modes.get(), QStringLiteral("Name"))},
-        std::vector<IndexDef>{
-            index(QStringLiteral("dsIdxBandsID"), QStringLiteral("ID"), true, true),
-            index(QStringLiteral("dsIdxBandsName"), QStringLiteral("Name"), false, true)},
+        std::vector<FieldDef>{autoInc(true),
+                              field(fld::Begin, FieldType::Float, 0, QStringLiteral("Начало")),
+                              field(fld::End, FieldType::Float, 0, QStringLiteral("Конец")),
+                              field(fld::Name, S, 25, QStringLiteral("Название"), true),
+                              field(fld::DefPower, FieldType::Float, 0, QStringLiteral("Мощность")),
+                              field(fld::DefModeID, FieldType::Integer, 0, {}, false, true),
+                              lookup(fld::DefMode, 25, QStringLiteral("Модуляция"), fld::DefModeID,
+                                     t.modes.get(), fld::Name)},
+        std::vector<IndexDef>{index(QStringLiteral("dsIdxBandsID"), fld::ID, true, true),
+                              index(QStringLiteral("dsIdxBandsName"), fld::Name, false, true)},
         QStringLiteral("dsIdxBandsID"));
 
     t.cors = std::make_unique<Table>(
         QStringLiteral("dsCors"),
         std::vector<FieldDef>{
-            autoInc(true),
-            field(QStringLiteral("CallName"), S, 10, QStringLiteral("Позывной"), true),
-            field(QStringLiteral("NameID"), FieldType::Integer, 0, {}, false, true),
-            field(QStringLiteral("CountryID"), FieldType::Integer, 0, {}, false, true),
-            field(QStringLiteral("CityID"), FieldType::Integer, 0, {}, false, true),
-            lookup(QStringLiteral("City"), 50, QStringLiteral("Город"), QStringLiteral("CityID"),
-                   t.cityes.get(), QStringLiteral("Name")),
-            lookup(QStringLiteral("Country"), 50, QStringLiteral("Страна"),
-                   QStringLiteral("CountryID"), t.countryes.get(), QStringLiteral("Name")),
-            lookup(QStringLiteral("Name"), 25, QStringLiteral("Имя"), QStringLiteral("NameID"),
-                   t.names.get(), QStringLiteral("Value"))},
+            autoInc(true), field(fld::CallName, S, 10, QStringLiteral("Позывной"), true),
+            field(fld::NameID, FieldType::Integer, 0, {}, false, true),
+            field(fld::CountryID, FieldType::Integer, 0, {}, false, true),
+            field(fld::CityID, FieldType::Integer, 0, {}, false, true),
+            lookup(fld::City, 50, QStringLiteral("Город"), fld::CityID, t.cityes.get(), fld::Name),
+            lookup(fld::Country, 50, QStringLiteral("Страна"), fld::CountryID, t.countryes.get(),
+                   fld::Name),
+            lookup(fld::Name, 25, QStringLiteral("Имя"), fld::NameID, t.names.get(), fld::Value)},
         std::vector<IndexDef>{
-            index(QStringLiteral("dsIdxCorsID"), QStringLiteral("ID"), true, true),
-            index(QStringLiteral("dsIdxCorsCallName"), QStringLiteral("CallName"), false, true)},
+            index(QStringLiteral("dsIdxCorsID"), fld::ID, true, true),
+            index(QStringLiteral("dsIdxCorsCallName"), fld::CallName, false, true)},
         QStringLiteral("dsIdxCorsID"));
 
-    FieldDef repeater =
-        field(QStringLiteral("Repeater"), FieldType::Boolean, 0, QStringLiteral("Репитер"));
+    FieldDef repeater = field(fld::Repeater, FieldType::Boolean, 0, QStringLiteral("Репитер"));
     repeater.centered = true;
     repeater.trueText = QStringLiteral("+");
     repeater.falseText = QStringLiteral("-");
@@ -153,34 +163,30 @@ LogTables createLogTables() {
         QStringLiteral("dsMain"),
         std::vector<FieldDef>{
             autoInc(false, QStringLiteral("№")),
-            field(QStringLiteral("Time"), FieldType::DateTime, 0, QStringLiteral("Время")),
-            field(QStringLiteral("CorID"), FieldType::Integer, 0, {}, true, true),
-            field(QStringLiteral("BandID"), FieldType::Integer, 0, {}, false, true),
-            field(QStringLiteral("ModeID"), FieldType::Integer, 0, {}, false, true),
-            field(QStringLiteral("CorPower"), FieldType::Float, 0, QStringLiteral("Кор.мощн.")),
-            field(QStringLiteral("MyPower"), FieldType::Float, 0, QStringLiteral("Моя мощн")),
-            field(QStringLiteral("CorRSID"), FieldType::Integer, 0, {}, false, true),
-            field(QStringLiteral("MyRSID"), FieldType::Integer, 0, {}, false, true),
-            field(QStringLiteral("Notice"), FieldType::Memo, 0, {}),
-            field(QStringLiteral("CorSuffix"), S, 5, QStringLiteral("Суффикс")),
-            field(QStringLiteral("QSL"), FieldType::Boolean, 0, {}, false, true),
+            field(fld::Time, FieldType::DateTime, 0, QStringLiteral("Время")),
+            field(fld::CorID, FieldType::Integer, 0, {}, true, true),
+            field(fld::BandID, FieldType::Integer, 0, {}, false, true),
+            field(fld::ModeID, FieldType::Integer, 0, {}, false, true),
+            field(fld::CorPower, FieldType::Float, 0, QStringLiteral("Кор.мощн.")),
+            field(fld::MyPower, FieldType::Float, 0, QStringLiteral("Моя мощн")),
+            field(fld::CorRSID, FieldType::Integer, 0, {}, false, true),
+            field(fld::MyRSID, FieldType::Integer, 0, {}, false, true),
+            field(fld::Notice, FieldType::Memo, 0, {}),
+            field(fld::CorSuffix, S, 5, QStringLiteral("Суффикс")),
+            field(fld::QSL, FieldType::Boolean, 0, {}, false, true),
             repeater,
-            field(QStringLiteral("CorCountry"), S, 25, QStringLiteral("Страна")),
-            field(QStringLiteral("CorCity"), S, 25, QStringLiteral("Город")),
-            lookup(QStringLiteral("CorCallName"), 10, QStringLiteral("Позывной"),
-                   QStringLiteral("CorID"), t.cors.get(), QStringLiteral("CallName"), true),
-            lookup(QStringLiteral("Band"), 25, QStringLiteral("Диапазон"), QStringLiteral("BandID"),
-                   t.bands.get(), QStringLiteral("Name")),
-            lookup(QStringLiteral("Mode"), 25, QStringLiteral("Модуляция"),
-                   QStringLiteral("ModeID"), t.modes.get(), QStringLiteral("Name")),
-            lookup(QStringLiteral("CorRS"), 10, QStringLiteral("Кор.RS"), QStringLiteral("CorRSID"),
-                   t.rs.get(), QStringLiteral("Value")),
-            lookup(QStringLiteral("MyRS"), 10, QStringLiteral("Мой RS"), QStringLiteral("MyRSID"),
-                   t.rs.get(), QStringLiteral("Value")),
-            lookup(QStringLiteral("CorName"), 25, QStringLiteral("Имя"), QStringLiteral("CorID"),
-                   t.cors.get(), QStringLiteral("Name"))},
-        std::vector<IndexDef>{
-            index(QStringLiteral("dsIdxMainID"), QStringLiteral("ID"), true, true, true)},
+            field(fld::CorCountry, S, 25, QStringLiteral("Страна")),
+            field(fld::CorCity, S, 25, QStringLiteral("Город")),
+            lookup(fld::CorCallName, 10, QStringLiteral("Позывной"), fld::CorID, t.cors.get(),
+                   fld::CallName, true),
+            lookup(fld::Band, 25, QStringLiteral("Диапазон"), fld::BandID, t.bands.get(),
+                   fld::Name),
+            lookup(fld::Mode, 25, QStringLiteral("Модуляция"), fld::ModeID, t.modes.get(),
+                   fld::Name),
+            lookup(fld::CorRS, 10, QStringLiteral("Кор.RS"), fld::CorRSID, t.rs.get(), fld::Value),
+            lookup(fld::MyRS, 10, QStringLiteral("Мой RS"), fld::MyRSID, t.rs.get(), fld::Value),
+            lookup(fld::CorName, 25, QStringLiteral("Имя"), fld::CorID, t.cors.get(), fld::Name)},
+        std::vector<IndexDef>{index(QStringLiteral("dsIdxMainID"), fld::ID, true, true, true)},
         QStringLiteral("dsIdxMainID"));
     return t;
 }

@@ -1,4 +1,5 @@
 #include "data/uDM.h"
+#include "data/Fields.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -83,35 +84,24 @@ void TDM::DataModuleCreate() {
 
 void TDM::OpenTables() {
     if (DataDir.isEmpty() || !QFileInfo(DataDir).isDir()) return;
-    for (Table* t : tables()) {
-        static const QHash<QString, QString> files = {
-            {QStringLiteral("dsMain"), QStringLiteral("Main.db")},
-            {QStringLiteral("dsCors"), QStringLiteral("Cors.db")},
-            {QStringLiteral("dsBands"), QStringLiteral("Bands.db")},
-            {QStringLiteral("dsModes"), QStringLiteral("Modes.db")},
-            {QStringLiteral("dsRS"), QStringLiteral("RS.db")},
-            {QStringLiteral("dsCountryes"), QStringLiteral("Country.db")},
-            {QStringLiteral("dsCityes"), QStringLiteral("City.db")},
-            {QStringLiteral("dsNames"), QStringLiteral("Names.db")},
-            {QStringLiteral("dsINI"), QStringLiteral("Ini.db")}};
-        t->filePath = DataDir + files.value(t->name());
-    }
+    for (Table* t : tables())
+        t->filePath = DataDir + tableFileName(t->name());
     for (Table* t : {dsINI, dsNames, dsCityes, dsCountryes, dsRS, dsModes, dsBands, dsCors, dsMain})
         OpenTable(*t);
     // A crash of an older version could leave a reference to a row that never
     // reached the disk: new rows continue after it, so it keeps finding
     // nothing instead of another station's data.
-    const std::tuple<Table*, const char*, Table*> references[] = {
-        {dsMain, "CorID", dsCors},          {dsMain, "BandID", dsBands},
-        {dsMain, "ModeID", dsModes},        {dsMain, "CorRSID", dsRS},
-        {dsMain, "MyRSID", dsRS},           {dsCors, "NameID", dsNames},
-        {dsCors, "CountryID", dsCountryes}, {dsCors, "CityID", dsCityes},
-        {dsBands, "DefModeID", dsModes}};
+    const std::tuple<Table*, const QString*, Table*> references[] = {
+        {dsMain, &fld::CorID, dsCors},          {dsMain, &fld::BandID, dsBands},
+        {dsMain, &fld::ModeID, dsModes},        {dsMain, &fld::CorRSID, dsRS},
+        {dsMain, &fld::MyRSID, dsRS},           {dsCors, &fld::NameID, dsNames},
+        {dsCors, &fld::CountryID, dsCountryes}, {dsCors, &fld::CityID, dsCityes},
+        {dsBands, &fld::DefModeID, dsModes}};
     for (const auto& [from, field, to] : references)
-        to->keepIdsAbove(from->maxValue(QLatin1String(field)));
+        to->keepIdsAbove(from->maxValue(*field));
     // the searches of every keystroke in the call sign
-    dsCors->prepareLocate(QStringLiteral("CallName"));
-    dsMain->prepareLocate(QStringLiteral("CorID"));
+    dsCors->prepareLocate(fld::CallName);
+    dsMain->prepareLocate(fld::CorID);
 }
 
 void TDM::OpenTable(Table& table) {
@@ -173,7 +163,7 @@ void TDM::FillCombo(ComboBoxIntf& box, Table& table, const QString& fieldName) {
         UpdateGuard guard(box);
         box.clearItems();
         Field& f = table.fieldByName(fieldName);
-        Field& idf = table.fieldByName(QStringLiteral("ID"));
+        Field& idf = table.fieldByName(fld::ID);
         table.first();
         while (!table.eof()) {
             box.addItem(f.asString(), idf.asInteger());
@@ -191,8 +181,8 @@ int TDM::ComboIndexOfID(const ComboBoxIntf& box, int id) {
 }
 
 int TDM::GetIntSetting(const QString& name, int def) {
-    if (!dsINI->locate(QStringLiteral("Name"), name, loCaseInsensitive)) return def;
-    Field& v = dsINI->fieldByName(QStringLiteral("Value"));
+    if (!dsINI->locate(fld::Name, name, loCaseInsensitive)) return def;
+    Field& v = dsINI->fieldByName(fld::Value);
     if (v.isNull()) return def;
     // decimal digits with an optional sign, nothing around them
     static const QRegularExpression integer(QStringLiteral("^[+-]?[0-9]+$"));
@@ -204,13 +194,13 @@ int TDM::GetIntSetting(const QString& name, int def) {
 }
 
 void TDM::SetIntSetting(const QString& name, int value) {
-    if (dsINI->locate(QStringLiteral("Name"), name, loCaseInsensitive)) {
+    if (dsINI->locate(fld::Name, name, loCaseInsensitive)) {
         dsINI->edit();
     } else {
         dsINI->append();
-        dsINI->fieldByName(QStringLiteral("Name")).setAsString(name);
+        dsINI->fieldByName(fld::Name).setAsString(name);
     }
-    dsINI->fieldByName(QStringLiteral("Value")).setAsString(QString::number(value));
+    dsINI->fieldByName(fld::Value).setAsString(QString::number(value));
     dsINI->post();
 }
 
@@ -249,7 +239,7 @@ int TDM::FindOrAddValue(Table& table, const QString& field, const QString& text)
         table.fieldByName(field).setAsString(text);
         table.post();
     }
-    return table.fieldByName(QStringLiteral("ID")).asInteger();
+    return table.fieldByName(fld::ID).asInteger();
 }
 
 namespace {
@@ -263,16 +253,15 @@ void setRef(Field& f, int id) {
 
 bool TDM::FindOrAddCorrespondent(const QString& call, const CorProps& props) {
     Table& cors = *dsCors;
-    if (cors.locate(QStringLiteral("CallName"), call, loCaseInsensitive))
-        return cors.fieldByName(QStringLiteral("NameID")).asInteger() != props.nameId ||
-               cors.fieldByName(QStringLiteral("CityID")).asInteger() != props.cityId ||
-               cors.fieldByName(QStringLiteral("CountryID")).asInteger() != props.countryId;
+    if (cors.locate(fld::CallName, call, loCaseInsensitive))
+        return cors.fieldByName(fld::NameID).asInteger() != props.nameId ||
+               cors.fieldByName(fld::CityID).asInteger() != props.cityId ||
+               cors.fieldByName(fld::CountryID).asInteger() != props.countryId;
     cors.append();
-    cors.fieldByName(QStringLiteral("CallName")).setAsString(call);
-    if (props.nameId > 0) cors.fieldByName(QStringLiteral("NameID")).setAsInteger(props.nameId);
-    if (props.cityId > 0) cors.fieldByName(QStringLiteral("CityID")).setAsInteger(props.cityId);
-    if (props.countryId > 0)
-        cors.fieldByName(QStringLiteral("CountryID")).setAsInteger(props.countryId);
+    cors.fieldByName(fld::CallName).setAsString(call);
+    if (props.nameId > 0) cors.fieldByName(fld::NameID).setAsInteger(props.nameId);
+    if (props.cityId > 0) cors.fieldByName(fld::CityID).setAsInteger(props.cityId);
+    if (props.countryId > 0) cors.fieldByName(fld::CountryID).setAsInteger(props.countryId);
     cors.post();
     return false;
 }
@@ -280,9 +269,9 @@ bool TDM::FindOrAddCorrespondent(const QString& call, const CorProps& props) {
 void TDM::SetCorrespondentProps(const CorProps& props) {
     Table& cors = *dsCors;
     cors.edit();
-    setRef(cors.fieldByName(QStringLiteral("NameID")), props.nameId);
-    setRef(cors.fieldByName(QStringLiteral("CityID")), props.cityId);
-    setRef(cors.fieldByName(QStringLiteral("CountryID")), props.countryId);
+    setRef(cors.fieldByName(fld::NameID), props.nameId);
+    setRef(cors.fieldByName(fld::CityID), props.cityId);
+    setRef(cors.fieldByName(fld::CountryID), props.countryId);
     cors.post();
 }
 
@@ -293,18 +282,18 @@ void TDM::PostLogRow(bool correcting, const LogRowValues& v) {
             log.edit();
         else
             log.append();
-        log.fieldByName(QStringLiteral("CorID")).setAsInteger(v.corId);
-        SetTextOrClear(log.fieldByName(QStringLiteral("CorSuffix")), v.suffix);
-        if (!v.notice.isEmpty()) log.fieldByName(QStringLiteral("Notice")).setAsString(v.notice);
-        log.fieldByName(QStringLiteral("Repeater")).setAsBoolean(v.repeater);
-        SetFloatFromText(log.fieldByName(QStringLiteral("CorPower")), v.corPower);
-        SetFloatFromText(log.fieldByName(QStringLiteral("MyPower")), v.myPower);
-        if (v.corRsId > 0) log.fieldByName(QStringLiteral("CorRSID")).setAsInteger(v.corRsId);
-        if (v.myRsId > 0) log.fieldByName(QStringLiteral("MyRSID")).setAsInteger(v.myRsId);
-        SetTextOrClear(log.fieldByName(QStringLiteral("CorCity")), v.city);
-        SetTextOrClear(log.fieldByName(QStringLiteral("CorCountry")), v.country);
-        if (v.bandId > 0) log.fieldByName(QStringLiteral("BandID")).setAsInteger(v.bandId);
-        if (v.modeId > 0) log.fieldByName(QStringLiteral("ModeID")).setAsInteger(v.modeId);
+        log.fieldByName(fld::CorID).setAsInteger(v.corId);
+        SetTextOrClear(log.fieldByName(fld::CorSuffix), v.suffix);
+        if (!v.notice.isEmpty()) log.fieldByName(fld::Notice).setAsString(v.notice);
+        log.fieldByName(fld::Repeater).setAsBoolean(v.repeater);
+        SetFloatFromText(log.fieldByName(fld::CorPower), v.corPower);
+        SetFloatFromText(log.fieldByName(fld::MyPower), v.myPower);
+        if (v.corRsId > 0) log.fieldByName(fld::CorRSID).setAsInteger(v.corRsId);
+        if (v.myRsId > 0) log.fieldByName(fld::MyRSID).setAsInteger(v.myRsId);
+        SetTextOrClear(log.fieldByName(fld::CorCity), v.city);
+        SetTextOrClear(log.fieldByName(fld::CorCountry), v.country);
+        if (v.bandId > 0) log.fieldByName(fld::BandID).setAsInteger(v.bandId);
+        if (v.modeId > 0) log.fieldByName(fld::ModeID).setAsInteger(v.modeId);
         log.post();
     } catch (...) {
         if (log.isActive()) log.cancel();
@@ -313,8 +302,7 @@ void TDM::PostLogRow(bool correcting, const LogRowValues& v) {
 }
 
 void TDM::dsMainAfterInsert(Table& table) {
-    table.fieldByName(QStringLiteral("Time"))
-        .setAsDateTime(Clock ? Clock() : QDateTime::currentDateTime());
+    table.fieldByName(fld::Time).setAsDateTime(Clock ? Clock() : QDateTime::currentDateTime());
 }
 
 void TDM::dsMainAfterPost(Table& table) {

@@ -1,4 +1,5 @@
 #include "ui/editor/uEditor.h"
+#include "data/Fields.h"
 
 #include "data/uDM.h"
 #include "ui/common/Colors.h"
@@ -46,8 +47,8 @@ class CompactTabStyle : public QProxyStyle {
     }
 };
 
-const QString fName = QStringLiteral("Name");
-const QString fValue = QStringLiteral("Value");
+const QString fName = fld::Name;
+const QString fValue = fld::Value;
 
 } // namespace
 
@@ -317,10 +318,10 @@ void TfEditor::dbgEditorCellClick() {
     switch (pcType->currentIndex()) {
     case tiBands: {
         const QString name = t->fieldByName(fName).asString();
-        const QString begin = t->fieldByName(QStringLiteral("Begin")).asString();
-        const QString end = t->fieldByName(QStringLiteral("End")).asString();
-        const QString power = t->fieldByName(QStringLiteral("DefPower")).asString();
-        const int modeId = t->fieldByName(QStringLiteral("DefModeID")).asInteger();
+        const QString begin = t->fieldByName(fld::Begin).asString();
+        const QString end = t->fieldByName(fld::End).asString();
+        const QString power = t->fieldByName(fld::DefPower).asString();
+        const int modeId = t->fieldByName(fld::DefModeID).asInteger();
         writeText(edBandName, name);
         edBegin->setText(begin);
         edEnd->setText(end);
@@ -426,12 +427,12 @@ void TfEditor::btnSaveBandClick() {
         t->append();
     postOrCancel(t, [&] {
         t->fieldByName(fName).setAsString(name);
-        TDM::SetFloatFromText(t->fieldByName(QStringLiteral("Begin")), edBegin->text());
-        TDM::SetFloatFromText(t->fieldByName(QStringLiteral("End")), edEnd->text());
-        TDM::SetFloatFromText(t->fieldByName(QStringLiteral("DefPower")), edPower->text());
+        TDM::SetFloatFromText(t->fieldByName(fld::Begin), edBegin->text());
+        TDM::SetFloatFromText(t->fieldByName(fld::End), edEnd->text());
+        TDM::SetFloatFromText(t->fieldByName(fld::DefPower), edPower->text());
         // no selection: an edited band keeps its mode, a new one gets none
         if (cbBandMode->currentIndex() >= 0)
-            t->fieldByName(QStringLiteral("DefModeID")).setAsInteger(cbBandMode->selectedId());
+            t->fieldByName(fld::DefModeID).setAsInteger(cbBandMode->selectedId());
     });
     dbgEditorCellClick();
 }

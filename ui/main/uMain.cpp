@@ -1,4 +1,5 @@
 #include "ui/main/uMain.h"
+#include "data/Fields.h"
 
 #include "data/DataFolder.h"
 #include "ui/common/Colors.h"
@@ -272,22 +273,7 @@ void TfMain::buildUi() {
         applyLineRules(e);
 
     // handlers
-    connect(edCallName, &QLineEdit::textChanged, this, [this] {
-        // the call sign shows and keeps upper case, also for text set or
-        // pasted, and a pasted space or control character has no place in it
-        const QString t = edCallName->text();
-        QString up = t.toUpper();
-        up.removeIf([](QChar c) { return c.unicode() <= 32 || c.unicode() == 127; });
-        if (!m_upcasing && up != t) {
-            m_upcasing = true;
-            const int c = edCallName->cursorPosition();
-            edCallName->setText(up.left(edCallName->maxLength()));
-            edCallName->setCursorPosition(c);
-            m_upcasing = false;
-            return;
-        }
-        guarded([this] { edCallNameChange(); });
-    });
+    connect(edCallName, &QLineEdit::textChanged, this, [this] { edCallNameTextChanged(); });
     installKeyFilter(edCallName, [this](QChar c) {
         const QChar r = edCallNameKeyPress(c);
         return r.isNull() ? r : r.toUpper();
@@ -346,12 +332,9 @@ void TfMain::FormCreate() {
     const QString backupFailed = m_folder->backUp(QDate::currentDate());
     if (!backupFailed.isEmpty()) msg::error(backupFailed);
     grMain->setDataSource(DM->sMain);
-    DM->sMain->setColumns(
-        {QStringLiteral("ID"), QStringLiteral("Time"), QStringLiteral("CorCallName"),
-         QStringLiteral("CorSuffix"), QStringLiteral("CorName"), QStringLiteral("CorCity"),
-         QStringLiteral("CorCountry"), QStringLiteral("Band"), QStringLiteral("Mode"),
-         QStringLiteral("CorPower"), QStringLiteral("CorRS"), QStringLiteral("MyPower"),
-         QStringLiteral("MyRS"), QStringLiteral("Repeater")});
+    DM->sMain->setColumns({fld::ID, fld::Time, fld::CorCallName, fld::CorSuffix, fld::CorName,
+                           fld::CorCity, fld::CorCountry, fld::Band, fld::Mode, fld::CorPower,
+                           fld::CorRS, fld::MyPower, fld::MyRS, fld::Repeater});
     grMain->setColumnWidths({40, 0, 0, 64, 64, 64, 64, 64, 64, 0, 0, 0, 0, 64});
     ClearEntry();
     RestoreLastBandMode();
@@ -370,18 +353,16 @@ void TfMain::showEvent(QShowEvent* e) {
 }
 
 void TfMain::RestoreLastBandMode() {
-    int id = DM->GetIntSetting(QStringLiteral("LastBand"), 0);
+    int id = DM->GetIntSetting(setting::LastBand, 0);
     cbBand->setSelectedIndex(TDM::ComboIndexOfID(*cbBand, id));
     cbBandChange();
-    id = DM->GetIntSetting(QStringLiteral("LastMode"), 0);
+    id = DM->GetIntSetting(setting::LastMode, 0);
     cbMode->setSelectedIndex(TDM::ComboIndexOfID(*cbMode, id));
 }
 
 void TfMain::StoreLastBandMode() {
-    if (cbBand->currentIndex() >= 0)
-        DM->SetIntSetting(QStringLiteral("LastBand"), cbBand->selectedId());
-    if (cbMode->currentIndex() >= 0)
-        DM->SetIntSetting(QStringLiteral("LastMode"), cbMode->selectedId());
+    if (cbBand->currentIndex() >= 0) DM->SetIntSetting(setting::LastBand, cbBand->selectedId());
+    if (cbMode->currentIndex() >= 0) DM->SetIntSetting(setting::LastMode, cbMode->selectedId());
     DM->SaveAll();
 }
 
@@ -433,16 +414,16 @@ void TfMain::updateRecordCount() {
 
 void TfMain::ClearEntry() {
     SetEditMode(false);
-    auto reload = [this](IdComboBox* box, Table* t, const char* field) {
-        if (DM->IsModified(*t) || box->count() == 0) DM->FillCombo(*box, *t, QLatin1String(field));
+    auto reload = [this](IdComboBox* box, Table* t, const QString& field) {
+        if (DM->IsModified(*t) || box->count() == 0) DM->FillCombo(*box, *t, field);
     };
-    reload(cbBand, DM->dsBands, "Name");
-    reload(cbMode, DM->dsModes, "Name");
-    reload(cbName, DM->dsNames, "Value");
-    reload(cbCity, DM->dsCityes, "Name");
-    reload(cbCountry, DM->dsCountryes, "Name");
-    reload(cbCorRS, DM->dsRS, "Value");
-    reload(cbMyRS, DM->dsRS, "Value");
+    reload(cbBand, DM->dsBands, fld::Name);
+    reload(cbMode, DM->dsModes, fld::Name);
+    reload(cbName, DM->dsNames, fld::Value);
+    reload(cbCity, DM->dsCityes, fld::Name);
+    reload(cbCountry, DM->dsCountryes, fld::Name);
+    reload(cbCorRS, DM->dsRS, fld::Value);
+    reload(cbMyRS, DM->dsRS, fld::Value);
     // emptying the call sign is a change even when it is empty already
     if (edCallName->text().isEmpty())
         edCallNameChange();
@@ -474,7 +455,7 @@ void TfMain::ShowNoticePreview(Table& table) {
     m_noticePreview = true;
     // the preview shows the beginning of the notice: a huge one would cost
     // its whole layout at every move in the log
-    const QString notice = table.fieldByName(QStringLiteral("Notice")).asString();
+    const QString notice = table.fieldByName(fld::Notice).asString();
     const QString shown = cutText(notice, kPreviewChars);
     mmNotice->setText(shown.size() < notice.size() ? shown + QChar(0x2026) : shown);
 }
@@ -489,10 +470,10 @@ void TfMain::mmNoticeEnter() {
 void TfMain::cbBandChange() {
     if (cbBand->currentIndex() < 0) return;
     Table& bands = *DM->dsBands;
-    if (!bands.locate(QStringLiteral("ID"), cbBand->selectedId())) return;
-    putPower(edMyPower, bands.fieldByName(QStringLiteral("DefPower")).asString());
+    if (!bands.locate(fld::ID, cbBand->selectedId())) return;
+    putPower(edMyPower, bands.fieldByName(fld::DefPower).asString());
     cbMode->setSelectedIndex(
-        TDM::ComboIndexOfID(*cbMode, bands.fieldByName(QStringLiteral("DefModeID")).asInteger()));
+        TDM::ComboIndexOfID(*cbMode, bands.fieldByName(fld::DefModeID).asInteger()));
 }
 
 // ---------------------------------------------------------------- typing
@@ -521,6 +502,24 @@ QChar TfMain::cbCountryKeyPress(IdComboBox* box, QChar ch) {
     return TDM::UpCaseChar(ch);
 }
 
+// The call sign shows and keeps upper case, also for text set or pasted, and
+// a pasted space or control character has no place in it; the change handler
+// runs on the clean text.
+void TfMain::edCallNameTextChanged() {
+    const QString t = edCallName->text();
+    QString up = t.toUpper();
+    up.removeIf([](QChar c) { return c.unicode() <= 32 || c.unicode() == 127; });
+    if (!m_upcasing && up != t) {
+        m_upcasing = true;
+        const int c = edCallName->cursorPosition();
+        edCallName->setText(up.left(edCallName->maxLength()));
+        edCallName->setCursorPosition(c);
+        m_upcasing = false;
+        return;
+    }
+    guarded([this] { edCallNameChange(); });
+}
+
 void TfMain::edCallNameChange() {
     if (!FEditMode && !m_completing) CompleteCallSign(edCallName, FCompletionMark);
     btnSave->setEnabled(!edCallName->text().isEmpty());
@@ -540,13 +539,13 @@ void TfMain::CompleteCallSign(QLineEdit* edit, int& mark) {
         return;
     }
     Table& cors = *DM->dsCors;
-    if (!cors.locate(QStringLiteral("CallName"), typed, loCaseInsensitive | loPartialKey)) {
+    if (!cors.locate(fld::CallName, typed, loCaseInsensitive | loPartialKey)) {
         clearCorrespondentFields();
         return;
     }
     if (typed.size() > mark) {
         const int p = edit->cursorPosition();
-        const QString call = cors.fieldByName(QStringLiteral("CallName")).asString();
+        const QString call = cors.fieldByName(fld::CallName).asString();
         // The nested change this causes finds the same station; it only
         // updates Save, and the caret, selection and mark are set here.
         m_completing = true;
@@ -558,13 +557,13 @@ void TfMain::CompleteCallSign(QLineEdit* edit, int& mark) {
     } else {
         mark = edit->cursorPosition() - 1;
     }
-    setBoxText(cbName, cors.fieldByName(QStringLiteral("Name")).asString());
-    setBoxText(cbCity, cors.fieldByName(QStringLiteral("City")).asString());
-    setBoxText(cbCountry, cors.fieldByName(QStringLiteral("Country")).asString());
-    const int corId = cors.fieldByName(QStringLiteral("ID")).asInteger();
+    setBoxText(cbName, cors.fieldByName(fld::Name).asString());
+    setBoxText(cbCity, cors.fieldByName(fld::City).asString());
+    setBoxText(cbCountry, cors.fieldByName(fld::Country).asString());
+    const int corId = cors.fieldByName(fld::ID).asInteger();
     Table& log = *DM->dsMain;
-    if (log.locate(QStringLiteral("CorID"), corId)) {
-        putPower(edCorPower, log.fieldByName(QStringLiteral("CorPower")).asString());
+    if (log.locate(fld::CorID, corId)) {
+        putPower(edCorPower, log.fieldByName(fld::CorPower).asString());
         edCorPower->selectAll();
     }
 }
@@ -578,10 +577,9 @@ void TfMain::btnSaveClick() {
         mmNotice->clear();
     }
     const QString notice = mmNotice->toPlainText();
-    const CorProps props{
-        DM->FindOrAddValue(*DM->dsNames, QStringLiteral("Value"), cbName->currentText()),
-        DM->FindOrAddValue(*DM->dsCityes, QStringLiteral("Name"), cbCity->currentText()),
-        DM->FindOrAddValue(*DM->dsCountryes, QStringLiteral("Name"), cbCountry->currentText())};
+    const CorProps props{DM->FindOrAddValue(*DM->dsNames, fld::Value, cbName->currentText()),
+                         DM->FindOrAddValue(*DM->dsCityes, fld::Name, cbCity->currentText()),
+                         DM->FindOrAddValue(*DM->dsCountryes, fld::Name, cbCountry->currentText())};
     if (DM->FindOrAddCorrespondent(edCallName->text(), props) &&
         msg::question(
             QStringLiteral("Изменение свойств корреспондента"),
@@ -591,9 +589,9 @@ void TfMain::btnSaveClick() {
             msg::Icon::Question, msg::Answer::Yes) == msg::Answer::Yes)
         DM->SetCorrespondentProps(props);
     LogRowValues row;
-    row.corId = DM->dsCors->fieldByName(QStringLiteral("ID")).asInteger();
-    row.corRsId = DM->FindOrAddValue(*DM->dsRS, QStringLiteral("Value"), cbCorRS->currentText());
-    row.myRsId = DM->FindOrAddValue(*DM->dsRS, QStringLiteral("Value"), cbMyRS->currentText());
+    row.corId = DM->dsCors->fieldByName(fld::ID).asInteger();
+    row.corRsId = DM->FindOrAddValue(*DM->dsRS, fld::Value, cbCorRS->currentText());
+    row.myRsId = DM->FindOrAddValue(*DM->dsRS, fld::Value, cbMyRS->currentText());
     row.suffix = edSuffix->text();
     row.notice = notice;
     row.repeater = cbRepeater->isChecked();
@@ -624,35 +622,33 @@ void TfMain::grMainDblClick() {
     Table& log = *DM->dsMain;
     if (log.isEmpty()) return;
     SetEditMode(true);
-    auto f = [&log](const char* name) -> Field& { return log.fieldByName(QLatin1String(name)); };
-    edCallName->setText(f("CorCallName").asString());
-    edSuffix->setText(f("CorSuffix").asString());
-    putPower(edCorPower, f("CorPower").asString());
-    putPower(edMyPower, f("MyPower").asString());
-    cbBand->setSelectedIndex(TDM::ComboIndexOfID(*cbBand, f("BandID").asInteger()));
-    cbMode->setSelectedIndex(TDM::ComboIndexOfID(*cbMode, f("ModeID").asInteger()));
-    for (auto [box, field] : {std::pair{cbMyRS, "MyRSID"}, std::pair{cbCorRS, "CorRSID"}}) {
-        const int i = TDM::ComboIndexOfID(*box, f(field).asInteger());
+    auto f = [&log](const QString& name) -> Field& { return log.fieldByName(name); };
+    edCallName->setText(f(fld::CorCallName).asString());
+    edSuffix->setText(f(fld::CorSuffix).asString());
+    putPower(edCorPower, f(fld::CorPower).asString());
+    putPower(edMyPower, f(fld::MyPower).asString());
+    cbBand->setSelectedIndex(TDM::ComboIndexOfID(*cbBand, f(fld::BandID).asInteger()));
+    cbMode->setSelectedIndex(TDM::ComboIndexOfID(*cbMode, f(fld::ModeID).asInteger()));
+    for (auto [box, field] : {std::pair{cbMyRS, &fld::MyRSID}, std::pair{cbCorRS, &fld::CorRSID}}) {
+        const int i = TDM::ComboIndexOfID(*box, f(*field).asInteger());
         if (i >= 0)
             box->setSelectedIndex(i);
         else
             box->clearSelectionAndText();
     }
-    setBoxText(cbName, f("CorName").asString());
+    setBoxText(cbName, f(fld::CorName).asString());
     // the log holds the first 25 characters of a longer city or country:
     // the correspondent's whole text is what an untouched correction keeps
-    auto whole = [&](const char* logField, const char* corField) {
+    auto whole = [&](const QString& logField, const QString& corField) {
         const QString cut = f(logField).asString();
         const QString full =
-            DM->dsCors
-                ->lookupValue(QStringLiteral("ID"), f("CorID").value(), QLatin1String(corField), 50)
-                .toString();
+            DM->dsCors->lookupValue(fld::ID, f(fld::CorID).value(), corField, 50).toString();
         return full.size() > cut.size() && cutText(full, 25) == cut ? full : cut;
     };
-    setBoxText(cbCity, whole("CorCity", "City"));
-    setBoxText(cbCountry, whole("CorCountry", "Country"));
-    cbRepeater->setChecked(f("Repeater").asBoolean());
-    mmNotice->setText(f("Notice").asString());
+    setBoxText(cbCity, whole(fld::CorCity, fld::City));
+    setBoxText(cbCountry, whole(fld::CorCountry, fld::Country));
+    cbRepeater->setChecked(f(fld::Repeater).asBoolean());
+    mmNotice->setText(f(fld::Notice).asString());
     edCallName->setFocus();
 }
 
@@ -678,7 +674,7 @@ void TfMain::miDeleteQSOClick() {
 // ---------------------------------------------------------------- the editor
 
 void TfMain::openEditor(IdComboBox* box, Table* table, int page) {
-    if (box->currentIndex() >= 0) table->locate(QStringLiteral("ID"), box->selectedId());
+    if (box->currentIndex() >= 0) table->locate(fld::ID, box->selectedId());
     {
         TfEditor editor(DM, this);
         editor.pcType->setCurrentIndex(page);

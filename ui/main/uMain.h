@@ -90,6 +90,7 @@ class TfMain : public QMainWindow {
     QChar edCallNameKeyPress(QChar ch);
     QChar edCorPowerKeyPress(QLineEdit* edit, QChar ch);
     QChar cbCountryKeyPress(IdComboBox* box, QChar ch);
+    void edCallNameTextChanged();
     void edCallNameChange();
     void CompleteCallSign(QLineEdit* edit, int& mark);
 
