@@ -1,4 +1,5 @@
 #include "DataGen.h"
+#include "data/Fields.h"
 
 #include "data/TableFile.h"
 #include "data/uDM.h"
@@ -450,7 +451,7 @@ GenCounts generateLog(const QString& dirIn, int qsos, uint64_t seed) {
         t->append();
         t->fieldByName(field).setAsString(text);
         t->post();
-        return t->fieldByName(QStringLiteral("ID")).asInteger();
+        return t->fieldByName(fld::ID).asInteger();
     };
 
     // modes
@@ -466,14 +467,13 @@ GenCounts generateLog(const QString& dirIn, int qsos, uint64_t seed) {
     for (const BandDef& b : kBands) {
         Table* t = dm.dsBands;
         t->append();
-        t->fieldByName(QStringLiteral("Begin")).setAsFloat(b.begin);
-        t->fieldByName(QStringLiteral("End")).setAsFloat(b.end);
-        t->fieldByName(QStringLiteral("Name")).setAsString(QString::fromUtf8(b.name));
-        t->fieldByName(QStringLiteral("DefPower")).setAsFloat(b.power);
-        t->fieldByName(QStringLiteral("DefModeID"))
-            .setAsInteger(modeId.value(QString::fromLatin1(b.mode)));
+        t->fieldByName(fld::Begin).setAsFloat(b.begin);
+        t->fieldByName(fld::End).setAsFloat(b.end);
+        t->fieldByName(fld::Name).setAsString(QString::fromUtf8(b.name));
+        t->fieldByName(fld::DefPower).setAsFloat(b.power);
+        t->fieldByName(fld::DefModeID).setAsInteger(modeId.value(QString::fromLatin1(b.mode)));
         t->post();
-        bandId.push_back(t->fieldByName(QStringLiteral("ID")).asInteger());
+        bandId.push_back(t->fieldByName(fld::ID).asInteger());
         bandWeights.add(b.weight);
     }
     counts.bands = kBandCount;
@@ -527,11 +527,11 @@ GenCounts generateLog(const QString& dirIn, int qsos, uint64_t seed) {
     calls.reserve(corCount);
 
     Table* c = dm.dsCors;
-    Field& cCall = c->fieldByName(QStringLiteral("CallName"));
-    Field& cName = c->fieldByName(QStringLiteral("NameID"));
-    Field& cCountry = c->fieldByName(QStringLiteral("CountryID"));
-    Field& cCity = c->fieldByName(QStringLiteral("CityID"));
-    Field& cId = c->fieldByName(QStringLiteral("ID"));
+    Field& cCall = c->fieldByName(fld::CallName);
+    Field& cName = c->fieldByName(fld::NameID);
+    Field& cCountry = c->fieldByName(fld::CountryID);
+    Field& cCity = c->fieldByName(fld::CityID);
+    Field& cId = c->fieldByName(fld::ID);
 
     auto newCor = [&]() -> const Cor& {
         const AreaRt* area = nullptr;
@@ -566,19 +566,19 @@ GenCounts generateLog(const QString& dirIn, int qsos, uint64_t seed) {
 
     // the log
     Table* m = dm.dsMain;
-    Field& mCorID = m->fieldByName(QStringLiteral("CorID"));
-    Field& mBandID = m->fieldByName(QStringLiteral("BandID"));
-    Field& mModeID = m->fieldByName(QStringLiteral("ModeID"));
-    Field& mCorPower = m->fieldByName(QStringLiteral("CorPower"));
-    Field& mMyPower = m->fieldByName(QStringLiteral("MyPower"));
-    Field& mCorRSID = m->fieldByName(QStringLiteral("CorRSID"));
-    Field& mMyRSID = m->fieldByName(QStringLiteral("MyRSID"));
-    Field& mNotice = m->fieldByName(QStringLiteral("Notice"));
-    Field& mCorSuffix = m->fieldByName(QStringLiteral("CorSuffix"));
-    Field& mQSL = m->fieldByName(QStringLiteral("QSL"));
-    Field& mRepeater = m->fieldByName(QStringLiteral("Repeater"));
-    Field& mCorCountry = m->fieldByName(QStringLiteral("CorCountry"));
-    Field& mCorCity = m->fieldByName(QStringLiteral("CorCity"));
+    Field& mCorID = m->fieldByName(fld::CorID);
+    Field& mBandID = m->fieldByName(fld::BandID);
+    Field& mModeID = m->fieldByName(fld::ModeID);
+    Field& mCorPower = m->fieldByName(fld::CorPower);
+    Field& mMyPower = m->fieldByName(fld::MyPower);
+    Field& mCorRSID = m->fieldByName(fld::CorRSID);
+    Field& mMyRSID = m->fieldByName(fld::MyRSID);
+    Field& mNotice = m->fieldByName(fld::Notice);
+    Field& mCorSuffix = m->fieldByName(fld::CorSuffix);
+    Field& mQSL = m->fieldByName(fld::QSL);
+    Field& mRepeater = m->fieldByName(fld::Repeater);
+    Field& mCorCountry = m->fieldByName(fld::CorCountry);
+    Field& mCorCity = m->fieldByName(fld::CorCity);
 
     const QStringList phrases = split(kNoticePhrases);
     const QStringList suffixes = split(kCallSuffixes);

@@ -9,6 +9,7 @@
 
 #include "BenchUtil.h"
 #include "DataGen.h"
+#include "data/Fields.h"
 
 #include "data/uDM.h"
 
@@ -198,9 +199,8 @@ Session& session(int n) {
     s->rsIds = idsOf(s->dm->dsRS);
 
     // the first keystrokes build the locate indexes
-    cors->locate(QStringLiteral("CallName"), s->calls.first().left(2),
-                 loCaseInsensitive | loPartialKey);
-    s->dm->dsMain->locate(QStringLiteral("CorID"), s->corIds.front());
+    cors->locate(fld::CallName, s->calls.first().left(2), loCaseInsensitive | loPartialKey);
+    s->dm->dsMain->locate(fld::CorID, s->corIds.front());
 
     // a correspondent entered but not yet worked
     QString call;
@@ -209,9 +209,9 @@ Session& session(int n) {
     while (s->callSet.contains(call));
     s->callSet.insert(call);
     cors->append();
-    cors->fieldByName(QStringLiteral("CallName")).setAsString(call);
+    cors->fieldByName(fld::CallName).setAsString(call);
     cors->post();
-    s->noQsoCorId = cors->fieldByName(QStringLiteral("ID")).asInteger();
+    s->noQsoCorId = cors->fieldByName(fld::ID).asInteger();
     s->dm->SaveTable(*cors);
 
     g_session = std::move(s);
@@ -235,16 +235,16 @@ template <class T> T pick(Rng& rng, const std::vector<T>& v) {
 void fillQso(Session& s, int corId) {
     Table* m = s.dm->dsMain;
     m->append();
-    m->fieldByName(QStringLiteral("CorID")).setAsInteger(corId);
-    m->fieldByName(QStringLiteral("BandID")).setAsInteger(pick(s.rng, s.bandIds));
-    m->fieldByName(QStringLiteral("ModeID")).setAsInteger(pick(s.rng, s.modeIds));
-    m->fieldByName(QStringLiteral("MyPower")).setAsFloat(100);
-    m->fieldByName(QStringLiteral("CorRSID")).setAsInteger(pick(s.rng, s.rsIds));
-    m->fieldByName(QStringLiteral("MyRSID")).setAsInteger(pick(s.rng, s.rsIds));
-    m->fieldByName(QStringLiteral("QSL")).setAsBoolean(false);
-    m->fieldByName(QStringLiteral("Repeater")).setAsBoolean(false);
+    m->fieldByName(fld::CorID).setAsInteger(corId);
+    m->fieldByName(fld::BandID).setAsInteger(pick(s.rng, s.bandIds));
+    m->fieldByName(fld::ModeID).setAsInteger(pick(s.rng, s.modeIds));
+    m->fieldByName(fld::MyPower).setAsFloat(100);
+    m->fieldByName(fld::CorRSID).setAsInteger(pick(s.rng, s.rsIds));
+    m->fieldByName(fld::MyRSID).setAsInteger(pick(s.rng, s.rsIds));
+    m->fieldByName(fld::QSL).setAsBoolean(false);
+    m->fieldByName(fld::Repeater).setAsBoolean(false);
     if (s.rng.chance(1.0 / 3))
-        m->fieldByName(QStringLiteral("Notice")).setAsString(QStringLiteral("QSL via бюро"));
+        m->fieldByName(fld::Notice).setAsString(QStringLiteral("QSL via бюро"));
 }
 
 // ---------------------------------------------------------------- benchmarks
@@ -335,12 +335,10 @@ void openBench(benchmark::State& state, bool cold) {
                                      .toString();
             bool found = false;
             firstCall.add(timed([&] {
-                found = cors->locate(QStringLiteral("CallName"), call.left(2),
-                                     loCaseInsensitive | loPartialKey);
+                found = cors->locate(fld::CallName, call.left(2), loCaseInsensitive | loPartialKey);
             }));
-            const int corId = cors->fieldByName(QStringLiteral("ID")).asInteger();
-            firstCor.add(timed(
-                [&] { found = found && dm->dsMain->locate(QStringLiteral("CorID"), corId); }));
+            const int corId = cors->fieldByName(fld::ID).asInteger();
+            firstCor.add(timed([&] { found = found && dm->dsMain->locate(fld::CorID, corId); }));
             if (!found) {
                 state.SkipWithError("a correspondent of the log was not found");
                 break;
@@ -512,10 +510,10 @@ void BM_SaveAll(benchmark::State& state) {
             s.callSet.insert(call);
             Table* cors = s.dm->dsCors;
             cors->append();
-            cors->fieldByName(QStringLiteral("CallName")).setAsString(call);
-            cors->fieldByName(QStringLiteral("NameID")).setAsInteger(1);
+            cors->fieldByName(fld::CallName).setAsString(call);
+            cors->fieldByName(fld::NameID).setAsInteger(1);
             cors->post();
-            fillQso(s, cors->fieldByName(QStringLiteral("ID")).asInteger());
+            fillQso(s, cors->fieldByName(fld::ID).asInteger());
             s.dm->dsMain->post();
             const uint64_t i1 = inodeOf(mainFile), i2 = inodeOf(corsFile);
             const double t = timed([&] { s.dm->SaveAll(); });
@@ -552,8 +550,8 @@ void BM_LocateCallPrefix(benchmark::State& state) {
             if (s.rng.chance(0.5)) prefix = prefix.toLower();
             bool found = false;
             const double d = timed([&] {
-                found = s.dm->dsCors->locate(QStringLiteral("CallName"), prefix,
-                                             loCaseInsensitive | loPartialKey);
+                found =
+                    s.dm->dsCors->locate(fld::CallName, prefix, loCaseInsensitive | loPartialKey);
             });
             state.SetIterationTime(d);
             t.add(d);
@@ -580,7 +578,7 @@ void BM_LocateCallPrefixWorst(benchmark::State& state) {
             flip = !flip;
             bool found = false;
             const double d = timed([&] {
-                found = s.dm->dsCors->locate(QStringLiteral("CallName"), flip ? upper : prefix,
+                found = s.dm->dsCors->locate(fld::CallName, flip ? upper : prefix,
                                              loCaseInsensitive | loPartialKey);
             });
             state.SetIterationTime(d);
@@ -605,8 +603,7 @@ void BM_LocateCorID(benchmark::State& state) {
         for (auto _ : state) {
             const int id = pick(s.rng, s.corIds);
             bool found = false;
-            const double d =
-                timed([&] { found = s.dm->dsMain->locate(QStringLiteral("CorID"), id); });
+            const double d = timed([&] { found = s.dm->dsMain->locate(fld::CorID, id); });
             state.SetIterationTime(d);
             t.add(d);
             if (!found) {
@@ -626,8 +623,7 @@ void BM_LocateCorIDNone(benchmark::State& state) {
         Samples t;
         for (auto _ : state) {
             bool found = true;
-            const double d =
-                timed([&] { found = s.dm->dsMain->locate(QStringLiteral("CorID"), s.noQsoCorId); });
+            const double d = timed([&] { found = s.dm->dsMain->locate(fld::CorID, s.noQsoCorId); });
             state.SetIterationTime(d);
             t.add(d);
             if (found) {

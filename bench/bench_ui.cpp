@@ -13,6 +13,7 @@
 
 #include "BenchUtil.h"
 #include "DataGen.h"
+#include "data/Fields.h"
 
 #include "data/Backup.h"
 #include "data/uDM.h"
@@ -542,7 +543,7 @@ void addStationsWithoutQsos(Session& s) {
     dm.OpenTables();
     for (int i = 0; i < 64; ++i) {
         dm.dsCors->append();
-        dm.dsCors->fieldByName(QStringLiteral("CallName")).setAsString(s.newCall());
+        dm.dsCors->fieldByName(fld::CallName).setAsString(s.newCall());
         dm.dsCors->post();
     }
     dm.SaveAll();
@@ -644,8 +645,7 @@ void BM_ClearEntryAfterNewCity(benchmark::State& state) {
             Table& cities = *dm.dsCityes;
             for (int i = 0; cities.recordCount() < kCities; ++i) {
                 cities.append();
-                cities.fieldByName(QStringLiteral("Name"))
-                    .setAsString(QStringLiteral("Пункт-%1").arg(i));
+                cities.fieldByName(fld::Name).setAsString(QStringLiteral("Пункт-%1").arg(i));
                 cities.post();
             }
             dm.SaveAll();

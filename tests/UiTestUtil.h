@@ -3,6 +3,7 @@
 #pragma once
 
 #include "TestUtil.h"
+#include "data/Fields.h"
 #include "data/uDM.h"
 #include "ui/common/Guard.h"
 #include "ui/common/MessageBox.h"
@@ -30,7 +31,7 @@ inline int addRow(Table& t, const std::map<QString, QVariant>& values) {
     for (const auto& [k, v] : values)
         t.fieldByName(k).setValue(v);
     t.post();
-    return t.fieldByName(QStringLiteral("ID")).asInteger();
+    return t.fieldByName(fld::ID).asInteger();
 }
 
 // Runs f on a data module opened on the folder, then writes and closes it.

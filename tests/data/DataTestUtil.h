@@ -2,6 +2,7 @@
 // files behind the engine's back, and dumping table contents exactly.
 #pragma once
 
+#include "data/Fields.h"
 #include "data/Schema.h"
 #include "data/Table.h"
 #include "data/TableFile.h"
@@ -211,7 +212,7 @@ inline int addRow(qardel::Table& t,
     for (const auto& [name, value] : values)
         t.fieldByName(QString::fromUtf8(name)).setValue(value);
     t.post();
-    return t.fieldByName(QStringLiteral("ID")).asInteger();
+    return t.fieldByName(qardel::fld::ID).asInteger();
 }
 
 // The IDs of all rows in the table's active order.

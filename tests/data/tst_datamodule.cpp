@@ -2,6 +2,7 @@
 // the services both windows share.
 #include "DataTestUtil.h"
 #include "TestUtil.h"
+#include "data/Fields.h"
 #include "data/uDM.h"
 
 #include <QLocale>
@@ -87,10 +88,10 @@ FileStamp stamp(const QString& path) {
 }
 
 QString name(Table& t) {
-    return t.fieldByName(QStringLiteral("Name")).asString();
+    return t.fieldByName(fld::Name).asString();
 }
 int currentId(Table& t) {
-    return t.fieldByName(QStringLiteral("ID")).asInteger();
+    return t.fieldByName(fld::ID).asInteger();
 }
 
 } // namespace
@@ -292,7 +293,7 @@ void TestDataModule::danglingReferenceNeverBindsToANewRow() {
     dm.OpenTables();
     QVERIFY(!dm.FindOrAddCorrespondent(QStringLiteral("RZ9ZZZ"), {}));
     LogRowValues row;
-    row.corId = dm.dsCors->fieldByName(QStringLiteral("ID")).asInteger();
+    row.corId = dm.dsCors->fieldByName(fld::ID).asInteger();
     row.notice = QStringLiteral("третья");
     dm.PostLogRow(false, row);
     dm.SaveAll();
@@ -300,8 +301,8 @@ void TestDataModule::danglingReferenceNeverBindsToANewRow() {
     auto calls = [](TDM& dm) {
         QStringList out;
         for (dm.dsMain->first(); !dm.dsMain->eof(); dm.dsMain->next())
-            out << dm.dsMain->fieldByName(QStringLiteral("Notice")).asString() + "=" +
-                       dm.dsMain->fieldByName(QStringLiteral("CorCallName")).asString();
+            out << dm.dsMain->fieldByName(fld::Notice).asString() + "=" +
+                       dm.dsMain->fieldByName(fld::CorCallName).asString();
         return out;
     };
     const QStringList expected = {"третья=RZ9ZZZ", "вторая=", "первая=UA3AAA"};
@@ -380,7 +381,7 @@ void TestDataModule::changeCount() {
     log.cancel();
     QCOMPARE(log.ChangeCount, 0); // appending without a post
     log.append();
-    log.fieldByName(QStringLiteral("CorID")).setAsInteger(1);
+    log.fieldByName(fld::CorID).setAsInteger(1);
     log.post();
     QCOMPARE(log.ChangeCount, 1);
     log.edit();
@@ -390,7 +391,7 @@ void TestDataModule::changeCount() {
     QVERIFY(errorOf([&] { log.post(); }) != QLatin1String("<no error>"));
     log.cancel();
     QCOMPARE(log.ChangeCount, 2); // a failed post
-    QVERIFY(log.locate(QStringLiteral("ID"), 1));
+    QVERIFY(log.locate(fld::ID, 1));
     log.first();
     QCOMPARE(log.ChangeCount, 2); // searching and moving
     log.deleteRecord();
@@ -440,8 +441,7 @@ void TestDataModule::logScrollReachesOnLogScroll() {
                 set << t.fieldDefs()[size_t(fi)].name;
         calls << QStringLiteral("%1 %2 %3")
                      .arg(currentId(t))
-                     .arg(t.fieldByName(QStringLiteral("Notice")).asString(),
-                          set.join(QLatin1Char(',')));
+                     .arg(t.fieldByName(fld::Notice).asString(), set.join(QLatin1Char(',')));
     };
     auto take = [&] { return std::exchange(calls, {}); };
     dm.DataDir = dir.path();
@@ -454,9 +454,9 @@ void TestDataModule::logScrollReachesOnLogScroll() {
     QCOMPARE(take(), QStringList{"3 n3 ID,Time,CorID,Notice"});
     log.next();
     QCOMPARE(take(), QStringList{"2 n2 ID,Time,CorID,Notice"});
-    QVERIFY(log.locate(QStringLiteral("Notice"), QStringLiteral("n1")));
+    QVERIFY(log.locate(fld::Notice, QStringLiteral("n1")));
     QCOMPARE(take(), QStringList{"1 n1 ID,Time,CorID,Notice"});
-    QVERIFY(!log.locate(QStringLiteral("Notice"), QStringLiteral("n9")));
+    QVERIFY(!log.locate(fld::Notice, QStringLiteral("n9")));
     QCOMPARE(take(), QStringList());
     log.moveTo(1); // a move in the grid
     QCOMPARE(take(), QStringList{"2 n2 ID,Time,CorID,Notice"});
@@ -466,8 +466,8 @@ void TestDataModule::logScrollReachesOnLogScroll() {
     // appending: the new row, with only its time set
     log.append();
     QCOMPARE(take(), QStringList{"0  Time"});
-    QCOMPARE(log.fieldByName(QStringLiteral("Time")).asDateTime(), now);
-    log.fieldByName(QStringLiteral("CorID")).setAsInteger(1);
+    QCOMPARE(log.fieldByName(fld::Time).asDateTime(), now);
+    log.fieldByName(fld::CorID).setAsInteger(1);
     log.post();
     QCOMPARE(take(), QStringList());
     // deleting: the row that becomes current
@@ -478,7 +478,7 @@ void TestDataModule::logScrollReachesOnLogScroll() {
     QCOMPARE(afterDelete.size(), 1);
     QCOMPARE(afterDelete.first(), QStringLiteral("%1 %2 ID,Time,CorID,Notice")
                                       .arg(currentId(log))
-                                      .arg(log.fieldByName(QStringLiteral("Notice")).asString()));
+                                      .arg(log.fieldByName(fld::Notice).asString()));
     // deleting the last row: called with the log empty
     while (log.recordCount() > 1)
         log.deleteRecord();
@@ -501,17 +501,17 @@ void TestDataModule::newQsoIsStampedByTheClock() {
     addRow(*m.dm.dsCors, {{"CallName", "UA3AAA"}});
     Table& log = *m.dm.dsMain;
     addRow(log, {{"CorID", 1}});
-    QCOMPARE(log.fieldByName(QStringLiteral("Time")).asDateTime(), now);
+    QCOMPARE(log.fieldByName(fld::Time).asDateTime(), now);
     // correcting a QSO keeps its time
     const QDateTime stamped = now;
     now = now.addDays(3);
     log.edit();
-    log.fieldByName(QStringLiteral("Notice")).setAsString(QStringLiteral("исправлено"));
+    log.fieldByName(fld::Notice).setAsString(QStringLiteral("исправлено"));
     log.post();
-    QCOMPARE(log.fieldByName(QStringLiteral("Time")).asDateTime(), stamped);
+    QCOMPARE(log.fieldByName(fld::Time).asDateTime(), stamped);
     // a new QSO is stamped with the clock's new time
     addRow(log, {{"CorID", 1}});
-    QCOMPARE(log.fieldByName(QStringLiteral("Time")).asDateTime(), now);
+    QCOMPARE(log.fieldByName(fld::Time).asDateTime(), now);
 }
 
 void TestDataModule::getIntSetting_data() {
@@ -568,7 +568,7 @@ void TestDataModule::setIntSetting() {
     TDM& dm = m.dm;
     dm.SaveAll();
     const QStringList onDisk = fileContent(m.file("Ini.db"));
-    Field& value = dm.dsINI->fieldByName(QStringLiteral("Value"));
+    Field& value = dm.dsINI->fieldByName(fld::Value);
 
     dm.SetIntSetting(QStringLiteral("LastBand"), 3);
     dm.SetIntSetting(QStringLiteral("LastBand"), 12);
@@ -615,9 +615,9 @@ void TestDataModule::fillCombo() {
     FakeCombo box;
     box.items = {{"stale", 9}, {"CW", 2}};
     box.selected = 1;
-    QVERIFY(modes.locate(QStringLiteral("ID"), 2));
+    QVERIFY(modes.locate(fld::ID, 2));
     modes.edit();
-    modes.fieldByName(QStringLiteral("Name")).setAsString(QStringLiteral("CW-N"));
+    modes.fieldByName(fld::Name).setAsString(QStringLiteral("CW-N"));
     modes.post();
 
     m.dm.FillCombo(box, modes, QStringLiteral("Name"));
@@ -630,7 +630,7 @@ void TestDataModule::fillCombo() {
     QCOMPARE(currentId(modes), 3);
 
     // the selected row is gone: nothing is selected
-    QVERIFY(modes.locate(QStringLiteral("ID"), 2));
+    QVERIFY(modes.locate(fld::ID, 2));
     modes.deleteRecord();
     m.dm.FillCombo(box, modes, QStringLiteral("Name"));
     QCOMPARE(box.items, (QList<FakeCombo::Item>{{"SSB", 1}, {"FM", 3}}));
@@ -692,14 +692,14 @@ void TestDataModule::setFloatFromText() {
     };
     Module m;
     Table& bands = *m.dm.dsBands;
-    Field& power = bands.fieldByName(QStringLiteral("DefPower"));
+    Field& power = bands.fieldByName(fld::DefPower);
     bands.append();
     power.setAsFloat(3);
     TDM::SetFloatFromText(power, local(text));
     QCOMPARE(power.value(), number);
 
     Table& ini = *m.dm.dsINI;
-    Field& value = ini.fieldByName(QStringLiteral("Value"));
+    Field& value = ini.fieldByName(fld::Value);
     ini.append();
     value.setAsString(QStringLiteral("old"));
     TDM::SetFloatFromText(value, local(text));
@@ -710,7 +710,7 @@ void TestDataModule::setFloatFromText() {
 void TestDataModule::setTextOrClear() {
     Module m;
     Table& log = *m.dm.dsMain;
-    Field& city = log.fieldByName(QStringLiteral("CorCity"));
+    Field& city = log.fieldByName(fld::CorCity);
     log.append();
     TDM::SetTextOrClear(city, QStringLiteral("Тверь"));
     QCOMPARE(city.asString(), QStringLiteral("Тверь"));

@@ -2,6 +2,7 @@
 // checks, lookups, notifications and the number-text helpers.
 #include "DataTestUtil.h"
 #include "TestUtil.h"
+#include "data/Fields.h"
 #include "data/Schema.h"
 #include "data/Table.h"
 
@@ -28,7 +29,7 @@ QString text(Table& t, const char* field) {
     return t.fieldByName(QString::fromUtf8(field)).asString();
 }
 int currentId(Table& t) {
-    return t.fieldByName(QStringLiteral("ID")).asInteger();
+    return t.fieldByName(fld::ID).asInteger();
 }
 
 QStringList column(const Table& t, const char* field) {
@@ -87,13 +88,13 @@ void TestTable::closedTableRefusesEverything() {
         {"eof", [&] { (void)m.eof(); }},
         {"isEmpty", [&] { (void)m.isEmpty(); }},
         {"recordCount", [&] { (void)m.recordCount(); }},
-        {"locate", [&] { m.locate(QStringLiteral("ID"), 1); }},
+        {"locate", [&] { m.locate(fld::ID, 1); }},
         {"append", [&] { m.append(); }},
         {"edit", [&] { m.edit(); }},
         {"post", [&] { m.post(); }},
         {"delete", [&] { m.deleteRecord(); }},
-        {"read a field", [&] { (void)m.fieldByName(QStringLiteral("Notice")).asString(); }},
-        {"set a field", [&] { m.fieldByName(QStringLiteral("Notice")).setAsString("x"); }},
+        {"read a field", [&] { (void)m.fieldByName(fld::Notice).asString(); }},
+        {"set a field", [&] { m.fieldByName(fld::Notice).setAsString("x"); }},
         {"write", [&] { m.write(); }},
     };
     auto checkAll = [&](const char* when) {
@@ -136,10 +137,10 @@ void TestTable::activeOrder() {
         addRow(ini, {{"Name", n}});
     QCOMPARE(column(ini, "Name"), (QStringList{"alpha", "Bravo", "LastBand", "LastMode", "Zulu"}));
     // a renamed setting moves to its place and keeps the cursor
-    QVERIFY(ini.locate(QStringLiteral("Name"), QStringLiteral("alpha")));
+    QVERIFY(ini.locate(fld::Name, QStringLiteral("alpha")));
     const int id = currentId(ini);
     ini.edit();
-    ini.fieldByName(QStringLiteral("Name")).setAsString(QStringLiteral("Yankee"));
+    ini.fieldByName(fld::Name).setAsString(QStringLiteral("Yankee"));
     ini.post();
     QCOMPARE(column(ini, "Name"), (QStringList{"Bravo", "LastBand", "LastMode", "Yankee", "Zulu"}));
     QCOMPARE(currentId(ini), id);
@@ -226,16 +227,16 @@ void TestTable::locateExactAndIgnoringCase() {
     }
 
     // exact search on the ID and on an integer field
-    QVERIFY(c.locate(QStringLiteral("ID"), 4));
+    QVERIFY(c.locate(fld::ID, 4));
     QCOMPARE(text(c, "Name"), QStringLiteral("МОСКВОРЕЦКИЙ"));
-    QVERIFY(!c.locate(QStringLiteral("ID"), 99));
+    QVERIFY(!c.locate(fld::ID, 99));
     QCOMPARE(currentId(c), 4);
     addRow(*f.t.cors, {{"CallName", "UA3AAA"}, {"NameID", 7}});
     addRow(*f.t.cors, {{"CallName", "UA3AAB"}});
     f.t.cors->first();
-    QVERIFY(!f.t.cors->locate(QStringLiteral("NameID"), 8));
+    QVERIFY(!f.t.cors->locate(fld::NameID, 8));
     QCOMPARE(currentId(*f.t.cors), 1);
-    QVERIFY(f.t.cors->locate(QStringLiteral("NameID"), 7));
+    QVERIFY(f.t.cors->locate(fld::NameID, 7));
     QCOMPARE(currentId(*f.t.cors), 1);
 }
 
@@ -248,34 +249,31 @@ void TestTable::locateFindsFirstInActiveOrder() {
     addRow(m, {{"CorID", 7}, {"CorCity", QStringLiteral("Тверь")}});
     m.moveTo(3);
     // in the log the first match is the newest QSO
-    QVERIFY(m.locate(QStringLiteral("CorID"), 5));
+    QVERIFY(m.locate(fld::CorID, 5));
     QCOMPARE(currentId(m), 3);
-    QVERIFY(m.locate(QStringLiteral("CorID"), 7));
+    QVERIFY(m.locate(fld::CorID, 7));
     QCOMPARE(currentId(m), 4);
-    QVERIFY(m.locate(QStringLiteral("CorCity"), QStringLiteral("тверь"), loCaseInsensitive));
+    QVERIFY(m.locate(fld::CorCity, QStringLiteral("тверь"), loCaseInsensitive));
     QCOMPARE(currentId(m), 4);
-    QVERIFY(m.locate(QStringLiteral("CorCity"), QStringLiteral("тверь")));
+    QVERIFY(m.locate(fld::CorCity, QStringLiteral("тверь")));
     QCOMPARE(currentId(m), 3);
-    QVERIFY(m.locate(QStringLiteral("CorCity"), QStringLiteral("ТУ"),
-                     loCaseInsensitive | loPartialKey));
+    QVERIFY(m.locate(fld::CorCity, QStringLiteral("ТУ"), loCaseInsensitive | loPartialKey));
     QCOMPARE(currentId(m), 2);
-    QVERIFY(
-        m.locate(QStringLiteral("CorCity"), QStringLiteral("т"), loCaseInsensitive | loPartialKey));
+    QVERIFY(m.locate(fld::CorCity, QStringLiteral("т"), loCaseInsensitive | loPartialKey));
     QCOMPARE(currentId(m), 4);
 
     // the settings are ordered by name, so the first match is the first by name
     Table& ini = *f.t.ini;
     addRow(ini, {{"Name", "LastMode"}});
     addRow(ini, {{"Name", "LastBand"}});
-    QVERIFY(ini.locate(QStringLiteral("Name"), QStringLiteral("last"),
-                       loCaseInsensitive | loPartialKey));
+    QVERIFY(ini.locate(fld::Name, QStringLiteral("last"), loCaseInsensitive | loPartialKey));
     QCOMPARE(text(ini, "Name"), QStringLiteral("LastBand"));
 }
 
 void TestTable::appendEditPostCancel() {
     Fixture f;
     Table& c = *f.t.cors;
-    Field& call = c.fieldByName(QStringLiteral("CallName"));
+    Field& call = c.fieldByName(fld::CallName);
 
     c.append();
     QCOMPARE(c.state(), TableState::Insert);
@@ -312,7 +310,7 @@ void TestTable::appendEditPostCancel() {
     Table& modes = *f.t.modes;
     modes.edit();
     QCOMPARE(modes.state(), TableState::Insert);
-    modes.fieldByName(QStringLiteral("Name")).setAsString(QStringLiteral("SSB"));
+    modes.fieldByName(fld::Name).setAsString(QStringLiteral("SSB"));
     modes.post();
     QCOMPARE(modes.recordCount(), 1);
     QCOMPARE(currentId(modes), 1);
@@ -362,7 +360,7 @@ void TestTable::requiredFieldRefused() {
     QCOMPARE(dumpTable(c), before);
     // ...and the row is still being edited: completing it posts it
     QCOMPARE(c.state(), TableState::Insert);
-    c.fieldByName(QStringLiteral("CallName")).setAsString(QStringLiteral("RA3BBB"));
+    c.fieldByName(fld::CallName).setAsString(QStringLiteral("RA3BBB"));
     c.post();
     QCOMPARE(c.recordCount(), 2);
 
@@ -375,7 +373,7 @@ void TestTable::requiredFieldRefused() {
     const QStringList two = dumpTable(c);
     c.first();
     c.edit();
-    c.fieldByName(QStringLiteral("CallName")).clear();
+    c.fieldByName(fld::CallName).clear();
     QCOMPARE(errorOf([&] { c.post(); }), QStringLiteral("Field 'Позывной' must have a value"));
     QCOMPARE(c.state(), TableState::Edit);
     QCOMPARE(dumpTable(c), two);
@@ -384,7 +382,7 @@ void TestTable::requiredFieldRefused() {
 void TestTable::duplicateKeyRefused() {
     Fixture f;
     Table& m = *f.t.modes;
-    Field& name = m.fieldByName(QStringLiteral("Name"));
+    Field& name = m.fieldByName(fld::Name);
     addRow(m, {{"Name", "SSB"}});
     addRow(m, {{"Name", "CW"}});
     const QStringList before = dumpTable(m);
@@ -400,7 +398,7 @@ void TestTable::duplicateKeyRefused() {
 
     // renaming a stored row onto another's key
     const QStringList three = dumpTable(m);
-    QVERIFY(m.locate(QStringLiteral("Name"), QStringLiteral("CW")));
+    QVERIFY(m.locate(fld::Name, QStringLiteral("CW")));
     m.edit();
     name.setAsString(QStringLiteral("FM"));
     QVERIFY(errorOf([&] { m.post(); }) != kNoError);
@@ -501,26 +499,26 @@ void TestTable::nullsReadAsZeroFalseEmpty() {
     addRow(*f.t.cors, {{"CallName", "UA3AAA"}});
     Table& m = *f.t.main;
     addRow(m, {{"CorID", 1}});
-    QVERIFY(m.fieldByName(QStringLiteral("BandID")).isNull());
-    QVERIFY(!m.fieldByName(QStringLiteral("BandID")).value().isValid());
-    QCOMPARE(m.fieldByName(QStringLiteral("BandID")).asInteger(), 0);
-    QCOMPARE(m.fieldByName(QStringLiteral("CorPower")).asFloat(), 0.0);
-    QCOMPARE(m.fieldByName(QStringLiteral("Repeater")).asBoolean(), false);
-    QCOMPARE(m.fieldByName(QStringLiteral("QSL")).asBoolean(), false);
-    QCOMPARE(m.fieldByName(QStringLiteral("Notice")).asString(), QString());
-    QCOMPARE(m.fieldByName(QStringLiteral("CorSuffix")).asString(), QString());
-    QVERIFY(!m.fieldByName(QStringLiteral("Time")).asDateTime().isValid());
+    QVERIFY(m.fieldByName(fld::BandID).isNull());
+    QVERIFY(!m.fieldByName(fld::BandID).value().isValid());
+    QCOMPARE(m.fieldByName(fld::BandID).asInteger(), 0);
+    QCOMPARE(m.fieldByName(fld::CorPower).asFloat(), 0.0);
+    QCOMPARE(m.fieldByName(fld::Repeater).asBoolean(), false);
+    QCOMPARE(m.fieldByName(fld::QSL).asBoolean(), false);
+    QCOMPARE(m.fieldByName(fld::Notice).asString(), QString());
+    QCOMPARE(m.fieldByName(fld::CorSuffix).asString(), QString());
+    QVERIFY(!m.fieldByName(fld::Time).asDateTime().isValid());
     // lookups whose key is null read as empty; CorID is set, so its lookup reads
-    QCOMPARE(m.fieldByName(QStringLiteral("Band")).asString(), QString());
-    QCOMPARE(m.fieldByName(QStringLiteral("CorName")).asString(), QString());
-    QCOMPARE(m.fieldByName(QStringLiteral("CorCallName")).asString(), QStringLiteral("UA3AAA"));
+    QCOMPARE(m.fieldByName(fld::Band).asString(), QString());
+    QCOMPARE(m.fieldByName(fld::CorName).asString(), QString());
+    QCOMPARE(m.fieldByName(fld::CorCallName).asString(), QStringLiteral("UA3AAA"));
 
     // clearing a value makes it null again
     m.edit();
-    m.fieldByName(QStringLiteral("CorPower")).setAsFloat(5);
-    m.fieldByName(QStringLiteral("CorPower")).clear();
+    m.fieldByName(fld::CorPower).setAsFloat(5);
+    m.fieldByName(fld::CorPower).clear();
     m.post();
-    QVERIFY(m.fieldByName(QStringLiteral("CorPower")).isNull());
+    QVERIFY(m.fieldByName(fld::CorPower).isNull());
 }
 
 void TestTable::lookups() {
@@ -540,7 +538,7 @@ void TestTable::lookups() {
     const int b = addRow(m, {{"CorID", 2}, {"BandID", 1}, {"MyRSID", 1}});
     const int b2 = addRow(m, {{"CorID", 2}});
     auto at = [&](int id, const char* field) {
-        [[maybe_unused]] const bool found = m.locate(QStringLiteral("ID"), id);
+        [[maybe_unused]] const bool found = m.locate(fld::ID, id);
         return text(m, field);
     };
 
@@ -549,7 +547,7 @@ void TestTable::lookups() {
     QCOMPARE(at(a, "Band"), QStringLiteral("20m"));
     QCOMPARE(at(a, "Mode"), QStringLiteral("SSB"));
     // the list holds the report in full, the log shows 10 characters of it
-    QVERIFY(f.t.rs->locate(QStringLiteral("ID"), 2));
+    QVERIFY(f.t.rs->locate(fld::ID, 2));
     QCOMPARE(text(*f.t.rs, "Value"), longRs);
     QCOMPARE(at(a, "CorRS"), longRs.left(10));
     QCOMPARE(at(a, "MyRS"), longRs.left(10));
@@ -558,26 +556,26 @@ void TestTable::lookups() {
     QCOMPARE(at(b, "CorName"), QString());
 
     // naming the correspondent later names all of its QSOs at once
-    QVERIFY(f.t.cors->locate(QStringLiteral("CallName"), QStringLiteral("RA3BBB")));
+    QVERIFY(f.t.cors->locate(fld::CallName, QStringLiteral("RA3BBB")));
     f.t.cors->edit();
-    f.t.cors->fieldByName(QStringLiteral("NameID")).setAsInteger(1);
+    f.t.cors->fieldByName(fld::NameID).setAsInteger(1);
     f.t.cors->post();
     QCOMPARE(at(b, "CorName"), QStringLiteral("Иван"));
     QCOMPARE(at(b2, "CorName"), QStringLiteral("Иван"));
 
     // a deleted referenced row reads as empty; the reference keeps its ID
-    QVERIFY(f.t.bands->locate(QStringLiteral("ID"), 1));
+    QVERIFY(f.t.bands->locate(fld::ID, 1));
     f.t.bands->deleteRecord();
     QCOMPARE(at(a, "Band"), QString());
-    QCOMPARE(m.fieldByName(QStringLiteral("BandID")).asInteger(), 1);
-    QVERIFY(f.t.names->locate(QStringLiteral("ID"), 1));
+    QCOMPARE(m.fieldByName(fld::BandID).asInteger(), 1);
+    QVERIFY(f.t.names->locate(fld::ID, 1));
     f.t.names->deleteRecord();
     QCOMPARE(at(a, "CorName"), QString());
     QCOMPARE(at(b, "CorName"), QString());
 
     // lookups read on a row not yet posted
     m.append();
-    m.fieldByName(QStringLiteral("CorID")).setAsInteger(2);
+    m.fieldByName(fld::CorID).setAsInteger(2);
     QCOMPARE(text(m, "CorCallName"), QStringLiteral("RA3BBB"));
     m.cancel();
 }
@@ -585,8 +583,8 @@ void TestTable::lookups() {
 void TestTable::textsAreCutToSize() {
     Fixture f;
     Table& m = *f.t.main;
-    Field& suffix = m.fieldByName(QStringLiteral("CorSuffix")); // 5 characters
-    const QString face = QStringLiteral("\U0001F600");          // one character, two code units
+    Field& suffix = m.fieldByName(fld::CorSuffix);     // 5 characters
+    const QString face = QStringLiteral("\U0001F600"); // one character, two code units
     struct Case {
         QString in, out;
     };
@@ -628,7 +626,7 @@ void TestTable::notifications() {
     // appending: after-insert, then after-scroll on the new row, which has no ID yet
     m.append();
     QCOMPARE(r.take(), (QStringList{"insert", "scroll:0"}));
-    m.fieldByName(QStringLiteral("CorID")).setAsInteger(1);
+    m.fieldByName(fld::CorID).setAsInteger(1);
     m.post(); // a post does not scroll
     QCOMPARE(r.take(), QStringList{"post"});
     m.edit(); // nor does the start of an edit
@@ -646,9 +644,9 @@ void TestTable::notifications() {
     QCOMPARE(r.take(), (QStringList{"scroll:2", "scroll:1"}));
     m.next(); // already on the last row: no move
     QCOMPARE(r.take(), QStringList());
-    QVERIFY(m.locate(QStringLiteral("ID"), 2));
+    QVERIFY(m.locate(fld::ID, 2));
     QCOMPARE(r.take(), QStringList{"scroll:2"});
-    QVERIFY(!m.locate(QStringLiteral("ID"), 9));
+    QVERIFY(!m.locate(fld::ID, 9));
     QCOMPARE(r.take(), QStringList());
     m.moveTo(0);
     QCOMPARE(r.take(), QStringList{"scroll:3"});

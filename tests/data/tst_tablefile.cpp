@@ -2,6 +2,7 @@
 // loads that touch nothing, and writes that fail without harm.
 #include "DataTestUtil.h"
 #include "TestUtil.h"
+#include "data/Fields.h"
 #include "data/Schema.h"
 #include "data/TableFile.h"
 #include "data/uDM.h"
@@ -57,19 +58,18 @@ void changeLog(Table& t, int round) {
                    {"Time", at(2024, 5, 1 + round, 10, i, 0, 7 * i)}});
     t.moveTo(t.recordCount() - 1 - round);
     t.edit();
-    t.fieldByName(QStringLiteral("CorCity")).clear();
-    t.fieldByName(QStringLiteral("CorPower")).clear();
-    t.fieldByName(QStringLiteral("Repeater")).setAsBoolean(true);
+    t.fieldByName(fld::CorCity).clear();
+    t.fieldByName(fld::CorPower).clear();
+    t.fieldByName(fld::Repeater).setAsBoolean(true);
     t.post();
     t.moveTo(5);
     t.edit();
-    t.fieldByName(QStringLiteral("Notice"))
-        .setAsString(QStringLiteral("новая заметка\r\nвторая строка"));
-    t.fieldByName(QStringLiteral("Time")).setAsDateTime(at(2023, 12, 31, 23, 59, 59, 999));
+    t.fieldByName(fld::Notice).setAsString(QStringLiteral("новая заметка\r\nвторая строка"));
+    t.fieldByName(fld::Time).setAsDateTime(at(2023, 12, 31, 23, 59, 59, 999));
     t.post();
     t.moveTo(2);
     t.edit();
-    t.fieldByName(QStringLiteral("CorSuffix")).setAsString(QStringLiteral("QRP"));
+    t.fieldByName(fld::CorSuffix).setAsString(QStringLiteral("QRP"));
     t.post();
     t.deleteRecord();
     t.first();
@@ -179,19 +179,18 @@ void TestTableFile::roundTripIsExact() {
 
     // spot checks that say what went wrong when the dump comparison fails
     Table& l = *b.t.main;
-    QVERIFY(l.locate(QStringLiteral("ID"), nullRow + 3)); // the -0.0 row
-    QVERIFY(std::signbit(l.fieldByName(QStringLiteral("CorPower")).asFloat()));
-    QVERIFY(l.locate(QStringLiteral("ID"), nullRow + 1));
-    QCOMPARE(l.fieldByName(QStringLiteral("CorPower")).asFloat(), 0.1);
-    QCOMPARE(l.fieldByName(QStringLiteral("Time")).asDateTime(), times[0]);
-    QCOMPARE(l.fieldByName(QStringLiteral("CorSuffix")).asString(),
-             QStringLiteral("ё") + face.repeated(4));
-    QVERIFY(l.locate(QStringLiteral("ID"), nullRow));
+    QVERIFY(l.locate(fld::ID, nullRow + 3)); // the -0.0 row
+    QVERIFY(std::signbit(l.fieldByName(fld::CorPower).asFloat()));
+    QVERIFY(l.locate(fld::ID, nullRow + 1));
+    QCOMPARE(l.fieldByName(fld::CorPower).asFloat(), 0.1);
+    QCOMPARE(l.fieldByName(fld::Time).asDateTime(), times[0]);
+    QCOMPARE(l.fieldByName(fld::CorSuffix).asString(), QStringLiteral("ё") + face.repeated(4));
+    QVERIFY(l.locate(fld::ID, nullRow));
     for (const char* f :
          {"Time", "BandID", "CorPower", "Notice", "CorSuffix", "QSL", "Repeater", "CorCity"})
         QVERIFY2(l.fieldByName(QString::fromLatin1(f)).isNull(), f);
-    QVERIFY(l.locate(QStringLiteral("ID"), memoRow));
-    QVERIFY(l.fieldByName(QStringLiteral("Notice")).asString() == memo);
+    QVERIFY(l.locate(fld::ID, memoRow));
+    QVERIFY(l.fieldByName(fld::Notice).asString() == memo);
 
     // the active orders and the unique index hold after a load
     QCOMPARE(testutil::idsInOrder(l).first(), memoRow);
@@ -200,7 +199,7 @@ void TestTableFile::roundTripIsExact() {
         names << b.t.ini->valueAt(pos, 1).toString();
     QCOMPARE(names, (QStringList{"lastband", "LastMode", "Цвет", "Шрифт"}));
     b.t.ini->append();
-    b.t.ini->fieldByName(QStringLiteral("Name")).setAsString(QStringLiteral("Цвет"));
+    b.t.ini->fieldByName(fld::Name).setAsString(QStringLiteral("Цвет"));
     QVERIFY(errorOf([&] { b.t.ini->post(); }) != kNoError);
     b.t.ini->cancel();
 }
@@ -223,7 +222,7 @@ void TestTableFile::newIdsAfterLoadAreAboveAllPresent() {
         for (int i = 1; i <= 7; ++i)
             addRow(m, {{"Name", QStringLiteral("M%1").arg(i)}});
         for (int id = 3; id <= 7; ++id) {
-            QVERIFY(m.locate(QStringLiteral("ID"), id));
+            QVERIFY(m.locate(fld::ID, id));
             m.deleteRecord();
         }
         m.write(); // whole
@@ -253,7 +252,7 @@ void TestTableFile::newIdsAfterLoadAreAboveAllPresent() {
     Table& n = reopened(e);
     QCOMPARE(addRow(n, {{"Name", "AM"}}), INT32_MAX);
     n.append();
-    n.fieldByName(QStringLiteral("Name")).setAsString(QStringLiteral("CW"));
+    n.fieldByName(fld::Name).setAsString(QStringLiteral("CW"));
     QCOMPARE(errorOf([&] { n.post(); }),
              QStringLiteral("No more row numbers are free in table 'dsModes' (file '%1')")
                  .arg(QDir::toNativeSeparators(path)));

@@ -1,6 +1,7 @@
 // The grid's data source: a table seen as an item model, changed row by row.
 #include "DataTestUtil.h"
 #include "TestUtil.h"
+#include "data/Fields.h"
 #include "data/Schema.h"
 #include "data/TableModel.h"
 
@@ -133,7 +134,7 @@ void TestTableModel::postInsertsOneRow() {
     // a row being appended is not shown until it is posted
     Table& m = *f.t.main;
     m.append();
-    m.fieldByName(QStringLiteral("CorID")).setAsInteger(2);
+    m.fieldByName(fld::CorID).setAsInteger(2);
     QCOMPARE(log.rowCount(), 0);
     QCOMPARE(logEvents.take(), QStringList());
     m.post();
@@ -164,7 +165,7 @@ void TestTableModel::editAndDeleteAreRowLevel() {
 
     m.moveTo(1);
     m.edit();
-    m.fieldByName(QStringLiteral("CorCity")).setAsString(QStringLiteral("Тверь"));
+    m.fieldByName(fld::CorCity).setAsString(QStringLiteral("Тверь"));
     QCOMPARE(events.take(), QStringList()); // nothing shows before the post
     m.post();
     QCOMPARE(events.take(), QStringList{"changed 1-1"});
@@ -186,9 +187,9 @@ void TestTableModel::renamedSettingMovesItsRow() {
         addRow(t, {{"Name", n}});
     ModelLog events(ini);
 
-    QVERIFY(t.locate(QStringLiteral("Name"), QStringLiteral("Bravo")));
+    QVERIFY(t.locate(fld::Name, QStringLiteral("Bravo")));
     t.edit();
-    t.fieldByName(QStringLiteral("Name")).setAsString(QStringLiteral("Echo"));
+    t.fieldByName(fld::Name).setAsString(QStringLiteral("Echo"));
     t.post();
     QStringList names;
     for (int r = 0; r < ini.rowCount(); ++r)

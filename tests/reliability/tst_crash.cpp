@@ -4,6 +4,7 @@
 // that every file opens and that the whole log, read through its lookups,
 // is what the acknowledged saves made of it, give or take the one save under
 // way.
+#include "data/Fields.h"
 #include "data/TableFile.h"
 #include "data/uDM.h"
 
@@ -93,7 +94,7 @@ int runChild(const QString& dir, quint32 seed) {
                 QString target = QStringLiteral("-");
                 if (correcting) {
                     log.moveTo(int(rng.bounded(log.recordCount())));
-                    target = log.fieldByName(QStringLiteral("Notice")).asString();
+                    target = log.fieldByName(fld::Notice).asString();
                 }
                 const QString token = QStringLiteral("q%1-%2").arg(seed).arg(op);
                 const int call = int(rng.bounded(60));
@@ -111,7 +112,7 @@ int runChild(const QString& dir, quint32 seed) {
                 if (dm.FindOrAddCorrespondent(callSign, props) && yes)
                     dm.SetCorrespondentProps(props);
                 LogRowValues row;
-                row.corId = dm.dsCors->fieldByName(QStringLiteral("ID")).asInteger();
+                row.corId = dm.dsCors->fieldByName(fld::ID).asInteger();
                 row.corRsId = dm.FindOrAddValue(*dm.dsRS, "Value", values[3]);
                 row.myRsId = dm.FindOrAddValue(*dm.dsRS, "Value", values[4]);
                 row.city = values[1];
@@ -120,7 +121,7 @@ int runChild(const QString& dir, quint32 seed) {
                 dm.PostLogRow(correcting, row);
             } else if (kind < 8) {
                 log.moveTo(int(rng.bounded(log.recordCount())));
-                say({"begin", "delete", log.fieldByName(QStringLiteral("Notice")).asString()});
+                say({"begin", "delete", log.fieldByName(fld::Notice).asString()});
                 log.deleteRecord();
             } else {
                 // the editor: a list row added, or one deleted that others may refer to

@@ -1,6 +1,7 @@
 // Correcting and deleting QSOs from the log grid: loading a row into the
 // panel, saving it back in place, leaving without saving, and deleting.
 #include "UiTestUtil.h"
+#include "data/Fields.h"
 #include "ui/common/Colors.h"
 
 #include <QFileInfo>
@@ -10,12 +11,12 @@ using namespace qardel::test;
 
 namespace {
 
-Field& fld(Table& t, const char* name) {
+Field& fieldOf(Table& t, const char* name) {
     return t.fieldByName(QLatin1String(name));
 }
 
 int currentLogId(const TfMain& w) {
-    return w.DM->dsMain->fieldByName(QStringLiteral("ID")).asInteger();
+    return w.DM->dsMain->fieldByName(fld::ID).asInteger();
 }
 
 const QString kDeleteText = QStringLiteral("Вы действительно хотите удалить запись из жернала?");
@@ -217,17 +218,17 @@ class TestCorrecting : public QObject {
         QCOMPARE(w->mmNotice->toPlainText(), QStringLiteral("новая"));
         auto verify = [&](TDM& dm) {
             QCOMPARE(dm.dsMain->recordCount(), 2);
-            QVERIFY(dm.dsMain->locate("ID", 1));
-            QCOMPARE(fld(*dm.dsMain, "Time").asDateTime(), t0);
-            QCOMPARE(fld(*dm.dsMain, "CorCallName").asString(), QStringLiteral("RA9XYZ"));
-            QCOMPARE(fld(*dm.dsMain, "Notice").asString(), QStringLiteral("новая"));
-            QCOMPARE(fld(*dm.dsMain, "CorCity").asString(), QStringLiteral("Омск"));
+            QVERIFY(dm.dsMain->locate(fld::ID, 1));
+            QCOMPARE(fieldOf(*dm.dsMain, "Time").asDateTime(), t0);
+            QCOMPARE(fieldOf(*dm.dsMain, "CorCallName").asString(), QStringLiteral("RA9XYZ"));
+            QCOMPARE(fieldOf(*dm.dsMain, "Notice").asString(), QStringLiteral("новая"));
+            QCOMPARE(fieldOf(*dm.dsMain, "CorCity").asString(), QStringLiteral("Омск"));
             // the former station stays
             QCOMPARE(dm.dsCors->recordCount(), 2);
-            QVERIFY(dm.dsCors->locate("ID", ua3aaa));
-            QCOMPARE(fld(*dm.dsCors, "CallName").asString(), QStringLiteral("UA3AAA"));
-            QVERIFY(dm.dsCors->locate("CallName", "RA9XYZ"));
-            QVERIFY(fld(*dm.dsCors, "NameID").isNull());
+            QVERIFY(dm.dsCors->locate(fld::ID, ua3aaa));
+            QCOMPARE(fieldOf(*dm.dsCors, "CallName").asString(), QStringLiteral("UA3AAA"));
+            QVERIFY(dm.dsCors->locate(fld::CallName, "RA9XYZ"));
+            QVERIFY(fieldOf(*dm.dsCors, "NameID").isNull());
         };
         verify(*w->DM);
         onDisk(a, verify);
@@ -242,11 +243,11 @@ class TestCorrecting : public QObject {
         QCOMPARE(msg::questionCount(), 1);
         QCOMPARE(msg::lastQuestionCaption(), QStringLiteral("Изменение свойств корреспондента"));
         QCOMPARE(w->DM->dsMain->recordCount(), 2);
-        QVERIFY(w->DM->dsCors->locate("ID", ua3aaa));
-        QCOMPARE(fld(*w->DM->dsCors, "Name").asString(), QStringLiteral("Пётр"));
-        QVERIFY(w->DM->dsMain->locate("ID", 2));
-        QCOMPARE(fld(*w->DM->dsMain, "CorID").asInteger(), ua3aaa);
-        QCOMPARE(fld(*w->DM->dsMain, "Notice").asString(), QStringLiteral("вторая"));
+        QVERIFY(w->DM->dsCors->locate(fld::ID, ua3aaa));
+        QCOMPARE(fieldOf(*w->DM->dsCors, "Name").asString(), QStringLiteral("Пётр"));
+        QVERIFY(w->DM->dsMain->locate(fld::ID, 2));
+        QCOMPARE(fieldOf(*w->DM->dsMain, "CorID").asInteger(), ua3aaa);
+        QCOMPARE(fieldOf(*w->DM->dsMain, "Notice").asString(), QStringLiteral("вторая"));
     }
 
     // Loading a QSO and saving it untouched changes nothing: a city or a
@@ -371,7 +372,7 @@ class TestCorrecting : public QObject {
         QCOMPARE(w->edSuffix->text(), QStringLiteral("p"));
         onDisk(a, [](TDM& dm) {
             QCOMPARE(dm.dsMain->recordCount(), 2);
-            QVERIFY(!dm.dsMain->locate("ID", 2));
+            QVERIFY(!dm.dsMain->locate(fld::ID, 2));
         });
 
         // the menu item deletes the same way
@@ -415,10 +416,10 @@ class TestCorrecting : public QObject {
         QTest::keyClick(w->grMain, Qt::Key_Return);
         QVERIFY(!w->FEditMode);
         QCOMPARE(w->DM->dsMain->recordCount(), 4);
-        QCOMPARE(fld(*w->DM->dsMain, "CorCallName").asString(), QStringLiteral("RA1ABC"));
+        QCOMPARE(fieldOf(*w->DM->dsMain, "CorCallName").asString(), QStringLiteral("RA1ABC"));
         QCOMPARE(w->edCallName->text(), QString());
-        QVERIFY(w->DM->dsMain->locate("ID", 1));
-        QCOMPARE(fld(*w->DM->dsMain, "Notice").asString(), QStringLiteral("n1"));
+        QVERIFY(w->DM->dsMain->locate(fld::ID, 1));
+        QCOMPARE(fieldOf(*w->DM->dsMain, "Notice").asString(), QStringLiteral("n1"));
 
         type(w->edCallName, "ra1xyz");
         clickGridRow(w->grMain, gridRowOfId(w->grMain, 1));

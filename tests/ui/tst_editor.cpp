@@ -2,6 +2,7 @@
 // its fields, clicking grid rows and tabs, pressing Enter and Escape and
 // answering the delete question; then the shared tables and the files on disk.
 #include "TestUtil.h"
+#include "data/Fields.h"
 #include "data/uDM.h"
 #include "ui/common/DataGrid.h"
 #include "ui/common/Guard.h"
@@ -62,7 +63,7 @@ void clickRow(TfEditor& dlg, int row) {
 }
 
 int currentId(Table* t) {
-    return t->fieldByName(QStringLiteral("ID")).asInteger();
+    return t->fieldByName(fld::ID).asInteger();
 }
 
 } // namespace
@@ -86,11 +87,11 @@ class TestEditor : public QObject {
                 QVariant modeId) {
         Table* t = dm().dsBands;
         t->append();
-        t->fieldByName(QStringLiteral("Name")).setAsString(name);
-        t->fieldByName(QStringLiteral("Begin")).setValue(begin);
-        t->fieldByName(QStringLiteral("End")).setValue(end);
-        t->fieldByName(QStringLiteral("DefPower")).setValue(power);
-        t->fieldByName(QStringLiteral("DefModeID")).setValue(modeId);
+        t->fieldByName(fld::Name).setAsString(name);
+        t->fieldByName(fld::Begin).setValue(begin);
+        t->fieldByName(fld::End).setValue(end);
+        t->fieldByName(fld::DefPower).setValue(power);
+        t->fieldByName(fld::DefModeID).setValue(modeId);
         t->post();
         return currentId(t);
     }
@@ -184,7 +185,7 @@ class TestEditor : public QObject {
         addBand(QStringLiteral("20m"), 14.0, 14.35, 100.0, ssb);
         const int b40 = addBand(QStringLiteral("40m"), 7.0, 7.2, 50.5, cw);
         addBand(QStringLiteral("80m"), 3.5, 3.8, 100.0, ssb);
-        QVERIFY(dm().dsBands->locate(QStringLiteral("ID"), b40));
+        QVERIFY(dm().dsBands->locate(fld::ID, b40));
 
         TfEditor dlg(&dm(), nullptr);
         QVERIFY(open(dlg, tabBands));
@@ -206,7 +207,7 @@ class TestEditor : public QObject {
         addMode(QStringLiteral("SSB"));
         const int cw = addMode(QStringLiteral("CW"));
         addMode(QStringLiteral("FM"));
-        QVERIFY(dm().dsModes->locate(QStringLiteral("ID"), cw));
+        QVERIFY(dm().dsModes->locate(fld::ID, cw));
 
         TfEditor dlg(&dm(), nullptr);
         QVERIFY(open(dlg, tabModes));
@@ -231,7 +232,7 @@ class TestEditor : public QObject {
     void clickFillsFromClickedRowThenSearchMovesOn() {
         addBand(QStringLiteral("2m FM"), 145.0, 146.0, 10.0, QVariant());
         const int b2 = addBand(QStringLiteral("2m"), 144.0, 146.0, 50.0, QVariant());
-        QVERIFY(dm().dsBands->locate(QStringLiteral("ID"), 1));
+        QVERIFY(dm().dsBands->locate(fld::ID, 1));
         TfEditor dlg(&dm(), nullptr);
         QVERIFY(open(dlg, tabBands));
         QCOMPARE(dlg.edBandName->text(), QStringLiteral("2m FM"));
@@ -249,7 +250,7 @@ class TestEditor : public QObject {
     void keyboardMovesDoNotFillFields() {
         addMode(QStringLiteral("SSB"));
         addMode(QStringLiteral("CW"));
-        QVERIFY(dm().dsModes->locate(QStringLiteral("ID"), 1));
+        QVERIFY(dm().dsModes->locate(fld::ID, 1));
         TfEditor dlg(&dm(), nullptr);
         QVERIFY(open(dlg, tabModes));
         dlg.dbgEditor->setFocus();
@@ -286,7 +287,7 @@ class TestEditor : public QObject {
         addMode(QStringLiteral("CW"));
         addMode(QStringLiteral("sstv"));
         addMode(QStringLiteral("SSB"));
-        QVERIFY(dm().dsModes->locate(QStringLiteral("ID"), 1));
+        QVERIFY(dm().dsModes->locate(fld::ID, 1));
         TfEditor dlg(&dm(), nullptr);
         QVERIFY(open(dlg, tabModes));
 
@@ -307,7 +308,7 @@ class TestEditor : public QObject {
         const int cw = addMode(QStringLiteral("CW"));
         addBand(QStringLiteral("160m"), 1.8, 2.0, 100.0, cw);
         addBand(QStringLiteral("20m"), 14.0, 14.35, 100.0, QVariant());
-        QVERIFY(dm().dsBands->locate(QStringLiteral("ID"), 1));
+        QVERIFY(dm().dsBands->locate(fld::ID, 1));
         resetCounts();
         TfEditor dlg(&dm(), nullptr);
         QVERIFY(open(dlg, tabBands));
@@ -323,20 +324,20 @@ class TestEditor : public QObject {
         QCOMPARE(t->recordCount(), 3);
         QCOMPARE(t->ChangeCount, 1);
         QVERIFY(seek(t, QStringLiteral("Name"), QStringLiteral("20")));
-        QCOMPARE(t->fieldByName(QStringLiteral("Begin")).asFloat(), 1.8);
-        QCOMPARE(t->fieldByName(QStringLiteral("End")).asFloat(), 2.0);
-        QCOMPARE(t->fieldByName(QStringLiteral("DefPower")).asFloat(), 100.0);
-        QCOMPARE(t->fieldByName(QStringLiteral("DefModeID")).asInteger(), cw);
+        QCOMPARE(t->fieldByName(fld::Begin).asFloat(), 1.8);
+        QCOMPARE(t->fieldByName(fld::End).asFloat(), 2.0);
+        QCOMPARE(t->fieldByName(fld::DefPower).asFloat(), 100.0);
+        QCOMPARE(t->fieldByName(fld::DefModeID).asInteger(), cw);
         QCOMPARE(dlg.edBandName->text(), QStringLiteral("20"));
         // 20m is still there, unchanged
         QVERIFY(seek(t, QStringLiteral("Name"), QStringLiteral("20m")));
-        QCOMPARE(t->fieldByName(QStringLiteral("Begin")).asFloat(), 14.0);
+        QCOMPARE(t->fieldByName(fld::Begin).asFloat(), 14.0);
 
         auto disk = reopen();
         QCOMPARE(disk->dsBands->recordCount(), 3);
         QVERIFY(seek(disk->dsBands, QStringLiteral("Name"), QStringLiteral("20")));
-        QCOMPARE(disk->dsBands->fieldByName(QStringLiteral("Begin")).asFloat(), 1.8);
-        QCOMPARE(disk->dsBands->fieldByName(QStringLiteral("DefModeID")).asInteger(), cw);
+        QCOMPARE(disk->dsBands->fieldByName(fld::Begin).asFloat(), 1.8);
+        QCOMPARE(disk->dsBands->fieldByName(fld::DefModeID).asInteger(), cw);
     }
 
     void caseOnlyRenameKeepsId() {
@@ -349,13 +350,11 @@ class TestEditor : public QObject {
 
         QCOMPARE(dm().dsBands->recordCount(), 1);
         QCOMPARE(currentId(dm().dsBands), b20);
-        QCOMPARE(dm().dsBands->fieldByName(QStringLiteral("Name")).asString(),
-                 QStringLiteral("20M"));
+        QCOMPARE(dm().dsBands->fieldByName(fld::Name).asString(), QStringLiteral("20M"));
         auto disk = reopen();
-        QVERIFY(disk->dsBands->locate(QStringLiteral("ID"), b20));
-        QCOMPARE(disk->dsBands->fieldByName(QStringLiteral("Name")).asString(),
-                 QStringLiteral("20M"));
-        QCOMPARE(disk->dsBands->fieldByName(QStringLiteral("DefPower")).asFloat(), 200.0);
+        QVERIFY(disk->dsBands->locate(fld::ID, b20));
+        QCOMPARE(disk->dsBands->fieldByName(fld::Name).asString(), QStringLiteral("20M"));
+        QCOMPARE(disk->dsBands->fieldByName(fld::DefPower).asFloat(), 200.0);
     }
 
     void noModeSelectedKeepsBandsMode() {
@@ -368,14 +367,14 @@ class TestEditor : public QObject {
         retype(dlg.edBegin, QStringLiteral("13"));
         QTest::mouseClick(dlg.btnSaveBand, Qt::LeftButton);
         Table* t = dm().dsBands;
-        QCOMPARE(t->fieldByName(QStringLiteral("DefModeID")).asInteger(), 99);
-        QCOMPARE(t->fieldByName(QStringLiteral("Begin")).asFloat(), 13.0);
+        QCOMPARE(t->fieldByName(fld::DefModeID).asInteger(), 99);
+        QCOMPARE(t->fieldByName(fld::Begin).asFloat(), 13.0);
 
         // a new band saved without a selection gets no mode at all
         retype(dlg.edBandName, QStringLiteral("17m"));
         QTest::mouseClick(dlg.btnSaveBand, Qt::LeftButton);
         QVERIFY(seek(t, QStringLiteral("Name"), QStringLiteral("17m")));
-        QVERIFY(t->fieldByName(QStringLiteral("DefModeID")).isNull());
+        QVERIFY(t->fieldByName(fld::DefModeID).isNull());
     }
 
     void emptyOrPastedNonNumberClearsField() {
@@ -388,13 +387,13 @@ class TestEditor : public QObject {
         dlg.edPower->setText(QStringLiteral("5") + otherSep() + QStringLiteral("5"));
         QTest::mouseClick(dlg.btnSaveBand, Qt::LeftButton);
         Table* t = dm().dsBands;
-        QVERIFY(t->fieldByName(QStringLiteral("Begin")).isNull());
-        QVERIFY(t->fieldByName(QStringLiteral("End")).isNull());
-        QVERIFY(t->fieldByName(QStringLiteral("DefPower")).isNull());
+        QVERIFY(t->fieldByName(fld::Begin).isNull());
+        QVERIFY(t->fieldByName(fld::End).isNull());
+        QVERIFY(t->fieldByName(fld::DefPower).isNull());
         QVERIFY(dlg.edEnd->text().isEmpty()); // the fields show the stored row again
         auto disk = reopen();
         disk->dsBands->first();
-        QVERIFY(disk->dsBands->fieldByName(QStringLiteral("Begin")).isNull());
+        QVERIFY(disk->dsBands->fieldByName(fld::Begin).isNull());
     }
 
     void refusedPostLeavesTableBrowsing() {
@@ -414,7 +413,7 @@ class TestEditor : public QObject {
         QCOMPARE(t->state(), TableState::Browse);
         QCOMPARE(t->ChangeCount, 0);
         QVERIFY(seek(t, QStringLiteral("Name"), QStringLiteral("20m")));
-        QCOMPARE(t->fieldByName(QStringLiteral("DefPower")).asFloat(), 100.0);
+        QCOMPARE(t->fieldByName(fld::DefPower).asFloat(), 100.0);
         // what was typed stays for correction
         QCOMPARE(dlg.edBandName->text(), QStringLiteral("20M"));
         QCOMPARE(dlg.edPower->text(), QStringLiteral("7"));
@@ -552,7 +551,7 @@ class TestEditor : public QObject {
         Table* t = dm().dsCityes;
         QCOMPARE(t->recordCount(), 2);
         QCOMPARE(t->ChangeCount, 1);
-        QCOMPARE(t->fieldByName(QStringLiteral("Name")).asString(), QStringLiteral("Москва"));
+        QCOMPARE(t->fieldByName(fld::Name).asString(), QStringLiteral("Москва"));
         QVERIFY(!dlg.btnSaveCity->isEnabled());
         QVERIFY(dlg.btnDeleteCity->isEnabled());
         QCOMPARE(dlg.dbgEditor->currentIndex().row(), 1);
@@ -661,27 +660,26 @@ class TestEditor : public QObject {
         QTest::mouseClick(dlg.btnSaveMisc, Qt::LeftButton);
         Table* t = dm().dsINI;
         QCOMPARE(t->recordCount(), 1);
-        QCOMPARE(t->fieldByName(QStringLiteral("Value")).asString(), QStringLiteral("3"));
+        QCOMPARE(t->fieldByName(fld::Value).asString(), QStringLiteral("3"));
         QCOMPARE(dm().GetIntSetting(QStringLiteral("LastBand"), 0), 3);
 
         retype(dlg.edMiscValue, QStringLiteral("007"));
         QTest::mouseClick(dlg.btnSaveMisc, Qt::LeftButton);
-        QCOMPARE(t->fieldByName(QStringLiteral("Value")).asString(), QStringLiteral("7"));
+        QCOMPARE(t->fieldByName(fld::Value).asString(), QStringLiteral("7"));
 
         // another spelling of the name edits the same row
         retype(dlg.edMiscName, QStringLiteral("lastband"));
         retype(dlg.edMiscValue, QStringLiteral("abc"));
         QTest::mouseClick(dlg.btnSaveMisc, Qt::LeftButton);
         QCOMPARE(t->recordCount(), 1);
-        QVERIFY(t->fieldByName(QStringLiteral("Value")).isNull());
+        QVERIFY(t->fieldByName(fld::Value).isNull());
         QVERIFY(dlg.edMiscValue->text().isEmpty());
 
         auto disk = reopen();
         QCOMPARE(disk->dsINI->recordCount(), 1);
         disk->dsINI->first();
-        QCOMPARE(disk->dsINI->fieldByName(QStringLiteral("Name")).asString(),
-                 QStringLiteral("lastband"));
-        QVERIFY(disk->dsINI->fieldByName(QStringLiteral("Value")).isNull());
+        QCOMPARE(disk->dsINI->fieldByName(fld::Name).asString(), QStringLiteral("lastband"));
+        QVERIFY(disk->dsINI->fieldByName(fld::Value).isNull());
     }
 
     // ------------------------------------------------------ Enter, Escape
@@ -698,7 +696,7 @@ class TestEditor : public QObject {
         retype(dlg.edBegin, QStringLiteral("13"));
         QTest::keyClick(dlg.edBegin, Qt::Key_Return);
         QCOMPARE(t->ChangeCount, 1);
-        QCOMPARE(t->fieldByName(QStringLiteral("Begin")).asFloat(), 13.0);
+        QCOMPARE(t->fieldByName(fld::Begin).asFloat(), 13.0);
         QCOMPARE(beepCount(), beeps);
 
         // the keypad's Enter too, and from the grid

@@ -2,6 +2,7 @@
 // the reset of the panel, last band and mode, and start-up failures.
 #include "UiTestUtil.h"
 #include "data/Backup.h"
+#include "data/Fields.h"
 #include "data/TableFile.h"
 #include "ui/common/Colors.h"
 
@@ -83,7 +84,7 @@ class TestMainWindow : public QObject {
         // a click on another row moves the log and its preview
         const QRect r = w->grMain->visualRect(m->index(2, 1));
         QTest::mouseClick(w->grMain->viewport(), Qt::LeftButton, {}, r.center());
-        QCOMPARE(w->DM->dsMain->fieldByName("ID").asInteger(), 1);
+        QCOMPARE(w->DM->dsMain->fieldByName(fld::ID).asInteger(), 1);
         QCOMPARE(w->mmNotice->toPlainText(), QStringLiteral("n1"));
     }
 
@@ -275,10 +276,10 @@ class TestMainWindow : public QObject {
         QCOMPARE(w->cbCity->count(), 2);
         // a row added behind the list's back shows only once its table counts a change
         w->DM->dsCityes->append();
-        w->DM->dsCityes->fieldByName("Name").setAsString("Азов");
+        w->DM->dsCityes->fieldByName(fld::Name).setAsString("Азов");
         w->DM->dsCityes->post();
         w->DM->dsNames->append();
-        w->DM->dsNames->fieldByName("Value").setAsString("Яков");
+        w->DM->dsNames->fieldByName(fld::Value).setAsString("Яков");
         w->DM->dsNames->post();
         w->DM->dsNames->ChangeCount = 0;
         w->btnClear->click();
@@ -418,8 +419,8 @@ class TestMainWindow : public QObject {
         QVERIFY(w->close());
         w.reset();
         withData(a, [](TDM& dm) {
-            QVERIFY(dm.dsBands->locate("Name", "20m"));
-            QCOMPARE(dm.GetIntSetting("LastBand", 0), dm.dsBands->fieldByName("ID").asInteger());
+            QVERIFY(dm.dsBands->locate(fld::Name, "20m"));
+            QCOMPARE(dm.GetIntSetting("LastBand", 0), dm.dsBands->fieldByName(fld::ID).asInteger());
         });
     }
 
@@ -479,17 +480,17 @@ class TestMainWindow : public QObject {
         withData(a, [&](TDM& dm) {
             Table& log = *dm.dsMain;
             QCOMPARE(log.recordCount(), 2);
-            QCOMPARE(log.fieldByName("CorCallName").asString(), QStringLiteral("RZ9ZZZ"));
-            QCOMPARE(log.fieldByName("CorName").asString(), QString(24, u'я'));
-            QCOMPARE(log.fieldByName("CorCity").asString(), QStringLiteral("Нижний Новгород"));
-            QCOMPARE(log.fieldByName("CorCountry").asString(), QString(25, u'ш'));
-            QCOMPARE(log.fieldByName("Notice").asString(), QStringLiteral("допосле\nстрока"));
-            QVERIFY(dm.dsCountryes->locate("Name", QString(48, u'ш') + emoji));
+            QCOMPARE(log.fieldByName(fld::CorCallName).asString(), QStringLiteral("RZ9ZZZ"));
+            QCOMPARE(log.fieldByName(fld::CorName).asString(), QString(24, u'я'));
+            QCOMPARE(log.fieldByName(fld::CorCity).asString(), QStringLiteral("Нижний Новгород"));
+            QCOMPARE(log.fieldByName(fld::CorCountry).asString(), QString(25, u'ш'));
+            QCOMPARE(log.fieldByName(fld::Notice).asString(), QStringLiteral("допосле\nстрока"));
+            QVERIFY(dm.dsCountryes->locate(fld::Name, QString(48, u'ш') + emoji));
             log.next();
-            QVERIFY(log.fieldByName("CorPower").isNull());
-            QCOMPARE(log.fieldByName("CorCity").asString(), QString(25, QChar(0x0416)));
-            QCOMPARE(log.fieldByName("CorCallName").asString(), QStringLiteral("UA3ABC/P"));
-            QVERIFY(dm.dsCityes->locate("Name", QString(50, QChar(0x0416))));
+            QVERIFY(log.fieldByName(fld::CorPower).isNull());
+            QCOMPARE(log.fieldByName(fld::CorCity).asString(), QString(25, QChar(0x0416)));
+            QCOMPARE(log.fieldByName(fld::CorCallName).asString(), QStringLiteral("UA3ABC/P"));
+            QVERIFY(dm.dsCityes->locate(fld::Name, QString(50, QChar(0x0416))));
         });
     }
 
@@ -524,7 +525,7 @@ class TestMainWindow : public QObject {
         w->close();
         withData(a, [&](TDM& dm) {
             QCOMPARE(dm.dsMain->recordCount(), 1);
-            QCOMPARE(dm.dsMain->fieldByName("Notice").asString(), huge);
+            QCOMPARE(dm.dsMain->fieldByName(fld::Notice).asString(), huge);
         });
     }
 

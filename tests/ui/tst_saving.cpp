@@ -1,6 +1,7 @@
 // Saving a QSO: the lists and the correspondent it updates, the log row it
 // writes, the question about changed properties, and what reaches the files.
 #include "UiTestUtil.h"
+#include "data/Fields.h"
 #include "data/TableFile.h"
 #include "ui/common/Colors.h"
 
@@ -22,13 +23,13 @@ void failWrite(const char* point) {
         throw DbError(QStringLiteral("injected write failure at %1").arg(QLatin1String(point)));
 }
 
-Field& fld(Table& t, const char* name) {
+Field& fieldOf(Table& t, const char* name) {
     return t.fieldByName(QLatin1String(name));
 }
 
 int idOf(Table& t, const char* field, const QString& value) {
     if (!t.locate(QLatin1String(field), value)) return 0;
-    return fld(t, "ID").asInteger();
+    return fieldOf(t, "ID").asInteger();
 }
 
 void pressEnter(QWidget* w) {
@@ -109,39 +110,40 @@ class TestSaving : public QObject {
             QCOMPARE(dm.dsRS->recordCount(), 2);
             Table& cors = *dm.dsCors;
             cors.first();
-            const int corId = fld(cors, "ID").asInteger();
+            const int corId = fieldOf(cors, "ID").asInteger();
             QVERIFY(corId > 0);
-            QCOMPARE(fld(cors, "CallName").asString(), QStringLiteral("UA3ABC"));
-            QCOMPARE(fld(cors, "NameID").asInteger(), idOf(*dm.dsNames, "Value", "Иван"));
-            QCOMPARE(fld(cors, "CityID").asInteger(), idOf(*dm.dsCityes, "Name", "Москва"));
-            QCOMPARE(fld(cors, "CountryID").asInteger(), idOf(*dm.dsCountryes, "Name", "Россия"));
-            QVERIFY(fld(cors, "NameID").asInteger() > 0);
-            QVERIFY(fld(cors, "CityID").asInteger() > 0);
-            QVERIFY(fld(cors, "CountryID").asInteger() > 0);
+            QCOMPARE(fieldOf(cors, "CallName").asString(), QStringLiteral("UA3ABC"));
+            QCOMPARE(fieldOf(cors, "NameID").asInteger(), idOf(*dm.dsNames, "Value", "Иван"));
+            QCOMPARE(fieldOf(cors, "CityID").asInteger(), idOf(*dm.dsCityes, "Name", "Москва"));
+            QCOMPARE(fieldOf(cors, "CountryID").asInteger(),
+                     idOf(*dm.dsCountryes, "Name", "Россия"));
+            QVERIFY(fieldOf(cors, "NameID").asInteger() > 0);
+            QVERIFY(fieldOf(cors, "CityID").asInteger() > 0);
+            QVERIFY(fieldOf(cors, "CountryID").asInteger() > 0);
             const int rs = idOf(*dm.dsRS, "Value", "59");
             QVERIFY(rs > 0);
 
             Table& log = *dm.dsMain;
             QCOMPARE(log.recordCount(), 1);
             log.first();
-            logId = fld(log, "ID").asInteger();
+            logId = fieldOf(log, "ID").asInteger();
             QVERIFY(logId > 0);
-            QCOMPARE(fld(log, "CorID").asInteger(), corId);
-            QCOMPARE(fld(log, "CorSuffix").asString(), QStringLiteral("p"));
-            QCOMPARE(fld(log, "Notice").asString(), QStringLiteral("первая\nвторая"));
-            QCOMPARE(fld(log, "Repeater").asBoolean(), true);
-            QCOMPARE(fld(log, "CorPower").asFloat(), 5.5);
-            QCOMPARE(fld(log, "MyPower").asFloat(), 100.0);
-            QCOMPARE(fld(log, "CorRSID").asInteger(), rs);
-            QCOMPARE(fld(log, "MyRSID").asInteger(), rs);
-            QCOMPARE(fld(log, "CorCity").asString(), QStringLiteral("Москва"));
-            QCOMPARE(fld(log, "CorCountry").asString(), QStringLiteral("Россия"));
-            QCOMPARE(fld(log, "BandID").asInteger(), b20);
-            QCOMPARE(fld(log, "ModeID").asInteger(), ssb);
-            QCOMPARE(fld(log, "Time").asDateTime(), t1);
-            QVERIFY(fld(log, "QSL").isNull());
-            QCOMPARE(fld(log, "CorCallName").asString(), QStringLiteral("UA3ABC"));
-            QCOMPARE(fld(log, "CorName").asString(), QStringLiteral("Иван"));
+            QCOMPARE(fieldOf(log, "CorID").asInteger(), corId);
+            QCOMPARE(fieldOf(log, "CorSuffix").asString(), QStringLiteral("p"));
+            QCOMPARE(fieldOf(log, "Notice").asString(), QStringLiteral("первая\nвторая"));
+            QCOMPARE(fieldOf(log, "Repeater").asBoolean(), true);
+            QCOMPARE(fieldOf(log, "CorPower").asFloat(), 5.5);
+            QCOMPARE(fieldOf(log, "MyPower").asFloat(), 100.0);
+            QCOMPARE(fieldOf(log, "CorRSID").asInteger(), rs);
+            QCOMPARE(fieldOf(log, "MyRSID").asInteger(), rs);
+            QCOMPARE(fieldOf(log, "CorCity").asString(), QStringLiteral("Москва"));
+            QCOMPARE(fieldOf(log, "CorCountry").asString(), QStringLiteral("Россия"));
+            QCOMPARE(fieldOf(log, "BandID").asInteger(), b20);
+            QCOMPARE(fieldOf(log, "ModeID").asInteger(), ssb);
+            QCOMPARE(fieldOf(log, "Time").asDateTime(), t1);
+            QVERIFY(fieldOf(log, "QSL").isNull());
+            QCOMPARE(fieldOf(log, "CorCallName").asString(), QStringLiteral("UA3ABC"));
+            QCOMPARE(fieldOf(log, "CorName").asString(), QStringLiteral("Иван"));
         };
         verify(*w->DM);
         if (QTest::currentTestFailed()) return;
@@ -177,7 +179,7 @@ class TestSaving : public QObject {
         QCOMPARE(w->edMyPower->text(), QStringLiteral("100"));
         QVERIFY(w->cbRepeater->isChecked());
         // the log stands on the new row, whose notice shows in grey
-        QCOMPARE(fld(*w->DM->dsMain, "ID").asInteger(), logId);
+        QCOMPARE(fieldOf(*w->DM->dsMain, "ID").asInteger(), logId);
         QCOMPARE(gridCurrentId(w->grMain), logId);
         QVERIFY(w->noticeIsPreview());
         QCOMPARE(w->mmNotice->toPlainText(), QStringLiteral("первая\nвторая"));
@@ -205,7 +207,7 @@ class TestSaving : public QObject {
         pressEnter(w->edCallName);
         QCOMPARE(msg::questionCount(), 0);
         QCOMPARE(w->DM->dsCors->recordCount(), 1);
-        QCOMPARE(fld(*w->DM->dsMain, "CorID").asInteger(), cor);
+        QCOMPARE(fieldOf(*w->DM->dsMain, "CorID").asInteger(), cor);
 
         // the same properties typed in other letter case: no question, no new
         // list rows, the log keeps the case typed
@@ -222,17 +224,17 @@ class TestSaving : public QObject {
             QCOMPARE(dm.dsCityes->recordCount(), 2);
             QCOMPARE(dm.dsCountryes->recordCount(), 2);
             QCOMPARE(dm.dsCors->recordCount(), 1);
-            QVERIFY(dm.dsCors->locate("ID", cor));
-            QCOMPARE(fld(*dm.dsCors, "NameID").asInteger(), ivan);
-            QCOMPARE(fld(*dm.dsCors, "Name").asString(), QStringLiteral("Иван"));
+            QVERIFY(dm.dsCors->locate(fld::ID, cor));
+            QCOMPARE(fieldOf(*dm.dsCors, "NameID").asInteger(), ivan);
+            QCOMPARE(fieldOf(*dm.dsCors, "Name").asString(), QStringLiteral("Иван"));
             Table& log = *dm.dsMain;
             QCOMPARE(log.recordCount(), 2);
             log.first(); // the newest
-            QCOMPARE(fld(log, "CorID").asInteger(), cor);
-            QCOMPARE(fld(log, "CorCity").asString(), QStringLiteral("МОСКВА"));
-            QCOMPARE(fld(log, "CorCountry").asString(), QStringLiteral("РОССИЯ"));
+            QCOMPARE(fieldOf(log, "CorID").asInteger(), cor);
+            QCOMPARE(fieldOf(log, "CorCity").asString(), QStringLiteral("МОСКВА"));
+            QCOMPARE(fieldOf(log, "CorCountry").asString(), QStringLiteral("РОССИЯ"));
             log.next();
-            QCOMPARE(fld(log, "CorCity").asString(), QStringLiteral("Москва"));
+            QCOMPARE(fieldOf(log, "CorCity").asString(), QStringLiteral("Москва"));
         };
         verify(*w->DM);
         onDisk(a, verify);
@@ -257,12 +259,12 @@ class TestSaving : public QObject {
         QTest::keyClick(w->edCallName, Qt::Key_Return);
         QCOMPARE(msg::questionCount(), 0);
         QCOMPARE(w->DM->dsCors->recordCount(), 2);
-        QVERIFY(w->DM->dsCors->locate("CallName", "UA3"));
-        const int ua3 = fld(*w->DM->dsCors, "ID").asInteger();
+        QVERIFY(w->DM->dsCors->locate(fld::CallName, "UA3"));
+        const int ua3 = fieldOf(*w->DM->dsCors, "ID").asInteger();
         QVERIFY(ua3 != ua3aaa);
-        QCOMPARE(fld(*w->DM->dsCors, "NameID").asInteger(), ivan);
-        QCOMPARE(fld(*w->DM->dsMain, "CorID").asInteger(), ua3);
-        QCOMPARE(fld(*w->DM->dsMain, "CorCallName").asString(), QStringLiteral("UA3"));
+        QCOMPARE(fieldOf(*w->DM->dsCors, "NameID").asInteger(), ivan);
+        QCOMPARE(fieldOf(*w->DM->dsMain, "CorID").asInteger(), ua3);
+        QCOMPARE(fieldOf(*w->DM->dsMain, "CorCallName").asString(), QStringLiteral("UA3"));
     }
 
     void changedPropertiesAskAndFollowTheAnswer() {
@@ -296,15 +298,15 @@ class TestSaving : public QObject {
             TDM& dm = *w->DM;
             const int petr = idOf(*dm.dsNames, "Value", "Пётр");
             QVERIFY(petr > 0); // added whatever the answer
-            QVERIFY(dm.dsCors->locate("ID", cor));
-            QCOMPARE(fld(*dm.dsCors, "NameID").asInteger(), ivan);
-            QCOMPARE(fld(*dm.dsCors, "CityID").asInteger(), moskva);
+            QVERIFY(dm.dsCors->locate(fld::ID, cor));
+            QCOMPARE(fieldOf(*dm.dsCors, "NameID").asInteger(), ivan);
+            QCOMPARE(fieldOf(*dm.dsCors, "CityID").asInteger(), moskva);
             QCOMPARE(dm.dsMain->recordCount(), 1);
             dm.dsMain->first();
-            QCOMPARE(fld(*dm.dsMain, "CorID").asInteger(), cor);
-            QVERIFY(fld(*dm.dsMain, "CorCity").isNull());
-            QCOMPARE(fld(*dm.dsMain, "CorCountry").asString(), QStringLiteral("Россия"));
-            QCOMPARE(fld(*dm.dsMain, "CorName").asString(), QStringLiteral("Иван"));
+            QCOMPARE(fieldOf(*dm.dsMain, "CorID").asInteger(), cor);
+            QVERIFY(fieldOf(*dm.dsMain, "CorCity").isNull());
+            QCOMPARE(fieldOf(*dm.dsMain, "CorCountry").asString(), QStringLiteral("Россия"));
+            QCOMPARE(fieldOf(*dm.dsMain, "CorName").asString(), QStringLiteral("Иван"));
         }
         QVERIFY(!w->FEditMode);
         QCOMPARE(w->edCallName->text(), QString());
@@ -321,16 +323,16 @@ class TestSaving : public QObject {
             const int petr = idOf(*dm.dsNames, "Value", "Пётр");
             QCOMPARE(dm.dsNames->recordCount(), 3);
             QCOMPARE(dm.dsCors->recordCount(), 1);
-            QVERIFY(dm.dsCors->locate("ID", cor));
-            QCOMPARE(fld(*dm.dsCors, "NameID").asInteger(), petr);
-            QVERIFY(fld(*dm.dsCors, "CityID").isNull());
-            QCOMPARE(fld(*dm.dsCors, "CountryID").asInteger(), rus);
+            QVERIFY(dm.dsCors->locate(fld::ID, cor));
+            QCOMPARE(fieldOf(*dm.dsCors, "NameID").asInteger(), petr);
+            QVERIFY(fieldOf(*dm.dsCors, "CityID").isNull());
+            QCOMPARE(fieldOf(*dm.dsCors, "CountryID").asInteger(), rus);
             QCOMPARE(dm.dsMain->recordCount(), 2);
             // the log's name follows the station's
             dm.dsMain->first();
-            QCOMPARE(fld(*dm.dsMain, "CorName").asString(), QStringLiteral("Пётр"));
+            QCOMPARE(fieldOf(*dm.dsMain, "CorName").asString(), QStringLiteral("Пётр"));
             dm.dsMain->next();
-            QCOMPARE(fld(*dm.dsMain, "CorName").asString(), QStringLiteral("Пётр"));
+            QCOMPARE(fieldOf(*dm.dsMain, "CorName").asString(), QStringLiteral("Пётр"));
         };
         verify(*w->DM);
         onDisk(a, verify);
@@ -366,13 +368,13 @@ class TestSaving : public QObject {
         QCOMPARE(msg::errorCount(), 0);
         QCOMPARE(msg::questionCount(), 0);
         auto verify = [&](TDM& dm) {
-            QVERIFY(dm.dsCors->locate("CallName", "UA9ZZZ"));
+            QVERIFY(dm.dsCors->locate(fld::CallName, "UA9ZZZ"));
             Table& cors = *dm.dsCors;
-            const int corId = fld(cors, "ID").asInteger();
+            const int corId = fieldOf(cors, "ID").asInteger();
             QVERIFY(corId > 0);
-            QVERIFY(fld(cors, "NameID").isNull());
-            QVERIFY(fld(cors, "CityID").isNull());
-            QVERIFY(fld(cors, "CountryID").isNull());
+            QVERIFY(fieldOf(cors, "NameID").isNull());
+            QVERIFY(fieldOf(cors, "CityID").isNull());
+            QVERIFY(fieldOf(cors, "CountryID").isNull());
             QCOMPARE(dm.dsNames->recordCount(), 0);
             QCOMPARE(dm.dsCityes->recordCount(), 0);
             QCOMPARE(dm.dsCountryes->recordCount(), 0);
@@ -380,12 +382,12 @@ class TestSaving : public QObject {
             Table& log = *dm.dsMain;
             QCOMPARE(log.recordCount(), 2);
             log.first();
-            QCOMPARE(fld(log, "CorID").asInteger(), corId);
+            QCOMPARE(fieldOf(log, "CorID").asInteger(), corId);
             for (const char* f : {"CorSuffix", "Notice", "CorPower", "MyPower", "CorRSID", "MyRSID",
                                   "CorCity", "CorCountry", "BandID", "ModeID", "QSL"})
-                QVERIFY2(fld(log, f).isNull(), f);
-            QVERIFY(!fld(log, "Repeater").isNull());
-            QCOMPARE(fld(log, "Repeater").asBoolean(), false);
+                QVERIFY2(fieldOf(log, f).isNull(), f);
+            QVERIFY(!fieldOf(log, "Repeater").isNull());
+            QCOMPARE(fieldOf(log, "Repeater").asBoolean(), false);
         };
         verify(*w->DM);
         onDisk(a, verify);
@@ -439,18 +441,18 @@ class TestSaving : public QObject {
             Table& log = *dm.dsMain;
             QCOMPARE(log.recordCount(), 1);
             log.first();
-            QCOMPARE(fld(log, "ID").asInteger(), 1);
-            QCOMPARE(fld(log, "Time").asDateTime(), t0);
-            QCOMPARE(fld(log, "CorID").asInteger(), cor);
-            QCOMPARE(fld(log, "BandID").asInteger(), 99);
-            QCOMPARE(fld(log, "ModeID").asInteger(), 77);
-            QCOMPARE(fld(log, "CorRSID").asInteger(), rs59);
-            QCOMPARE(fld(log, "MyRSID").asInteger(), rs57);
-            QCOMPARE(fld(log, "Notice").asString(), QStringLiteral("старое"));
-            QVERIFY(fld(log, "CorPower").isNull());
-            QVERIFY(fld(log, "MyPower").isNull());
-            QVERIFY(fld(log, "CorSuffix").isNull());
-            QVERIFY(fld(log, "CorCity").isNull());
+            QCOMPARE(fieldOf(log, "ID").asInteger(), 1);
+            QCOMPARE(fieldOf(log, "Time").asDateTime(), t0);
+            QCOMPARE(fieldOf(log, "CorID").asInteger(), cor);
+            QCOMPARE(fieldOf(log, "BandID").asInteger(), 99);
+            QCOMPARE(fieldOf(log, "ModeID").asInteger(), 77);
+            QCOMPARE(fieldOf(log, "CorRSID").asInteger(), rs59);
+            QCOMPARE(fieldOf(log, "MyRSID").asInteger(), rs57);
+            QCOMPARE(fieldOf(log, "Notice").asString(), QStringLiteral("старое"));
+            QVERIFY(fieldOf(log, "CorPower").isNull());
+            QVERIFY(fieldOf(log, "MyPower").isNull());
+            QVERIFY(fieldOf(log, "CorSuffix").isNull());
+            QVERIFY(fieldOf(log, "CorCity").isNull());
         };
         verify(*w->DM);
         onDisk(a, verify);
@@ -474,14 +476,14 @@ class TestSaving : public QObject {
         QCOMPARE(msg::errorCount(), 0);
         auto verify = [&](TDM& dm) {
             QVERIFY(idOf(*dm.dsCityes, "Name", city + QStringLiteral("xyz")) > 0);
-            QCOMPARE(fld(*dm.dsCityes, "Name").asString(), city + QStringLiteral("xyz"));
+            QCOMPARE(fieldOf(*dm.dsCityes, "Name").asString(), city + QStringLiteral("xyz"));
             QVERIFY(idOf(*dm.dsCountryes, "Name", country) > 0);
-            QCOMPARE(fld(*dm.dsCountryes, "Name").asString(), country);
+            QCOMPARE(fieldOf(*dm.dsCountryes, "Name").asString(), country);
             dm.dsMain->first();
-            QCOMPARE(fld(*dm.dsMain, "CorCity").asString(), city.left(25));
-            QCOMPARE(fld(*dm.dsMain, "CorCountry").asString(), country.left(25));
+            QCOMPARE(fieldOf(*dm.dsMain, "CorCity").asString(), city.left(25));
+            QCOMPARE(fieldOf(*dm.dsMain, "CorCountry").asString(), country.left(25));
             dm.dsCors->first();
-            QCOMPARE(fld(*dm.dsCors, "City").asString(), city + QStringLiteral("xyz"));
+            QCOMPARE(fieldOf(*dm.dsCors, "City").asString(), city + QStringLiteral("xyz"));
         };
         verify(*w->DM);
         onDisk(a, verify);
@@ -511,8 +513,8 @@ class TestSaving : public QObject {
         onDisk(a, [](TDM& dm) {
             QCOMPARE(dm.dsMain->recordCount(), 2);
             QCOMPARE(dm.dsCors->recordCount(), 2);
-            QVERIFY(dm.dsCors->locate("CallName", "UA3AAA"));
-            QVERIFY(dm.dsCors->locate("CallName", "UA3BBB"));
+            QVERIFY(dm.dsCors->locate(fld::CallName, "UA3AAA"));
+            QVERIFY(dm.dsCors->locate(fld::CallName, "UA3BBB"));
         });
     }
 
@@ -543,9 +545,9 @@ class TestSaving : public QObject {
         withData(a, [](TDM& dm) {
             QCOMPARE(dm.dsMain->recordCount(), 2);
             dm.dsMain->first();
-            QCOMPARE(fld(*dm.dsMain, "CorCallName").asString(), QStringLiteral("UA3CCC"));
-            QCOMPARE(fld(*dm.dsMain, "CorName").asString(), QStringLiteral("Олег"));
-            QCOMPARE(fld(*dm.dsMain, "Notice").asString(), QStringLiteral("заметка"));
+            QCOMPARE(fieldOf(*dm.dsMain, "CorCallName").asString(), QStringLiteral("UA3CCC"));
+            QCOMPARE(fieldOf(*dm.dsMain, "CorName").asString(), QStringLiteral("Олег"));
+            QCOMPARE(fieldOf(*dm.dsMain, "Notice").asString(), QStringLiteral("заметка"));
             QCOMPARE(dm.dsCors->recordCount(), 2);
             QCOMPARE(dm.dsNames->recordCount(), 1);
         });
@@ -594,8 +596,8 @@ class TestSaving : public QObject {
         w.reset();
         withData(a, [](TDM& dm) {
             QCOMPARE(dm.dsMain->recordCount(), 1);
-            QVERIFY(dm.dsCors->locate("CallName", "UA3NEW"));
-            QCOMPARE(fld(*dm.dsCors, "Name").asString(), QStringLiteral("Олег"));
+            QVERIFY(dm.dsCors->locate(fld::CallName, "UA3NEW"));
+            QCOMPARE(fieldOf(*dm.dsCors, "Name").asString(), QStringLiteral("Олег"));
         });
     }
 };

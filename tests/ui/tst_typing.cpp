@@ -1,6 +1,7 @@
 // Typing a QSO: the key filters of the entry panel, the completion of known
 // call signs and the Save button following the call sign.
 #include "UiTestUtil.h"
+#include "data/Fields.h"
 #include "ui/common/Colors.h"
 
 using namespace qardel;
@@ -9,7 +10,7 @@ using namespace qardel::test;
 namespace {
 
 int currentLogId(const TfMain& w) {
-    return w.DM->dsMain->fieldByName(QStringLiteral("ID")).asInteger();
+    return w.DM->dsMain->fieldByName(fld::ID).asInteger();
 }
 
 void pressEscape(TfMain& w) {
@@ -447,7 +448,7 @@ class TestTyping : public QObject {
         QVERIFY(w->btnSave->isEnabled());
         QCOMPARE(w->cbName->currentText(), QStringLiteral("Пётр"));
         QCOMPARE(w->FCompletionMark, 0);
-        QCOMPARE(w->DM->dsMain->fieldByName("ID").asInteger(), 1);
+        QCOMPARE(w->DM->dsMain->fieldByName(fld::ID).asInteger(), 1);
     }
 };
 
