@@ -1,6 +1,8 @@
 #include "data/Backup.h"
 
+#include "data/FileSync.h"
 #include "data/Schema.h"
+#include "data/Sqlite.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -38,48 +40,25 @@ Kind kindOf(const QString& path) {
     return Kind::Other;
 }
 
-// Syncs a file or a folder; the system's reason when it fails.
-QString syncPath(const QString& path, bool dir) {
-    const int fd = ::open(enc(path).constData(), dir ? O_RDONLY | O_DIRECTORY : O_RDONLY);
-    if (fd < 0) return sysReason(errno);
-    const int rc = ::fsync(fd);
-    const int e = errno;
-    ::close(fd);
-    return rc == 0 ? QString() : sysReason(e);
-}
-
 // Copies one database file with SQLite's online backup, so the copy is
 // consistent, and syncs it; the reason when it fails.
 QString copyDatabase(const QString& from, const QString& to) {
-    sqlite3* src = nullptr;
-    sqlite3* dst = nullptr;
-    auto err = [](sqlite3* db) {
-        return db ? QString::fromUtf8(sqlite3_errmsg(db)) : QStringLiteral("out of memory");
-    };
-    auto copy = [&]() -> QString {
-        // read-write so that SQLite can read the file in write-ahead-log mode
-        // and remove its empty log again when it closes; queries only
-        if (sqlite3_open_v2(enc(from).constData(), &src, SQLITE_OPEN_READWRITE, nullptr) !=
-            SQLITE_OK)
-            return err(src);
-        sqlite3_exec(src, "PRAGMA query_only=ON", nullptr, nullptr, nullptr);
-        if (sqlite3_open_v2(enc(to).constData(), &dst, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                            nullptr) != SQLITE_OK)
-            return err(dst);
-        // the copy is synced as a whole below; it needs no journal of its own
-        sqlite3_exec(dst, "PRAGMA journal_mode=OFF", nullptr, nullptr, nullptr);
-        sqlite3_exec(dst, "PRAGMA synchronous=OFF", nullptr, nullptr, nullptr);
-        sqlite3_backup* b = sqlite3_backup_init(dst, "main", src, "main");
-        if (!b) return err(dst);
-        const int step = sqlite3_backup_step(b, -1);
-        const int fin = sqlite3_backup_finish(b);
-        return step == SQLITE_DONE && fin == SQLITE_OK ? QString() : err(dst);
-    };
-    QString why = copy();
-    sqlite3_close_v2(src);
-    sqlite3_close_v2(dst);
-    if (why.isEmpty()) why = syncPath(to, false);
-    return why;
+    SqliteDb src, dst;
+    // read-write so that SQLite can read the file in write-ahead-log mode
+    // and remove its empty log again when it closes; queries only
+    if (src.open(from, SQLITE_OPEN_READWRITE) != SQLITE_OK) return src.error();
+    src.exec("PRAGMA query_only=ON");
+    if (dst.open(to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE) != SQLITE_OK) return dst.error();
+    // the copy is synced as a whole below; it needs no journal of its own
+    dst.exec("PRAGMA journal_mode=OFF");
+    dst.exec("PRAGMA synchronous=OFF");
+    sqlite3_backup* b = sqlite3_backup_init(dst.handle(), "main", src.handle(), "main");
+    if (!b) return dst.error();
+    const int step = sqlite3_backup_step(b, -1);
+    const int fin = sqlite3_backup_finish(b);
+    if (step != SQLITE_DONE || fin != SQLITE_OK) return dst.error();
+    dst.close();
+    return syncPath(to, false);
 }
 
 // Removes a backup folder the program made: the table files in it and then

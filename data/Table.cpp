@@ -84,15 +84,6 @@ QString cutText(const QString& text, int size) {
 
 // ---------------------------------------------------------------- storage
 
-// A lazily built search structure for locate on one field: entries sorted by
-// the (case-folded) key, ties in the table's active order.
-struct Table::SearchIndex {
-    int fi = 0;
-    bool text = false;
-    std::vector<uint32_t> entries;
-    std::vector<QString> folded; // by slot, for text fields
-};
-
 // ---------------------------------------------------------------- Field
 
 const FieldDef& Field::def() const {
@@ -221,8 +212,8 @@ Table::Table(QString name, std::vector<FieldDef> fields, std::vector<IndexDef> i
             m_activeField = fi;
             m_activeDescending = ix.descending;
         }
-        if (ix.unique && m_fields[fi].type == FieldType::String) m_uniqueText.push_back({fi, {}});
     }
+    m_rows = std::make_unique<RowStore>(m_fields, m_indexes, m_idField);
     m_search.resize(m_fields.size());
 }
 
@@ -244,23 +235,8 @@ void Table::checkActive() const {
 
 void Table::resetData() {
     notifyListeners([](TableListener* l) { l->rowsAboutToBeReset(); });
-    m_columns.clear();
-    m_columns.resize(m_fields.size());
-    for (size_t i = 0; i < m_fields.size(); ++i) {
-        if (!m_fields[i].isStored()) continue;
-        m_columns[i] = std::make_unique<Column>(m_fields[i].type);
-        bool uniqueField = false;
-        for (const IndexDef& ix : m_indexes)
-            if (ix.unique && fieldIndex(ix.field) == int(i)) uniqueField = true;
-        m_columns[i]->intern = m_fields[i].type == FieldType::String && !uniqueField;
-    }
-    m_live.clear();
-    m_freeSlots.clear();
+    m_rows->reset();
     m_order.clear();
-    m_idDense = {};
-    m_idSparse.clear();
-    for (auto& u : m_uniqueText)
-        u.second.clear();
     invalidateSearchIndexes();
     m_lastId = 0;
     m_cursor = -1;
@@ -281,7 +257,9 @@ void Table::createEmpty() {
 
 void Table::load() {
     if (isActive()) close();
-    // TableFile fills the table only when the whole file was read and checked.
+    // the file form fills fresh rows; the table opens only when the whole
+    // file was read and checked
+    resetData();
     try {
         m_file->load(*this);
     } catch (...) {
@@ -289,6 +267,8 @@ void Table::load() {
         notifyListeners([](TableListener* l) { l->rowsReset(); });
         throw;
     }
+    m_rows->finishLoad();
+    rebuildOrder();
     m_state = TableState::Browse;
     notifyListeners([](TableListener* l) { l->rowsReset(); });
     if (!m_order.empty()) {
@@ -304,8 +284,8 @@ void Table::keepIdsAbove(int id) {
 
 int Table::maxValue(const QString& integerField) const {
     const int fi = fieldIndex(integerField);
-    if (fi < 0 || !m_columns[size_t(fi)]) return 0;
-    const Column& c = *m_columns[size_t(fi)];
+    if (fi < 0 || !m_rows->hasColumn(fi)) return 0;
+    const Column& c = m_rows->column(fi);
     int best = 0;
     for (uint32_t s : m_order)
         if (!c.isNull(s)) best = std::max(best, c.ints[s]);
@@ -425,8 +405,8 @@ uint32_t Table::slotAt(int pos) const {
 
 // Ascending comparison of the active key, ties broken by ID.
 bool Table::activeLess(uint32_t a, uint32_t b) const {
-    const Column& c = *m_columns[m_activeField];
-    const Column& idc = *m_columns[m_idField];
+    const Column& c = m_rows->column(m_activeField);
+    const Column& idc = m_rows->column(m_idField);
     if (isTextType(c.type)) {
         const int r = QString::compare(c.texts[a], c.texts[b], Qt::CaseInsensitive);
         if (r != 0) return r < 0;
@@ -456,84 +436,29 @@ int Table::positionOfSlot(uint32_t slot) const {
 
 void Table::rebuildOrder() {
     m_order.clear();
-    for (uint32_t s = 0; s < m_live.size(); ++s)
-        if (m_live[s]) m_order.push_back(s);
+    for (uint32_t s = 0; s < m_rows->slotCount(); ++s)
+        if (m_rows->isLive(s)) m_order.push_back(s);
     if (!std::is_sorted(m_order.begin(), m_order.end(),
                         [this](uint32_t a, uint32_t b) { return activeLess(a, b); }))
         std::sort(m_order.begin(), m_order.end(),
                   [this](uint32_t a, uint32_t b) { return activeLess(a, b); });
 }
 
-uint32_t Table::newSlot() {
-    if (!m_freeSlots.empty()) {
-        const uint32_t s = m_freeSlots.back();
-        m_freeSlots.pop_back();
-        m_live[s] = 1;
-        return s;
-    }
-    const uint32_t s = uint32_t(m_live.size());
-    m_live.push_back(1);
-    for (auto& c : m_columns)
-        if (c) c->resize(m_live.size());
-    return s;
-}
-
-// Makes n live slots at once (loading); rows not read after all are
-// dropped by dropSlotsFrom.
-void Table::reserveSlots(size_t n) {
-    // room beyond the loaded rows, so the first new row does not copy them all
-    const size_t room = n + n / 8 + 1024;
-    m_live.reserve(room);
-    m_live.assign(n, 1);
-    for (auto& c : m_columns)
-        if (c) {
-            c->reserve(room);
-            c->resize(n);
-        }
-    m_idDense.reserve(room);
-}
-
-void Table::dropSlotsFrom(size_t n) {
-    m_live.resize(n);
-    for (auto& c : m_columns)
-        if (c) c->resize(n);
-}
-
-int64_t Table::idSlot(int id) const {
-    if (id > 0 && size_t(id) < m_idDense.size()) {
-        if (m_idDense[size_t(id)]) return int64_t(m_idDense[size_t(id)]) - 1;
-    }
-    auto it = m_idSparse.constFind(id);
-    return it == m_idSparse.constEnd() ? -1 : int64_t(*it);
-}
-
-void Table::idInsert(int id, uint32_t slot) {
-    const size_t limit = 2 * m_live.size() + 65536;
-    if (id > 0 && size_t(id) <= limit) {
-        if (size_t(id) >= m_idDense.size())
-            m_idDense.resize(std::max(size_t(id) + 1, m_idDense.size() * 3 / 2), 0);
-        m_idDense[size_t(id)] = slot + 1;
-    } else {
-        m_idSparse.insert(id, slot);
-    }
-}
-
-void Table::idRemove(int id) {
-    if (id > 0 && size_t(id) < m_idDense.size() && m_idDense[size_t(id)])
-        m_idDense[size_t(id)] = 0;
-    else
-        m_idSparse.remove(id);
-}
-
-void Table::freeSlot(uint32_t slot) {
-    m_live[slot] = 0;
-    for (auto& c : m_columns)
-        if (c) c->setNull(slot);
-    m_freeSlots.push_back(slot);
+std::vector<uint32_t> Table::slotsInIdOrder() const {
+    std::vector<std::pair<int, uint32_t>> byId;
+    byId.reserve(m_order.size());
+    for (uint32_t s : m_order)
+        byId.push_back({m_rows->idOf(s), s});
+    std::sort(byId.begin(), byId.end());
+    std::vector<uint32_t> inIdOrder;
+    inIdOrder.reserve(byId.size());
+    for (const auto& r : byId)
+        inIdOrder.push_back(r.second);
+    return inIdOrder;
 }
 
 QVariant Table::storedValue(uint32_t slot, int fi) const {
-    return m_columns[fi]->get(slot);
+    return m_rows->column(fi).get(slot);
 }
 
 QVariant Table::valueOfSlot(uint32_t slot, int fi) const {
@@ -570,7 +495,7 @@ int64_t Table::findSlot(int fi, const QVariant& key) const {
         bool ok = false;
         const int id = key.toInt(&ok);
         if (!ok) return -1;
-        return idSlot(id);
+        return m_rows->idSlot(id);
     }
     for (uint32_t s : m_order)
         if (valueOfSlot(s, fi) == key) return s;
@@ -684,35 +609,16 @@ void Table::invalidateSearchIndexes() {
         s.reset();
 }
 
-Table::SearchIndex& Table::searchIndex(int fi) {
+SearchIndex& Table::searchIndex(int fi) {
     if (m_search[fi]) return *m_search[fi];
-    auto ix = std::make_unique<SearchIndex>();
-    ix->fi = fi;
-    ix->text = isTextType(m_fields[fi].type);
-    // rows in the active order; a stable sort by key keeps that order among
-    // equal keys, so the first of equal keys is the first in the table
-    ix->entries.reserve(m_order.size());
+    auto ix = std::make_unique<SearchIndex>(*m_rows, fi, [this](uint32_t a, uint32_t b) {
+        return m_activeDescending ? activeLess(b, a) : activeLess(a, b);
+    });
+    std::vector<uint32_t> inOrder;
+    inOrder.reserve(m_order.size());
     for (int pos = 0; pos < int(m_order.size()); ++pos)
-        ix->entries.push_back(slotAt(pos));
-    if (ix->text) {
-        ix->folded.resize(m_live.size());
-        const Column& c = *m_columns[fi];
-        for (uint32_t s : m_order)
-            ix->folded[s] = c.texts[s].toCaseFolded();
-        const std::vector<QString>& f = ix->folded;
-        std::stable_sort(ix->entries.begin(), ix->entries.end(),
-                         [&f](uint32_t a, uint32_t b) { return f[a] < f[b]; });
-    } else {
-        const Column& c = *m_columns[fi];
-        std::vector<std::pair<int64_t, uint32_t>> keyed;
-        keyed.reserve(ix->entries.size());
-        for (uint32_t s : ix->entries)
-            keyed.push_back({c.nulls[s] ? INT64_MIN : c.ints[s], s});
-        std::stable_sort(keyed.begin(), keyed.end(),
-                         [](const auto& a, const auto& b) { return a.first < b.first; });
-        for (size_t k = 0; k < keyed.size(); ++k)
-            ix->entries[k] = keyed[k].second;
-    }
+        inOrder.push_back(slotAt(pos));
+    ix->build(inOrder);
     m_search[fi] = std::move(ix);
     return *m_search[fi];
 }
@@ -722,46 +628,16 @@ void Table::prepareLocate(const QString& fieldName) {
     if (fi >= 0 && isActive() && m_fields[fi].isStored()) searchIndex(fi);
 }
 
-// The order of a search index: by key, equal keys in the table's order.
-bool Table::searchLess(const SearchIndex& ix, uint32_t a, uint32_t b) const {
-    if (ix.text) {
-        const int r = ix.folded[a].compare(ix.folded[b]);
-        if (r != 0) return r < 0;
-    } else {
-        const Column& c = *m_columns[ix.fi];
-        const int64_t ka = c.nulls[a] ? INT64_MIN : c.ints[a];
-        const int64_t kb = c.nulls[b] ? INT64_MIN : c.ints[b];
-        if (ka != kb) return ka < kb;
-    }
-    return m_activeDescending ? activeLess(b, a) : activeLess(a, b);
-}
-
 // Remove a row from every built search index; the columns still hold its
 // old values.
 void Table::indexesRemove(uint32_t slot) {
-    for (auto& p : m_search) {
-        if (!p) continue;
-        SearchIndex& ix = *p;
-        auto& v = ix.entries;
-        // Search the sorted position first; fall back to a scan.
-        auto cmp = [this, &ix](uint32_t a, uint32_t b) { return searchLess(ix, a, b); };
-        auto lb = std::lower_bound(v.begin(), v.end(), slot, cmp);
-        auto it = (lb != v.end() && *lb == slot) ? lb : std::find(v.begin(), v.end(), slot);
-        if (it != v.end()) v.erase(it);
-    }
+    for (auto& p : m_search)
+        if (p) p->remove(slot);
 }
 
 void Table::indexesInsert(uint32_t slot) {
-    for (auto& p : m_search) {
-        if (!p) continue;
-        SearchIndex& ix = *p;
-        if (ix.text) {
-            if (ix.folded.size() < m_live.size()) ix.folded.resize(m_live.size());
-            ix.folded[slot] = m_columns[ix.fi]->texts[slot].toCaseFolded();
-        }
-        auto cmp = [this, &ix](uint32_t a, uint32_t b) { return searchLess(ix, a, b); };
-        ix.entries.insert(std::lower_bound(ix.entries.begin(), ix.entries.end(), slot, cmp), slot);
-    }
+    for (auto& p : m_search)
+        if (p) p->insert(slot);
 }
 
 bool Table::matches(const QVariant& stored, const QVariant& value, int fi, LocateOptions o,
@@ -815,12 +691,13 @@ bool Table::locate(const QString& fieldName, const QVariant& value, LocateOption
         const QString val = value.toString();
         const QString fv = val.toCaseFolded();
         // First slot whose folded key is >= fv.
-        auto lb = std::partition_point(ix.entries.begin(), ix.entries.end(),
-                                       [&](uint32_t s) { return ix.folded[s].compare(fv) < 0; });
-        const Column& c = *m_columns[fi];
-        for (auto it = lb; it != ix.entries.end(); ++it) {
+        const std::vector<uint32_t>& entries = ix.entries();
+        auto lb = std::partition_point(entries.begin(), entries.end(),
+                                       [&](uint32_t s) { return ix.folded(s).compare(fv) < 0; });
+        const Column& c = m_rows->column(fi);
+        for (auto it = lb; it != entries.end(); ++it) {
             const uint32_t s = *it;
-            const QString& fk = ix.folded[s];
+            const QString& fk = ix.folded(s);
             const bool keyHit = partial ? fk.startsWith(fv) : fk == fv;
             if (!keyHit) break;
             const bool hit = ci ? true : (partial ? c.texts[s].startsWith(val) : c.texts[s] == val);
@@ -839,11 +716,11 @@ bool Table::locate(const QString& fieldName, const QVariant& value, LocateOption
         const int key = value.toInt(&ok);
         if (ok && value.isValid()) {
             SearchIndex& ix = searchIndex(fi);
-            const Column& c = *m_columns[fi];
-            auto lb = std::partition_point(ix.entries.begin(), ix.entries.end(), [&](uint32_t s) {
-                return (c.nulls[s] ? INT64_MIN : int64_t(c.ints[s])) < key;
-            });
-            if (lb != ix.entries.end() && !c.nulls[*lb] && c.ints[*lb] == key) found = *lb;
+            const Column& c = m_rows->column(fi);
+            const std::vector<uint32_t>& entries = ix.entries();
+            auto lb = std::partition_point(entries.begin(), entries.end(),
+                                           [&](uint32_t s) { return ix.intKey(s) < key; });
+            if (lb != entries.end() && !c.nulls[*lb] && c.ints[*lb] == key) found = *lb;
         } else {
             const QString fv;
             for (int pos = 0; pos < int(m_order.size()); ++pos)
@@ -901,13 +778,12 @@ void Table::cancel() {
 }
 
 void Table::checkUnique(const std::vector<QVariant>& buf, int64_t ownSlot) const {
-    for (const auto& u : m_uniqueText) {
-        const QVariant v = buf[u.first];
+    for (int fi : m_rows->uniqueFields()) {
+        const QVariant v = buf[size_t(fi)];
         if (!v.isValid()) continue;
-        auto it = u.second.constFind(v.toString());
-        if (it != u.second.constEnd() && int64_t(*it) != ownSlot)
+        if (m_rows->uniqueHolder(fi, v.toString(), ownSlot) >= 0)
             throw DbError(QStringLiteral("Key violation: field '%1' already holds the value '%2'")
-                              .arg(m_fields[u.first].displayLabel(), v.toString()));
+                              .arg(m_fields[size_t(fi)].displayLabel(), v.toString()));
     }
 }
 
@@ -929,13 +805,12 @@ void Table::post() {
                               .arg(m_name, QDir::toNativeSeparators(filePath)));
         const int id = m_lastId + 1;
         m_buffer[m_idField] = id;
-        const uint32_t s = newSlot();
+        const uint32_t s = m_rows->newSlot();
         for (int i = 0; i < int(m_fields.size()); ++i)
-            if (m_columns[i]) m_columns[i]->set(s, m_buffer[i]);
+            if (m_rows->hasColumn(i)) m_rows->column(i).set(s, m_buffer[i]);
         m_lastId = id;
-        idInsert(id, s);
-        for (auto& u : m_uniqueText)
-            if (!m_columns[u.first]->isNull(s)) u.second.insert(m_columns[u.first]->texts[s], s);
+        m_rows->idInsert(id, s);
+        m_rows->uniqueInsert(s);
         const size_t k = orderInsertPoint(s);
         const int pos = m_activeDescending ? int(m_order.size() - k) : int(k);
         notifyListeners([pos](TableListener* l) { l->rowAboutToBeInserted(pos); });
@@ -953,15 +828,13 @@ void Table::post() {
         const uint32_t s = uint32_t(m_editSlot);
         const int oldPos = positionOfSlot(s);
         indexesRemove(s);
-        for (auto& u : m_uniqueText)
-            if (!m_columns[u.first]->isNull(s)) u.second.remove(m_columns[u.first]->texts[s]);
+        m_rows->uniqueRemove(s);
         const size_t oldK =
             m_activeDescending ? m_order.size() - 1 - size_t(oldPos) : size_t(oldPos);
         m_order.erase(m_order.begin() + ptrdiff_t(oldK));
         for (int i = 0; i < int(m_fields.size()); ++i)
-            if (m_columns[i] && i != m_idField) m_columns[i]->set(s, m_buffer[i]);
-        for (auto& u : m_uniqueText)
-            if (!m_columns[u.first]->isNull(s)) u.second.insert(m_columns[u.first]->texts[s], s);
+            if (m_rows->hasColumn(i) && i != m_idField) m_rows->column(i).set(s, m_buffer[i]);
+        m_rows->uniqueInsert(s);
         const size_t k = orderInsertPoint(s);
         m_order.insert(m_order.begin() + ptrdiff_t(k), s);
         indexesInsert(s);
@@ -972,7 +845,7 @@ void Table::post() {
         m_cursor = pos;
         m_eof = false;
         m_bof = pos == 0;
-        m_dirtyIds.push_back(uint32_t(m_columns[m_idField]->ints[s]));
+        m_dirtyIds.push_back(uint32_t(m_rows->idOf(s)));
         if (pos != oldPos)
             notifyListeners([oldPos, pos](TableListener* l) { l->rowMoved(oldPos, pos); });
         notifyListeners([pos](TableListener* l) { l->rowChanged(pos); });
@@ -992,15 +865,14 @@ void Table::deleteRecord() {
         throw DbError(QStringLiteral("Cannot perform this operation on an empty dataset"));
     const int pos = m_cursor;
     const uint32_t s = slotAt(pos);
-    const int id = m_columns[m_idField]->ints[s];
+    const int id = m_rows->idOf(s);
     notifyListeners([pos](TableListener* l) { l->rowAboutToBeRemoved(pos); });
     indexesRemove(s);
-    for (auto& u : m_uniqueText)
-        if (!m_columns[u.first]->isNull(s)) u.second.remove(m_columns[u.first]->texts[s]);
+    m_rows->uniqueRemove(s);
     const size_t k = m_activeDescending ? m_order.size() - 1 - size_t(pos) : size_t(pos);
     m_order.erase(m_order.begin() + ptrdiff_t(k));
-    idRemove(id);
-    freeSlot(s);
+    m_rows->idRemove(id);
+    m_rows->freeSlot(s);
     m_deletedIds.push_back(id);
     const int n = int(m_order.size());
     if (n == 0) {
@@ -1031,11 +903,9 @@ void Table::notifyListeners(const std::function<void(TableListener*)>& f) {
 }
 
 size_t Table::approxBytes() const {
-    size_t b = m_live.capacity() + m_order.capacity() * 4 + m_freeSlots.capacity() * 4;
-    for (const auto& c : m_columns)
-        if (c) b += c->bytes();
+    size_t b = m_rows->approxBytes() + m_order.capacity() * 4;
     for (const auto& s : m_search)
-        if (s) b += s->entries.capacity() * 4 + s->folded.capacity() * sizeof(QString);
+        if (s) b += s->approxBytes();
     return b;
 }
 

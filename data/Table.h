@@ -3,6 +3,10 @@
 // the logbook relies on.
 #pragma once
 
+#include "data/FieldDef.h"
+#include "data/RowStore.h"
+#include "data/SearchIndex.h"
+
 #include <QDateTime>
 #include <QHash>
 #include <QString>
@@ -27,43 +31,6 @@ class DbError : public std::exception {
   private:
     QString m_message;
     QByteArray m_utf8;
-};
-
-enum class FieldType { AutoInc, Integer, Float, DateTime, Boolean, String, Memo, Lookup };
-
-QString fieldTypeName(FieldType t);
-
-class Table;
-
-struct FieldDef {
-    QString name;
-    FieldType type = FieldType::Integer;
-    int size = 0; // characters, for String and Lookup
-    bool required = false;
-    bool hidden = false;
-    bool readOnly = false;
-    bool centered = false;
-    QString label;
-    int displayWidth = 0; // characters; 0 = derived from the type
-    QString trueText;     // shown for true/false when set (the "+"/"-" of Repeater)
-    QString falseText;
-    // Lookup fields: keyField of this table is looked up in lookupKeyField of
-    // lookupTable; the value is that row's lookupResultField.
-    QString keyField;
-    Table* lookupTable = nullptr;
-    QString lookupKeyField;
-    QString lookupResultField;
-
-    bool isStored() const { return type != FieldType::Lookup; }
-    QString displayLabel() const { return label.isEmpty() ? name : label; }
-};
-
-struct IndexDef {
-    QString name;
-    QString field;
-    bool primary = false;
-    bool unique = false;
-    bool descending = false;
 };
 
 enum LocateOption { loCaseInsensitive = 1, loPartialKey = 2 };
@@ -199,13 +166,16 @@ class Table {
     // memory held by the rows, roughly, for the benchmarks
     size_t approxBytes() const;
 
-    // storage of one field (TableColumn.h); only the engine and its file form use it
-    struct Column;
+    // --- for the file form: the rows themselves, and what changed since the
+    // last write. Loading fills rows() between a reset and loaded().
+    RowStore& rows() { return *m_rows; }
+    const RowStore& rows() const { return *m_rows; }
+    std::vector<uint32_t> slotsInIdOrder() const;
+    const std::vector<uint32_t>& changedIds() const { return m_dirtyIds; } // may repeat
+    const std::vector<int>& deletedIds() const { return m_deletedIds; }
 
   private:
     friend class Field;
-    friend class TableFile;
-    struct SearchIndex;
 
     void checkActive() const;
     void discardPending();
@@ -221,12 +191,7 @@ class Table {
     size_t orderInsertPoint(uint32_t slot) const;
     void rebuildOrder();
     void resetData();
-    uint32_t newSlot();
-    void reserveSlots(size_t n);
-    void dropSlotsFrom(size_t n);
-    void freeSlot(uint32_t slot);
     SearchIndex& searchIndex(int fi);
-    bool searchLess(const SearchIndex& ix, uint32_t a, uint32_t b) const;
     void indexesRemove(uint32_t slot);
     void indexesInsert(uint32_t slot);
     void invalidateSearchIndexes();
@@ -248,21 +213,9 @@ class Table {
     TableState m_state = TableState::Inactive;
     bool m_changeLog = true;
 
-    // Storage: one column per stored field, indexed by slot.
-    std::vector<std::unique_ptr<Column>> m_columns; // by field index; null for lookups
-    std::vector<uint8_t> m_live;                    // slot holds a row
-    std::vector<uint32_t> m_freeSlots;
-    std::vector<uint32_t> m_order; // live slots, ascending by the active key
-    // ID -> slot: a plain array while IDs stay dense (they are handed out
-    // one by one), a hash for the few that do not
-    std::vector<uint32_t> m_idDense; // slot + 1; 0 = no row
-    QHash<int, uint32_t> m_idSparse;
-    int64_t idSlot(int id) const;
-    void idInsert(int id, uint32_t slot);
-    void idRemove(int id);
+    std::unique_ptr<RowStore> m_rows;
+    std::vector<uint32_t> m_order;                      // live slots, ascending by the active key
     std::vector<std::unique_ptr<SearchIndex>> m_search; // lazily built, by field index
-    // unique text indexes: exact text -> slot
-    std::vector<std::pair<int, QHash<QString, uint32_t>>> m_uniqueText;
     int m_lastId = 0;
 
     int m_cursor = -1; // logical position
@@ -287,7 +240,5 @@ QString floatToText(double v);
 // Parse a typed decimal text with the locale's separator; false when it is not
 // a finite number.
 bool textToFloat(const QString& text, double* out);
-// Cut a text to at most size characters without splitting a surrogate pair.
-QString cutText(const QString& text, int size);
 
 } // namespace qardel

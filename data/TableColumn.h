@@ -1,8 +1,11 @@
-// Storage of one stored field of a table, by slot. Shared by the engine and
-// its file form only.
+// Storage of one stored field of a table, by slot, and the date-time form
+// the files use.
 #pragma once
 
-#include "data/Table.h"
+#include "data/FieldDef.h"
+
+#include <QDateTime>
+#include <QVariant>
 
 #include <QSet>
 
@@ -72,7 +75,7 @@ inline bool isTextType(FieldType t) {
     return t == FieldType::String || t == FieldType::Memo;
 }
 
-struct Table::Column {
+struct Column {
     FieldType type;
     bool intern = false;
     std::vector<int32_t> ints;

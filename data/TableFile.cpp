@@ -1,5 +1,7 @@
 #include "data/TableFile.h"
 
+#include "data/FileSync.h"
+#include "data/Sqlite.h"
 #include "data/Table.h"
 #include "data/TableColumn.h"
 
@@ -25,47 +27,28 @@ QString nativePath(const QString& p) {
     return QDir::toNativeSeparators(p);
 }
 
-QString sysReason() {
-    return QString::fromLocal8Bit(std::strerror(errno));
+QString sysReason(int e = errno) {
+    return QString::fromLocal8Bit(std::strerror(e));
 }
 
-// Owns one connection; closes it on every path.
-class Db {
-  public:
-    ~Db() { close(); }
-    int open(const QString& path, int flags) {
-        return sqlite3_open_v2(QFile::encodeName(path).constData(), &h, flags, nullptr);
-    }
-    void close() {
-        if (h) sqlite3_close_v2(h);
-        h = nullptr;
-    }
-    QString err() const {
-        return h ? QString::fromUtf8(sqlite3_errmsg(h)) : QStringLiteral("out of memory");
-    }
-    int exec(const char* sql) { return sqlite3_exec(h, sql, nullptr, nullptr, nullptr); }
-    sqlite3* h = nullptr;
-};
+[[noreturn]] void refuse(const QString& path, const QString& reason) {
+    throw DbError(QStringLiteral("Table file '%1': %2").arg(nativePath(path), reason));
+}
 
-class Stmt {
-  public:
-    Stmt(sqlite3* db, const QString& sql) {
-        rc = sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &s, nullptr);
-    }
-    ~Stmt() { sqlite3_finalize(s); }
-    sqlite3_stmt* s = nullptr;
-    int rc = SQLITE_OK;
-};
+[[noreturn]] void cannotWrite(const QString& path, const QString& reason) {
+    throw DbError(
+        QStringLiteral("Cannot write the table file '%1': %2").arg(nativePath(path), reason));
+}
 
 // The metadata rows of a table file; false when there is no readable meta table.
-bool readMeta(sqlite3* db, QHash<QString, QString>* meta) {
-    Stmt st(db, QStringLiteral("SELECT key, value FROM meta"));
-    if (st.rc != SQLITE_OK) return false;
+bool readMeta(const SqliteDb& db, QHash<QString, QString>* meta) {
+    SqliteStmt st(db, QStringLiteral("SELECT key, value FROM meta"));
+    if (!st.prepared()) return false;
     int rc;
-    while ((rc = sqlite3_step(st.s)) == SQLITE_ROW)
+    while ((rc = st.step()) == SQLITE_ROW)
         meta->insert(
-            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 0))),
-            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 1))));
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 0))),
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 1))));
     return rc == SQLITE_DONE;
 }
 
@@ -119,318 +102,31 @@ bool isValidUtf8(const char* text, int n) {
     return true;
 }
 
-void syncPath(const QString& path, bool dir) {
-    const int fd =
-        ::open(QFile::encodeName(path).constData(), dir ? O_RDONLY | O_DIRECTORY : O_RDWR);
-    if (fd < 0) throw errno;
-    if (::fsync(fd) != 0) {
-        const int e = errno;
-        ::close(fd);
-        throw e;
-    }
-    ::close(fd);
-    if (dir && TableFile::faultHook) TableFile::faultHook("folder-synced");
+// A folder's sync is a step of its own that tests can see.
+QString syncStep(const QString& path, bool folder) {
+    const QString why = syncPath(path, folder);
+    if (why.isEmpty() && folder && TableFile::faultHook) TableFile::faultHook("folder-synced");
+    return why;
 }
 
-} // namespace
-
-QString TableFile::declaredType(const Table& t, int fi) {
-    const FieldDef& f = t.fieldDefs()[size_t(fi)];
-    switch (f.type) {
-    case FieldType::AutoInc:
-        return QStringLiteral("AUTOINC INTEGER");
-    case FieldType::Integer:
-        return QStringLiteral("INTEGER");
-    case FieldType::Float:
-        // BLOB affinity: SQLite keeps a double as given. REAL affinity would
-        // store integral values as integers and so turn -0.0 into 0.0.
-        return QStringLiteral("FLOAT BLOB");
-    case FieldType::DateTime:
-        return QStringLiteral("DATETIME TEXT");
-    case FieldType::Boolean:
-        return QStringLiteral("BOOLEAN INTEGER");
-    case FieldType::String:
-        return QStringLiteral("STRING VARCHAR(%1)").arg(f.size);
-    case FieldType::Memo:
-        return QStringLiteral("MEMO TEXT");
-    case FieldType::Lookup:
-        break;
-    }
-    return {};
-}
-
-TableFile::~TableFile() {
-    closeConnection();
-}
-
-void TableFile::closeConnection() {
-    // closing the last connection checkpoints the log into the file and
-    // removes it
-    if (m_db) sqlite3_close_v2(m_db);
-    m_db = nullptr;
-}
-
-void TableFile::forget() {
-    closeConnection();
-    m_path.clear();
-    m_token.clear();
-    m_generation = 0;
-    m_size = m_mtimeNs = -1;
-}
-
-void TableFile::rememberFile(const QString& path) {
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
-        m_dev = quint64(st.st_dev);
-        m_ino = quint64(st.st_ino);
-        m_size = st.st_size;
-        m_mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
-    } else {
-        m_size = m_mtimeNs = -1;
-    }
-}
-
-// Whether the file at path is still the one this table loaded or wrote last.
-// While our connection is open, other writers show in SQLite's data version;
-// before that, in the file's size and time.
-bool TableFile::sameFileAsWritten(const QString& path) const {
-    if (m_token.isEmpty() || path != m_path || m_size < 0) return false;
-    struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return false;
-    if (quint64(st.st_dev) != m_dev || quint64(st.st_ino) != m_ino) return false;
-    if (m_db) return true;
-    return st.st_size == m_size &&
-           qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec == m_mtimeNs;
-}
-
-// ---------------------------------------------------------------- load
-
-void TableFile::load(Table& t) {
-    const QString path = t.filePath;
-    Db db;
-    bool walHolds = false;
-    auto fail = [&](const QString& reason) {
-        // a log the file still needs stays as it was, uncheckpointed
-        if (db.h && walHolds) sqlite3_db_config(db.h, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
-        db.close();
-        throw DbError(QStringLiteral("Table file '%1': %2").arg(nativePath(path), reason));
-    };
-    const QFileInfo fi(path);
-    if (!fi.exists()) fail(QStringLiteral("the file does not exist"));
-    if (!fi.isFile()) fail(QStringLiteral("it is not a file"));
-    if (fi.size() == 0) fail(QStringLiteral("the file is empty (zero length)"));
-    // The program never writes a rollback journal; one beside the file is
-    // another program's, and applying it could ruin the table.
-    const QFileInfo journal(path + QStringLiteral("-journal"));
-    if (journal.exists() && journal.size() > 0)
-        fail(QStringLiteral("beside it lies the rollback journal '%1', which this program never "
-                            "writes; it was not applied, and the journal and the file are left as "
-                            "they are (move the journal away to open the log)")
-                 .arg(nativePath(journal.filePath())));
-    // pages a checkpoint had not yet copied into the file are still in the log
-    const QFileInfo wal(path + QStringLiteral("-wal"));
-    walHolds = wal.exists() && wal.size() > 0;
-    {
-        QFile f(path);
-        if (!f.open(QIODevice::ReadOnly)) fail(f.errorString());
-        const QByteArray head = f.read(100);
-        if (!head.startsWith(QByteArray("SQLite format 3\0", 16)))
-            fail(QStringLiteral("the file is not a table file (unknown content)"));
-        if (head.size() < 100 || fi.size() < 512 || fi.size() % 512 != 0)
-            fail(QStringLiteral("the file is truncated or damaged (size %1 bytes)").arg(fi.size()));
-        auto be = [&](int off, int n) {
-            quint64 v = 0;
-            for (int i = 0; i < n; ++i)
-                v = (v << 8) | quint8(head[off + i]);
-            return v;
-        };
-        quint64 pageSize = be(16, 2);
-        if (pageSize == 1) pageSize = 65536;
-        const quint64 pages = be(28, 4);
-        // the header's page count is trustworthy when its change counter agrees
-        if (!walHolds && be(24, 4) == be(92, 4) && pages > 0 &&
-            pages * pageSize > quint64(fi.size()))
-            fail(QStringLiteral("the file is truncated (%1 of %2 bytes)")
-                     .arg(fi.size())
-                     .arg(pages * pageSize));
-    }
-
-    // Read-write without create, so that SQLite can rebuild the index of a
-    // write-ahead log; queries only. Closing after a good load completes a
-    // checkpoint cut short, as any SQLite program would.
-    int rc = db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
-    if (rc != SQLITE_OK) {
-        db.close();
-        rc = db.open(path, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
-    }
-    if (rc != SQLITE_OK) fail(db.err());
-    sqlite3_busy_timeout(db.h, 2000);
-    db.exec("PRAGMA query_only=ON");
-
-    // metadata
-    QHash<QString, QString> meta;
-    if (!readMeta(db.h, &meta)) fail(QStringLiteral("not a QARDEL table file (%1)").arg(db.err()));
-    const qint64 format = meta.value(QStringLiteral("format"), QStringLiteral("-1")).toLongLong();
-    const QString table = meta.value(QStringLiteral("table"));
-    const QString token = meta.value(QStringLiteral("token"));
-    const qint64 generation = meta.value(QStringLiteral("generation")).toLongLong();
-    if (format < 1) fail(QStringLiteral("not a QARDEL table file (no format version)"));
-    if (format > kFormatVersion)
-        fail(QStringLiteral("written by a newer version of the program (format %1, this one "
-                            "reads format %2)")
-                 .arg(format)
-                 .arg(kFormatVersion));
-    if (table != t.name())
-        fail(QStringLiteral("it holds the table '%1', not '%2'").arg(table, t.name()));
-
-    // columns
-    QHash<QString, QString> declared;
-    {
-        Stmt st(db.h, QStringLiteral("PRAGMA table_info(records)"));
-        if (st.rc != SQLITE_OK) fail(db.err());
-        while ((rc = sqlite3_step(st.s)) == SQLITE_ROW)
-            declared.insert(
-                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 1)))
-                    .toLower(),
-                QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.s, 2))));
-        if (rc != SQLITE_DONE) fail(db.err());
-    }
-    if (declared.isEmpty()) fail(QStringLiteral("it holds no records table"));
-    std::vector<int> stored;
-    QStringList cols;
-    for (int i = 0; i < t.fieldCount(); ++i) {
-        const FieldDef& f = t.fieldDefs()[size_t(i)];
-        if (!f.isStored()) continue;
-        auto it = declared.constFind(f.name.toLower());
-        if (it == declared.constEnd()) fail(QStringLiteral("Field '%1' not found").arg(f.name));
-        if (it->compare(declaredType(t, i), Qt::CaseInsensitive) != 0)
-            fail(QStringLiteral("Type mismatch for field '%1', expecting: %2 actual: %3")
-                     .arg(f.name, fieldTypeName(f.type), *it));
-        stored.push_back(i);
-        cols << quoted(f.name);
-    }
-
-    // rows, into fresh storage; the table is touched only when all is read
-    t.resetData();
-    auto abandon = [&](const QString& reason) {
-        t.resetData();
-        fail(reason);
-    };
-    size_t expected = 0, row = 0;
-    {
-        Stmt cnt(db.h, QStringLiteral("SELECT count(*) FROM records"));
-        if (cnt.rc == SQLITE_OK && sqlite3_step(cnt.s) == SQLITE_ROW)
-            expected = size_t(sqlite3_column_int64(cnt.s, 0));
-        t.reserveSlots(expected);
-    }
-    Stmt st(db.h, QStringLiteral("SELECT %1 FROM records").arg(cols.join(QLatin1Char(','))));
-    if (st.rc != SQLITE_OK) abandon(db.err());
-    int maxId = 0;
-    while ((rc = sqlite3_step(st.s)) == SQLITE_ROW) {
-        // the storage for the counted rows is made in one go
-        const uint32_t s = row < expected ? uint32_t(row) : t.newSlot();
-        ++row;
-        for (int c = 0; c < int(stored.size()); ++c) {
-            const int fi = stored[size_t(c)];
-            const FieldDef& f = t.fieldDefs()[size_t(fi)];
-            Table::Column& col = *t.m_columns[size_t(fi)];
-            const int ct = sqlite3_column_type(st.s, c);
-            auto mismatch = [&](const QString& actual) {
-                abandon(QStringLiteral("Type mismatch for field '%1', expecting: %2 actual: %3")
-                            .arg(f.name, fieldTypeName(f.type), actual));
-            };
-            if (ct == SQLITE_NULL) {
-                if (f.type == FieldType::AutoInc) abandon(QStringLiteral("a row has no ID"));
-                col.setNull(s);
-                continue;
+// The stored fields of a table, by field index, and their quoted names.
+struct StoredFields {
+    std::vector<int> fields;
+    QStringList names, marks;
+    explicit StoredFields(const Table& t) {
+        for (int i = 0; i < t.fieldCount(); ++i)
+            if (t.fieldDefs()[size_t(i)].isStored()) {
+                fields.push_back(i);
+                names << quoted(t.fieldDefs()[size_t(i)].name);
+                marks << QStringLiteral("?");
             }
-            switch (f.type) {
-            case FieldType::AutoInc:
-            case FieldType::Integer:
-            case FieldType::Boolean: {
-                if (ct != SQLITE_INTEGER) mismatch(storageClassName(ct));
-                const sqlite3_int64 v = sqlite3_column_int64(st.s, c);
-                if (v < INT32_MIN || v > INT32_MAX) mismatch(QStringLiteral("a 64-bit integer"));
-                if (f.type == FieldType::Boolean && v != 0 && v != 1)
-                    mismatch(QStringLiteral("Integer %1").arg(v));
-                col.nulls[s] = 0;
-                col.ints[s] = int32_t(v);
-                break;
-            }
-            case FieldType::Float: {
-                if (ct != SQLITE_FLOAT && ct != SQLITE_INTEGER) mismatch(storageClassName(ct));
-                col.nulls[s] = 0;
-                col.floats[s] = sqlite3_column_double(st.s, c);
-                break;
-            }
-            case FieldType::DateTime: {
-                if (ct != SQLITE_TEXT) mismatch(storageClassName(ct));
-                const char* txt = reinterpret_cast<const char*>(sqlite3_column_text(st.s, c));
-                const int n = sqlite3_column_bytes(st.s, c);
-                qint64 ms = 0;
-                if (!parseNaiveTime(txt, n, &ms))
-                    mismatch(
-                        QStringLiteral("Text '%1'").arg(QString::fromUtf8(txt, std::min(n, 40))));
-                col.nulls[s] = 0;
-                col.times[s] = ms;
-                break;
-            }
-            case FieldType::String:
-            case FieldType::Memo: {
-                if (ct != SQLITE_TEXT) mismatch(storageClassName(ct));
-                const char* txt = reinterpret_cast<const char*>(sqlite3_column_text(st.s, c));
-                const int n = sqlite3_column_bytes(st.s, c);
-                // replacing bad bytes would silently change the text when it
-                // is written back
-                if (!isValidUtf8(txt, n))
-                    abandon(QStringLiteral("the field '%1' of the row with ID %2 holds text that "
-                                           "is not valid UTF-8")
-                                .arg(f.name)
-                                .arg(sqlite3_column_int64(st.s, 0)));
-                col.setTextUtf8(s, txt, n, f.type == FieldType::String ? f.size : 0);
-                break;
-            }
-            case FieldType::Lookup:
-                break;
-            }
-        }
-        const int id = t.m_columns[size_t(t.m_idField)]->ints[s];
-        if (id <= 0) abandon(QStringLiteral("a row has the invalid ID %1").arg(id));
-        if (t.idSlot(id) >= 0) abandon(QStringLiteral("the ID %1 is used twice").arg(id));
-        t.idInsert(id, s);
-        for (auto& u : t.m_uniqueText) {
-            const Table::Column& col = *t.m_columns[size_t(u.first)];
-            if (col.isNull(s)) continue;
-            if (u.second.contains(col.texts[s]))
-                abandon(QStringLiteral("the value '%1' of field '%2' is used twice")
-                            .arg(col.texts[s], t.fieldDefs()[size_t(u.first)].name));
-            u.second.insert(col.texts[s], s);
-        }
-        if (id > maxId) maxId = id;
     }
-    if (rc != SQLITE_DONE) abandon(db.err());
-    if (row < expected) t.dropSlotsFrom(row);
-    for (auto& c : t.m_columns)
-        if (c) c->loadPool = {};
-    t.rebuildOrder();
-    // IDs once handed out stay used even when their rows were deleted; a
-    // file written before the mark existed starts after its largest ID
-    bool marked = false;
-    const qint64 lastId = meta.value(QLatin1String(kLastIdKey)).toLongLong(&marked);
-    t.keepIdsAbove(marked && lastId > maxId ? int(std::min<qint64>(lastId, INT32_MAX)) : maxId);
-    db.close();
-    m_path = path;
-    m_token = token;
-    m_generation = generation;
-    rememberFile(path);
-}
-
-// ---------------------------------------------------------------- write
-
-namespace {
+    QString columns() const { return names.join(QLatin1Char(',')); }
+    QString placeholders() const { return marks.join(QLatin1Char(',')); }
+};
 
 // Binds a stored value straight from its column.
-void bindStored(sqlite3_stmt* s, int col, const Table::Column& c, uint32_t slot) {
+void bindStored(sqlite3_stmt* s, int col, const Column& c, uint32_t slot) {
     if (c.isNull(slot)) {
         sqlite3_bind_null(s, col);
         return;
@@ -467,6 +163,292 @@ QString newToken() {
 
 } // namespace
 
+QString TableFile::declaredType(const Table& t, int fi) {
+    const FieldDef& f = t.fieldDefs()[size_t(fi)];
+    switch (f.type) {
+    case FieldType::AutoInc:
+        return QStringLiteral("AUTOINC INTEGER");
+    case FieldType::Integer:
+        return QStringLiteral("INTEGER");
+    case FieldType::Float:
+        // BLOB affinity: SQLite keeps a double as given. REAL affinity would
+        // store integral values as integers and so turn -0.0 into 0.0.
+        return QStringLiteral("FLOAT BLOB");
+    case FieldType::DateTime:
+        return QStringLiteral("DATETIME TEXT");
+    case FieldType::Boolean:
+        return QStringLiteral("BOOLEAN INTEGER");
+    case FieldType::String:
+        return QStringLiteral("STRING VARCHAR(%1)").arg(f.size);
+    case FieldType::Memo:
+        return QStringLiteral("MEMO TEXT");
+    case FieldType::Lookup:
+        break;
+    }
+    return {};
+}
+
+TableFile::~TableFile() {
+    closeConnection();
+}
+
+void TableFile::closeConnection() {
+    // closing the last connection checkpoints the log into the file and
+    // removes it
+    m_db.close();
+}
+
+void TableFile::forget() {
+    closeConnection();
+    m_path.clear();
+    m_token.clear();
+    m_generation = 0;
+    m_size = m_mtimeNs = -1;
+}
+
+void TableFile::rememberFile(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) == 0) {
+        m_dev = quint64(st.st_dev);
+        m_ino = quint64(st.st_ino);
+        m_size = st.st_size;
+        m_mtimeNs = qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    } else {
+        m_size = m_mtimeNs = -1;
+    }
+}
+
+// Whether the file at path is still the one this table loaded or wrote last.
+// While our connection is open, other writers show in SQLite's data version;
+// before that, in the file's size and time.
+bool TableFile::sameFileAsWritten(const QString& path) const {
+    if (m_token.isEmpty() || path != m_path || m_size < 0) return false;
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) return false;
+    if (quint64(st.st_dev) != m_dev || quint64(st.st_ino) != m_ino) return false;
+    if (m_db.isOpen()) return true;
+    return st.st_size == m_size &&
+           qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec == m_mtimeNs;
+}
+
+// ---------------------------------------------------------------- load
+
+// What can be told of a table file before SQLite opens it: that it is an
+// SQLite file whole enough to read, with no foreign journal beside it.
+void TableFile::checkHeader(const QString& path, bool walHolds) {
+    const QFileInfo fi(path);
+    if (!fi.exists()) refuse(path, QStringLiteral("the file does not exist"));
+    if (!fi.isFile()) refuse(path, QStringLiteral("it is not a file"));
+    if (fi.size() == 0) refuse(path, QStringLiteral("the file is empty (zero length)"));
+    // The program never writes a rollback journal; one beside the file is
+    // another program's, and applying it could ruin the table.
+    const QFileInfo journal(path + QStringLiteral("-journal"));
+    if (journal.exists() && journal.size() > 0)
+        refuse(path, QStringLiteral("beside it lies the rollback journal '%1', which this program "
+                                    "never writes; it was not applied, and the journal and the "
+                                    "file are left as they are (move the journal away to open "
+                                    "the log)")
+                         .arg(nativePath(journal.filePath())));
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) refuse(path, f.errorString());
+    const QByteArray head = f.read(100);
+    if (!head.startsWith(QByteArray("SQLite format 3\0", 16)))
+        refuse(path, QStringLiteral("the file is not a table file (unknown content)"));
+    if (head.size() < 100 || fi.size() < 512 || fi.size() % 512 != 0)
+        refuse(path,
+               QStringLiteral("the file is truncated or damaged (size %1 bytes)").arg(fi.size()));
+    auto be = [&](int off, int n) {
+        quint64 v = 0;
+        for (int i = 0; i < n; ++i)
+            v = (v << 8) | quint8(head[off + i]);
+        return v;
+    };
+    quint64 pageSize = be(16, 2);
+    if (pageSize == 1) pageSize = 65536;
+    const quint64 pages = be(28, 4);
+    // the header's page count is trustworthy when its change counter agrees;
+    // pages a checkpoint had not yet copied into the file are still in the log
+    if (!walHolds && be(24, 4) == be(92, 4) && pages > 0 && pages * pageSize > quint64(fi.size()))
+        refuse(path, QStringLiteral("the file is truncated (%1 of %2 bytes)")
+                         .arg(fi.size())
+                         .arg(pages * pageSize));
+}
+
+// The metadata and the declared columns: the file holds this table, in a
+// format this program reads. Gives the stored fields in the file's order.
+std::vector<int> TableFile::checkColumns(const SqliteDb& db, const Table& t,
+                                         QHash<QString, QString>* meta) {
+    const QString& path = t.filePath;
+    if (!readMeta(db, meta))
+        refuse(path, QStringLiteral("not a QARDEL table file (%1)").arg(db.error()));
+    const qint64 format = meta->value(QStringLiteral("format"), QStringLiteral("-1")).toLongLong();
+    const QString table = meta->value(QStringLiteral("table"));
+    if (format < 1) refuse(path, QStringLiteral("not a QARDEL table file (no format version)"));
+    if (format > kFormatVersion)
+        refuse(path, QStringLiteral("written by a newer version of the program (format %1, this "
+                                    "one reads format %2)")
+                         .arg(format)
+                         .arg(kFormatVersion));
+    if (table != t.name())
+        refuse(path, QStringLiteral("it holds the table '%1', not '%2'").arg(table, t.name()));
+
+    QHash<QString, QString> declared;
+    SqliteStmt st(db, QStringLiteral("PRAGMA table_info(records)"));
+    if (!st.prepared()) refuse(path, db.error());
+    int rc;
+    while ((rc = st.step()) == SQLITE_ROW)
+        declared.insert(
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 1)))
+                .toLower(),
+            QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st.get(), 2))));
+    if (rc != SQLITE_DONE) refuse(path, db.error());
+    if (declared.isEmpty()) refuse(path, QStringLiteral("it holds no records table"));
+    std::vector<int> stored;
+    for (int i = 0; i < t.fieldCount(); ++i) {
+        const FieldDef& f = t.fieldDefs()[size_t(i)];
+        if (!f.isStored()) continue;
+        auto it = declared.constFind(f.name.toLower());
+        if (it == declared.constEnd())
+            refuse(path, QStringLiteral("Field '%1' not found").arg(f.name));
+        if (it->compare(declaredType(t, i), Qt::CaseInsensitive) != 0)
+            refuse(path, QStringLiteral("Type mismatch for field '%1', expecting: %2 actual: %3")
+                             .arg(f.name, fieldTypeName(f.type), *it));
+        stored.push_back(i);
+    }
+    return stored;
+}
+
+// Every row into the table's fresh storage, each value checked against its
+// field; the table opens only when all of them were read.
+void TableFile::readRows(const SqliteDb& db, Table& t, const std::vector<int>& stored) {
+    const QString& path = t.filePath;
+    RowStore& rows = t.rows();
+    QStringList cols;
+    for (int fi : stored)
+        cols << quoted(t.fieldDefs()[size_t(fi)].name);
+    size_t expected = 0, row = 0;
+    {
+        SqliteStmt cnt(db, QStringLiteral("SELECT count(*) FROM records"));
+        if (cnt.step() == SQLITE_ROW) expected = size_t(sqlite3_column_int64(cnt.get(), 0));
+        rows.reserveSlots(expected);
+    }
+    SqliteStmt st(db, QStringLiteral("SELECT %1 FROM records").arg(cols.join(QLatin1Char(','))));
+    if (!st.prepared()) refuse(path, db.error());
+    sqlite3_stmt* s = st.get();
+    int maxId = 0;
+    int rc;
+    while ((rc = st.step()) == SQLITE_ROW) {
+        // the storage for the counted rows is made in one go
+        const uint32_t slot = row < expected ? uint32_t(row) : rows.newSlot();
+        ++row;
+        for (int c = 0; c < int(stored.size()); ++c) {
+            const FieldDef& f = t.fieldDefs()[size_t(stored[size_t(c)])];
+            Column& col = rows.column(stored[size_t(c)]);
+            const int ct = sqlite3_column_type(s, c);
+            auto mismatch = [&](const QString& actual) {
+                refuse(path,
+                       QStringLiteral("Type mismatch for field '%1', expecting: %2 actual: %3")
+                           .arg(f.name, fieldTypeName(f.type), actual));
+            };
+            if (ct == SQLITE_NULL) {
+                if (f.type == FieldType::AutoInc) refuse(path, QStringLiteral("a row has no ID"));
+                col.setNull(slot);
+                continue;
+            }
+            switch (f.type) {
+            case FieldType::AutoInc:
+            case FieldType::Integer:
+            case FieldType::Boolean: {
+                if (ct != SQLITE_INTEGER) mismatch(storageClassName(ct));
+                const sqlite3_int64 v = sqlite3_column_int64(s, c);
+                if (v < INT32_MIN || v > INT32_MAX) mismatch(QStringLiteral("a 64-bit integer"));
+                if (f.type == FieldType::Boolean && v != 0 && v != 1)
+                    mismatch(QStringLiteral("Integer %1").arg(v));
+                col.nulls[slot] = 0;
+                col.ints[slot] = int32_t(v);
+                break;
+            }
+            case FieldType::Float:
+                if (ct != SQLITE_FLOAT && ct != SQLITE_INTEGER) mismatch(storageClassName(ct));
+                col.nulls[slot] = 0;
+                col.floats[slot] = sqlite3_column_double(s, c);
+                break;
+            case FieldType::DateTime: {
+                if (ct != SQLITE_TEXT) mismatch(storageClassName(ct));
+                const char* txt = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
+                const int n = sqlite3_column_bytes(s, c);
+                qint64 ms = 0;
+                if (!parseNaiveTime(txt, n, &ms))
+                    mismatch(
+                        QStringLiteral("Text '%1'").arg(QString::fromUtf8(txt, std::min(n, 40))));
+                col.nulls[slot] = 0;
+                col.times[slot] = ms;
+                break;
+            }
+            case FieldType::String:
+            case FieldType::Memo: {
+                if (ct != SQLITE_TEXT) mismatch(storageClassName(ct));
+                const char* txt = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
+                const int n = sqlite3_column_bytes(s, c);
+                // replacing bad bytes would silently change the text when it
+                // is written back
+                if (!isValidUtf8(txt, n))
+                    refuse(path, QStringLiteral("the field '%1' of the row with ID %2 holds text "
+                                                "that is not valid UTF-8")
+                                     .arg(f.name)
+                                     .arg(sqlite3_column_int64(s, 0)));
+                col.setTextUtf8(slot, txt, n, f.type == FieldType::String ? f.size : 0);
+                break;
+            }
+            case FieldType::Lookup:
+                break;
+            }
+        }
+        const QString refused = rows.admitLoaded(slot);
+        if (!refused.isEmpty()) refuse(path, refused);
+        maxId = std::max(maxId, rows.idOf(slot));
+    }
+    if (rc != SQLITE_DONE) refuse(path, db.error());
+    if (row < expected) rows.dropSlotsFrom(row);
+    t.keepIdsAbove(maxId);
+}
+
+void TableFile::load(Table& t) {
+    const QString path = t.filePath;
+    const QFileInfo wal(path + QStringLiteral("-wal"));
+    const bool walHolds = wal.exists() && wal.size() > 0;
+    checkHeader(path, walHolds);
+    SqliteDb db;
+    // Read-write without create, so that SQLite can rebuild the index of a
+    // write-ahead log; queries only. Closing after a good load completes a
+    // checkpoint cut short, as any SQLite program would.
+    int rc = db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+    if (rc != SQLITE_OK) rc = db.open(path, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
+    if (rc != SQLITE_OK) refuse(path, db.error());
+    sqlite3_busy_timeout(db.handle(), 2000);
+    db.exec("PRAGMA query_only=ON");
+    QHash<QString, QString> meta;
+    try {
+        readRows(db, t, checkColumns(db, t, &meta));
+    } catch (...) {
+        // a log the file still needs stays as it was, uncheckpointed
+        if (walHolds) db.keepLogAtClose();
+        throw;
+    }
+    // IDs once handed out stay used even when their rows were deleted; a
+    // file written before the mark existed starts after its largest ID
+    bool marked = false;
+    const qint64 lastId = meta.value(QLatin1String(kLastIdKey)).toLongLong(&marked);
+    if (marked && lastId > 0) t.keepIdsAbove(int(std::min<qint64>(lastId, INT32_MAX)));
+    db.close();
+    m_path = path;
+    m_token = meta.value(QStringLiteral("token"));
+    m_generation = meta.value(QStringLiteral("generation")).toLongLong();
+    rememberFile(path);
+}
+
+// ---------------------------------------------------------------- write
+
 void TableFile::write(Table& t) {
     if (t.filePath.isEmpty())
         throw DbError(QStringLiteral("Table '%1' has no file name").arg(t.name()));
@@ -478,30 +460,16 @@ bool TableFile::writeIncremental(Table& t) {
     const QString path = t.filePath;
     auto fail = [&](const QString& reason) {
         closeConnection();
-        throw DbError(
-            QStringLiteral("Cannot write the table file '%1': %2").arg(nativePath(path), reason));
+        cannotWrite(path, reason);
     };
-    auto dataVersion = [this]() -> qint64 {
-        sqlite3_stmt* st = nullptr;
-        qint64 v = -1;
-        if (sqlite3_prepare_v2(m_db, "PRAGMA data_version", -1, &st, nullptr) == SQLITE_OK &&
-            sqlite3_step(st) == SQLITE_ROW)
-            v = sqlite3_column_int64(st, 0);
-        sqlite3_finalize(st);
-        return v;
-    };
-    if (m_db && dataVersion() != m_dataVersion) {
+    if (m_db.isOpen() && m_db.dataVersion() != m_dataVersion) {
         // another program wrote to the file: it is written whole
         closeConnection();
         return false;
     }
-    if (!m_db) {
-        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db,
-                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
-            closeConnection();
-            return false;
-        }
-        sqlite3_busy_timeout(m_db, 2000);
+    if (!m_db.isOpen()) {
+        if (m_db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX) != SQLITE_OK) return false;
+        sqlite3_busy_timeout(m_db.handle(), 2000);
         // is it still the file we wrote last?
         QHash<QString, QString> meta;
         const bool readable = readMeta(m_db, &meta);
@@ -515,77 +483,136 @@ bool TableFile::writeIncremental(Table& t) {
         // The connection stays open: in write-ahead-log mode a commit costs
         // one sync of the log, and the log is folded into the file when the
         // table closes.
-        if (sqlite3_exec(m_db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) != SQLITE_OK ||
-            sqlite3_exec(m_db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr) != SQLITE_OK)
-            fail(QString::fromUtf8(sqlite3_errmsg(m_db)));
-        m_dataVersion = dataVersion();
+        if (m_db.exec("PRAGMA journal_mode=WAL") != SQLITE_OK ||
+            m_db.exec("PRAGMA synchronous=FULL") != SQLITE_OK)
+            fail(m_db.error());
+        m_dataVersion = m_db.dataVersion();
     }
-    struct Conn {
-        sqlite3* h;
-        QString err() const { return QString::fromUtf8(sqlite3_errmsg(h)); }
-        int exec(const char* sql) { return sqlite3_exec(h, sql, nullptr, nullptr, nullptr); }
-    } db{m_db};
-    if (db.exec("BEGIN IMMEDIATE") != SQLITE_OK) fail(db.err());
+    if (m_db.exec("BEGIN IMMEDIATE") != SQLITE_OK) fail(m_db.error());
     auto rollback = [&](const QString& reason) {
-        db.exec("ROLLBACK");
+        m_db.exec("ROLLBACK");
         fail(reason);
     };
-    std::vector<int> stored;
-    QStringList cols, qs;
-    for (int i = 0; i < t.fieldCount(); ++i)
-        if (t.fieldDefs()[size_t(i)].isStored()) {
-            stored.push_back(i);
-            cols << quoted(t.fieldDefs()[size_t(i)].name);
-            qs << QStringLiteral("?");
-        }
+    const StoredFields stored(t);
+    const RowStore& rows = t.rows();
     {
-        Stmt del(db.h, QStringLiteral("DELETE FROM records WHERE \"%1\"=?")
-                           .arg(t.fieldDefs()[size_t(t.m_idField)].name));
-        if (del.rc != SQLITE_OK) rollback(db.err());
-        for (int id : t.m_deletedIds) {
-            sqlite3_bind_int(del.s, 1, id);
-            if (sqlite3_step(del.s) != SQLITE_DONE) rollback(db.err());
-            sqlite3_reset(del.s);
+        SqliteStmt del(m_db, QStringLiteral("DELETE FROM records WHERE \"%1\"=?")
+                                 .arg(t.fieldDefs()[size_t(stored.fields.front())].name));
+        if (!del.prepared()) rollback(m_db.error());
+        for (int id : t.deletedIds()) {
+            del.bindInt(1, id);
+            if (del.step() != SQLITE_DONE) rollback(m_db.error());
+            del.reset();
         }
-        Stmt ins(db.h, QStringLiteral("INSERT OR REPLACE INTO records(%1) VALUES(%2)")
-                           .arg(cols.join(QLatin1Char(',')), qs.join(QLatin1Char(','))));
-        if (ins.rc != SQLITE_OK) rollback(db.err());
+        SqliteStmt ins(m_db, QStringLiteral("INSERT OR REPLACE INTO records(%1) VALUES(%2)")
+                                 .arg(stored.columns(), stored.placeholders()));
+        if (!ins.prepared()) rollback(m_db.error());
         QSet<uint32_t> done;
-        for (uint32_t id : t.m_dirtyIds) {
+        for (uint32_t id : t.changedIds()) {
             if (done.contains(id)) continue;
             done.insert(id);
-            const int64_t slot = t.idSlot(int(id));
+            const int64_t slot = rows.idSlot(int(id));
             if (slot < 0) continue; // deleted since
-            for (int c = 0; c < int(stored.size()); ++c)
-                bindStored(ins.s, c + 1, *t.m_columns[size_t(stored[size_t(c)])], uint32_t(slot));
-            if (sqlite3_step(ins.s) != SQLITE_DONE) rollback(db.err());
-            sqlite3_reset(ins.s);
+            for (int c = 0; c < int(stored.fields.size()); ++c)
+                bindStored(ins.get(), c + 1, rows.column(stored.fields[size_t(c)]), uint32_t(slot));
+            if (ins.step() != SQLITE_DONE) rollback(m_db.error());
+            ins.reset();
         }
-        Stmt meta(db.h, QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)"));
-        if (meta.rc != SQLITE_OK) rollback(db.err());
+        SqliteStmt meta(m_db,
+                        QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)"));
+        if (!meta.prepared()) rollback(m_db.error());
         for (const auto& [key, value] :
              {std::pair{QByteArray("generation"), QByteArray::number(m_generation + 1)},
               std::pair{QByteArray(kLastIdKey), QByteArray::number(t.lastId())}}) {
-            sqlite3_bind_text(meta.s, 1, key.constData(), int(key.size()), SQLITE_TRANSIENT);
-            sqlite3_bind_text(meta.s, 2, value.constData(), int(value.size()), SQLITE_TRANSIENT);
-            if (sqlite3_step(meta.s) != SQLITE_DONE) rollback(db.err());
-            sqlite3_reset(meta.s);
+            meta.bindText(1, key);
+            meta.bindText(2, value);
+            if (meta.step() != SQLITE_DONE) rollback(m_db.error());
+            meta.reset();
         }
     }
     if (faultHook) {
         try {
             faultHook("before-commit");
         } catch (...) {
-            db.exec("ROLLBACK");
+            m_db.exec("ROLLBACK");
             closeConnection();
             throw;
         }
     }
-    if (db.exec("COMMIT") != SQLITE_OK) rollback(db.err());
-    m_dataVersion = dataVersion();
+    if (m_db.exec("COMMIT") != SQLITE_OK) rollback(m_db.error());
+    m_dataVersion = m_db.dataVersion();
     ++m_generation;
     rememberFile(path);
     return true;
+}
+
+// The whole table into a new file: written without a journal, synced, then
+// renamed over the old one and the folder synced.
+void TableFile::writeTemporary(const Table& t, const QString& tmp, const QString& token) {
+    const QString& path = t.filePath;
+    SqliteDb db;
+    auto dbFail = [&]() {
+        const QString why = db.error();
+        db.close();
+        QFile::remove(tmp);
+        cannotWrite(path, why);
+    };
+    // made here first, so that a refusal comes with the system's reason
+    const int fd = ::open(QFile::encodeName(tmp).constData(), O_CREAT | O_EXCL | O_WRONLY, 0644);
+    if (fd < 0) cannotWrite(path, sysReason());
+    ::close(fd);
+    if (db.open(tmp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX) != SQLITE_OK)
+        dbFail();
+    // The temporary file becomes visible only by the rename, so it needs no
+    // journal; it is synced before the rename.
+    if (db.exec("PRAGMA journal_mode=OFF") != SQLITE_OK ||
+        db.exec("PRAGMA synchronous=OFF") != SQLITE_OK || db.exec("BEGIN") != SQLITE_OK)
+        dbFail();
+    if (db.exec("CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL)") != SQLITE_OK)
+        dbFail();
+    {
+        SqliteStmt m(db, QStringLiteral("INSERT INTO meta VALUES(?,?)"));
+        const QList<QPair<QString, QString>> meta = {
+            {QStringLiteral("format"), QString::number(kFormatVersion)},
+            {QStringLiteral("table"), t.name()},
+            {QStringLiteral("token"), token},
+            {QStringLiteral("generation"), QStringLiteral("1")},
+            {QLatin1String(kLastIdKey), QString::number(t.lastId())}};
+        for (const auto& kv : meta) {
+            m.bindText(1, kv.first.toUtf8());
+            m.bindText(2, kv.second.toUtf8());
+            if (m.step() != SQLITE_DONE) dbFail();
+            m.reset();
+        }
+    }
+    const StoredFields stored(t);
+    QStringList defs;
+    for (int i : stored.fields) {
+        const FieldDef& f = t.fieldDefs()[size_t(i)];
+        QString d = quoted(f.name) + QLatin1Char(' ') + declaredType(t, i);
+        if (f.type == FieldType::AutoInc) d += QStringLiteral(" NOT NULL PRIMARY KEY");
+        defs << d;
+    }
+    if (db.exec(QStringLiteral("CREATE TABLE records(%1)").arg(defs.join(QLatin1Char(',')))) !=
+        SQLITE_OK)
+        dbFail();
+    {
+        SqliteStmt ins(db, QStringLiteral("INSERT INTO records(%1) VALUES(%2)")
+                               .arg(stored.columns(), stored.placeholders()));
+        if (!ins.prepared()) dbFail();
+        // rows in ID order, so a later load finds them sorted
+        const RowStore& rows = t.rows();
+        for (uint32_t slot : t.slotsInIdOrder()) {
+            for (int c = 0; c < int(stored.fields.size()); ++c)
+                bindStored(ins.get(), c + 1, rows.column(stored.fields[size_t(c)]), slot);
+            if (ins.step() != SQLITE_DONE) dbFail();
+            ins.reset();
+        }
+    }
+    if (db.exec("COMMIT") != SQLITE_OK) dbFail();
+    // Marked for write-ahead logging now, so that later incremental writes
+    // never touch the file's header.
+    if (db.exec("PRAGMA journal_mode=WAL") != SQLITE_OK) dbFail();
 }
 
 void TableFile::writeWhole(Table& t) {
@@ -595,100 +622,15 @@ void TableFile::writeWhole(Table& t) {
     const QString tmp = dir + QStringLiteral("/.%1.%2.tmp").arg(info.fileName()).arg(::getpid());
     auto fail = [&](const QString& reason) {
         QFile::remove(tmp);
-        throw DbError(
-            QStringLiteral("Cannot write the table file '%1': %2").arg(nativePath(path), reason));
+        cannotWrite(path, reason);
     };
     closeConnection();
     QFile::remove(tmp);
     const QString token = newToken();
-    {
-        Db db;
-        // made here first, so that a refusal comes with the system's reason
-        const int fd =
-            ::open(QFile::encodeName(tmp).constData(), O_CREAT | O_EXCL | O_WRONLY, 0644);
-        if (fd < 0) fail(sysReason());
-        ::close(fd);
-        if (db.open(tmp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX) !=
-            SQLITE_OK) {
-            const QString why = db.err();
-            db.close();
-            fail(why);
-        }
-        auto dbFail = [&]() {
-            const QString why = db.err();
-            db.close();
-            fail(why);
-        };
-        // The temporary file becomes visible only by the rename below, so it
-        // needs no journal; it is synced before the rename.
-        if (db.exec("PRAGMA journal_mode=OFF") != SQLITE_OK ||
-            db.exec("PRAGMA synchronous=OFF") != SQLITE_OK || db.exec("BEGIN") != SQLITE_OK)
-            dbFail();
-        if (db.exec("CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT NOT NULL)") != SQLITE_OK)
-            dbFail();
-        {
-            Stmt m(db.h, QStringLiteral("INSERT INTO meta VALUES(?,?)"));
-            const QList<QPair<QString, QString>> meta = {
-                {QStringLiteral("format"), QString::number(kFormatVersion)},
-                {QStringLiteral("table"), t.name()},
-                {QStringLiteral("token"), token},
-                {QStringLiteral("generation"), QStringLiteral("1")},
-                {QLatin1String(kLastIdKey), QString::number(t.lastId())}};
-            for (const auto& kv : meta) {
-                const QByteArray k = kv.first.toUtf8(), v = kv.second.toUtf8();
-                sqlite3_bind_text(m.s, 1, k.constData(), int(k.size()), SQLITE_TRANSIENT);
-                sqlite3_bind_text(m.s, 2, v.constData(), int(v.size()), SQLITE_TRANSIENT);
-                if (sqlite3_step(m.s) != SQLITE_DONE) dbFail();
-                sqlite3_reset(m.s);
-            }
-        }
-        std::vector<int> stored;
-        QStringList defs, cols, qs;
-        for (int i = 0; i < t.fieldCount(); ++i) {
-            const FieldDef& f = t.fieldDefs()[size_t(i)];
-            if (!f.isStored()) continue;
-            stored.push_back(i);
-            QString d = quoted(f.name) + QLatin1Char(' ') + declaredType(t, i);
-            if (f.type == FieldType::AutoInc) d += QStringLiteral(" NOT NULL PRIMARY KEY");
-            defs << d;
-            cols << quoted(f.name);
-            qs << QStringLiteral("?");
-        }
-        if (db.exec(QStringLiteral("CREATE TABLE records(%1)")
-                        .arg(defs.join(QLatin1Char(',')))
-                        .toUtf8()
-                        .constData()) != SQLITE_OK)
-            dbFail();
-        {
-            Stmt ins(db.h, QStringLiteral("INSERT INTO records(%1) VALUES(%2)")
-                               .arg(cols.join(QLatin1Char(',')), qs.join(QLatin1Char(','))));
-            if (ins.rc != SQLITE_OK) dbFail();
-            // rows in ID order, so a later load finds them sorted
-            std::vector<std::pair<int, uint32_t>> rows;
-            rows.reserve(t.m_order.size());
-            const auto& ids = t.m_columns[size_t(t.m_idField)]->ints;
-            for (uint32_t s : t.m_order)
-                rows.push_back({ids[s], s});
-            std::sort(rows.begin(), rows.end());
-            for (const auto& r : rows) {
-                for (int c = 0; c < int(stored.size()); ++c)
-                    bindStored(ins.s, c + 1, *t.m_columns[size_t(stored[size_t(c)])], r.second);
-                if (sqlite3_step(ins.s) != SQLITE_DONE) dbFail();
-                sqlite3_reset(ins.s);
-            }
-        }
-        if (db.exec("COMMIT") != SQLITE_OK) dbFail();
-        // Marked for write-ahead logging now, so that later incremental
-        // writes never touch the file's header.
-        if (db.exec("PRAGMA journal_mode=WAL") != SQLITE_OK) dbFail();
-        db.close();
-    }
+    writeTemporary(t, tmp, token);
     if (faultHook) faultHook("temp-written");
-    try {
-        syncPath(tmp, false);
-    } catch (int e) {
-        fail(QString::fromLocal8Bit(std::strerror(e)));
-    }
+    QString why = syncStep(tmp, false);
+    if (!why.isEmpty()) fail(why);
     if (faultHook) faultHook("before-rename");
     // A leftover journal belongs to the file being replaced; it must never be
     // applied to the new one.
@@ -696,12 +638,8 @@ void TableFile::writeWhole(Table& t) {
         QFile::remove(path + QLatin1String(side));
     if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(path).constData()) != 0)
         fail(sysReason());
-    try {
-        syncPath(dir, true);
-    } catch (int e) {
-        throw DbError(QStringLiteral("Cannot write the table file '%1': %2")
-                          .arg(nativePath(path), QString::fromLocal8Bit(std::strerror(e))));
-    }
+    why = syncStep(dir, true);
+    if (!why.isEmpty()) cannotWrite(path, why);
     m_path = path;
     m_token = token;
     m_generation = 1;

@@ -3,11 +3,13 @@
 // one this table last wrote, incrementally in one transaction.
 #pragma once
 
+#include "data/Sqlite.h"
+
+#include <QHash>
 #include <QString>
 
 #include <cstdint>
-
-struct sqlite3;
+#include <vector>
 
 namespace qardel {
 
@@ -38,13 +40,18 @@ class TableFile {
     static void (*faultHook)(const char* point);
 
   private:
+    static void checkHeader(const QString& path, bool walHolds);
+    static std::vector<int> checkColumns(const SqliteDb& db, const Table& t,
+                                         QHash<QString, QString>* meta);
+    static void readRows(const SqliteDb& db, Table& t, const std::vector<int>& stored);
+    static void writeTemporary(const Table& t, const QString& tmp, const QString& token);
     void writeWhole(Table& t);
     bool writeIncremental(Table& t);
     void rememberFile(const QString& path);
     bool sameFileAsWritten(const QString& path) const;
     void closeConnection();
 
-    sqlite3* m_db = nullptr; // kept open between incremental writes
+    SqliteDb m_db; // kept open between incremental writes
     qint64 m_dataVersion = -1;
 
     QString m_path;  // the file this table last wrote or loaded

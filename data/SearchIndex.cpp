@@ -1,0 +1,74 @@
+#include "data/SearchIndex.h"
+
+#include <algorithm>
+
+namespace qardel {
+
+SearchIndex::SearchIndex(const RowStore& rows, int fieldIndex,
+                         std::function<bool(uint32_t, uint32_t)> tableLess)
+    : m_rows(rows), m_fi(fieldIndex), m_text(isTextType(rows.column(fieldIndex).type)),
+      m_tableLess(std::move(tableLess)) {}
+
+int64_t SearchIndex::intKey(uint32_t s) const {
+    const Column& c = m_rows.column(m_fi);
+    return c.nulls[s] ? INT64_MIN : int64_t(c.ints[s]);
+}
+
+void SearchIndex::build(const std::vector<uint32_t>& rowsInTableOrder) {
+    // a stable sort by key keeps the table's order among equal keys
+    m_entries = rowsInTableOrder;
+    if (m_text) {
+        m_folded.assign(m_rows.slotCount(), QString());
+        const Column& c = m_rows.column(m_fi);
+        for (uint32_t s : m_entries)
+            m_folded[s] = c.texts[s].toCaseFolded();
+        const std::vector<QString>& f = m_folded;
+        std::stable_sort(m_entries.begin(), m_entries.end(),
+                         [&f](uint32_t a, uint32_t b) { return f[a] < f[b]; });
+    } else {
+        std::vector<std::pair<int64_t, uint32_t>> keyed;
+        keyed.reserve(m_entries.size());
+        for (uint32_t s : m_entries)
+            keyed.push_back({intKey(s), s});
+        std::stable_sort(keyed.begin(), keyed.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (size_t k = 0; k < keyed.size(); ++k)
+            m_entries[k] = keyed[k].second;
+    }
+}
+
+bool SearchIndex::less(uint32_t a, uint32_t b) const {
+    if (m_text) {
+        const int r = m_folded[a].compare(m_folded[b]);
+        if (r != 0) return r < 0;
+    } else {
+        const int64_t ka = intKey(a), kb = intKey(b);
+        if (ka != kb) return ka < kb;
+    }
+    return m_tableLess(a, b);
+}
+
+void SearchIndex::remove(uint32_t slot) {
+    // the sorted position first; a scan when the keys changed under it
+    auto cmp = [this](uint32_t a, uint32_t b) { return less(a, b); };
+    auto lb = std::lower_bound(m_entries.begin(), m_entries.end(), slot, cmp);
+    auto it = (lb != m_entries.end() && *lb == slot)
+                  ? lb
+                  : std::find(m_entries.begin(), m_entries.end(), slot);
+    if (it != m_entries.end()) m_entries.erase(it);
+}
+
+void SearchIndex::insert(uint32_t slot) {
+    if (m_text) {
+        if (m_folded.size() < m_rows.slotCount()) m_folded.resize(m_rows.slotCount());
+        m_folded[slot] = m_rows.column(m_fi).texts[slot].toCaseFolded();
+    }
+    auto cmp = [this](uint32_t a, uint32_t b) { return less(a, b); };
+    m_entries.insert(std::lower_bound(m_entries.begin(), m_entries.end(), slot, cmp), slot);
+}
+
+size_t SearchIndex::approxBytes() const {
+    return m_entries.capacity() * 4 + m_folded.capacity() * sizeof(QString);
+}
+
+} // namespace qardel
