@@ -22,11 +22,20 @@ fi
 if [ "${QARDEL_NO_FUZZ:-0}" != "1" ] && command -v clang++ >/dev/null; then
   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DQARDEL_FUZZ=ON -DQARDEL_SANITIZE=ON -DQARDEL_GUI=OFF -DQARDEL_BENCH=OFF >/dev/null
-  cmake --build build-fuzz -j"$jobs" --target fuzz_tablefile fuzz_make_corpus
+  cmake --build build-fuzz -j"$jobs" --target fuzz_tablefile fuzz_make_corpus fuzz_adif
   corpus="$(mktemp -d)"
   ./build-fuzz/tests/fuzz/fuzz_make_corpus "$corpus"
   (cd "$(mktemp -d)" && "$OLDPWD/build-fuzz/tests/fuzz/fuzz_tablefile" "$corpus" \
       -max_total_time="${QARDEL_FUZZ_SECONDS:-60}" -max_len=65536 -timeout=10 -print_final_stats=1 \
+      2>&1 | grep -E 'stat::number_of_executed_units|Done|ERROR|SUMMARY' )
+  rm -rf "$corpus"
+  # The ADI and ADX readers, from a few files of both forms.
+  corpus="$(mktemp -d)"
+  printf '<CALL:6>UA3AAA<QSO_DATE:8>20240101<TIME_ON:4>1200<EOR>\n' > "$corpus/a.adi"
+  printf 'hdr <ADIF_VER:5>3.1.4<EOH><NAME:8>\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd<NAME:4>\xcf\xe5\xf2\xf0<EOR>' > "$corpus/b.adi"
+  printf '<?xml version="1.0"?><ADX><RECORDS><RECORD><CALL>R1ABC</CALL><NAME_INTL>X</NAME_INTL></RECORD></RECORDS></ADX>' > "$corpus/c.adx"
+  (cd "$(mktemp -d)" && "$OLDPWD/build-fuzz/tests/fuzz/fuzz_adif" "$corpus" \
+      -max_total_time="${QARDEL_FUZZ_ADIF_SECONDS:-30}" -max_len=16384 -timeout=10 -print_final_stats=1 \
       2>&1 | grep -E 'stat::number_of_executed_units|Done|ERROR|SUMMARY' )
   rm -rf "$corpus"
 fi
