@@ -7,6 +7,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 
+#include <cmath>
 #include <tuple>
 
 namespace qardel {
@@ -286,8 +287,19 @@ void TDM::PostLogRow(bool correcting, const LogRowValues& v) {
         SetTextOrClear(log.fieldByName(fld::CorSuffix), v.suffix);
         if (!v.notice.isEmpty()) log.fieldByName(fld::Notice).setAsString(v.notice);
         log.fieldByName(fld::Repeater).setAsBoolean(v.repeater);
-        SetFloatFromText(log.fieldByName(fld::CorPower), v.corPower);
-        SetFloatFromText(log.fieldByName(fld::MyPower), v.myPower);
+        if (v.exact) {
+            for (auto [field, value] : {std::pair{&fld::CorPower, v.corPowerValue},
+                                        std::pair{&fld::MyPower, v.myPowerValue}}) {
+                if (std::isnan(value))
+                    log.fieldByName(*field).clear();
+                else
+                    log.fieldByName(*field).setAsFloat(value);
+            }
+            if (v.time.isValid()) log.fieldByName(fld::Time).setAsDateTime(v.time);
+        } else {
+            SetFloatFromText(log.fieldByName(fld::CorPower), v.corPower);
+            SetFloatFromText(log.fieldByName(fld::MyPower), v.myPower);
+        }
         if (v.corRsId > 0) log.fieldByName(fld::CorRSID).setAsInteger(v.corRsId);
         if (v.myRsId > 0) log.fieldByName(fld::MyRSID).setAsInteger(v.myRsId);
         SetTextOrClear(log.fieldByName(fld::CorCity), v.city);

@@ -48,6 +48,11 @@ struct LogRowValues {
     QString country;
     int bandId = 0; // 0 leaves the field as it was
     int modeId = 0;
+    // From another log rather than typed: exact powers (instead of the texts;
+    // NaN for none) and the QSO's own time (instead of the clock's).
+    bool exact = false;
+    double corPowerValue = 0, myPowerValue = 0;
+    QDateTime time;
 };
 
 class TDM : public QObject {

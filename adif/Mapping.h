@@ -1,0 +1,37 @@
+// What ADIF's fields mean to the log: a QSO as a record, and a record saved
+// the way the entry panel saves a QSO (the same data-module functions).
+#pragma once
+
+#include "adif/Adif.h"
+#include "data/uDM.h"
+
+#include <functional>
+
+namespace qardel::adif {
+
+// Every QSO of the log, oldest first. progress(done, total) now and then.
+QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress = {});
+
+struct ImportSummary {
+    int read = 0;
+    int imported = 0;
+    int duplicates = 0;
+    QList<Refusal> refused;
+    QMap<QString, int> repairs; // kind -> count
+    QMap<QString, int> notKept; // field name -> count
+};
+
+// Adds the records to the tables (nothing is written): names, cities,
+// countries, reports, bands and modes found or added, correspondents found
+// or created, one log row per QSO. A QSO already in the log (same call sign,
+// same minute, same band and mode) is skipped.
+void importRecords(TDM& dm, const QList<Record>& records, ImportSummary* summary,
+                   const std::function<void(int, int)>& progress = {});
+
+// The call sign and suffix QARDEL can hold for an ADIF call ("UA3AAA/P");
+// false when it cannot hold it as typed on the panel.
+bool splitCall(const QString& call, QString* callSign, QString* suffix);
+// The ADIF band of a frequency in MHz; empty when none.
+QString bandOfFrequency(double mhz);
+
+} // namespace qardel::adif

@@ -1,0 +1,74 @@
+// The command as an operator runs it: exit codes, the lock, a dry run that
+// writes nothing, and an import written whole.
+#include "TestUtil.h"
+#include "data/DataFolder.h"
+
+#include <QProcess>
+#include <QtTest>
+
+namespace {
+
+struct Run {
+    int code;
+    QString out, err;
+};
+
+Run run(const QStringList& args) {
+    QProcess p;
+    p.start(QStringLiteral(QARDEL_ADIF), args);
+    p.waitForFinished(60000);
+    return {p.exitCode(), QString::fromLocal8Bit(p.readAllStandardOutput()),
+            QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+QStringList tableFiles(const QString& dir) {
+    return QDir(dir).entryList({"*.db"}, QDir::Files, QDir::Name);
+}
+
+} // namespace
+
+class TestQardelAdif : public QObject {
+    Q_OBJECT
+  private slots:
+    void importsExportsAndRefuses() {
+        TempDataDir dir, work;
+        const QString adi = work.path() + "in.adi";
+        QFile f(adi);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("<EOH><CALL:6>UA3AAA<QSO_DATE:8>20240105<TIME_ON:4>1230<BAND:3>20m<EOR>"
+                "<CALL:12>DL/UA3AAA/PM<QSO_DATE:8>20240105<TIME_ON:4>1230<EOR>");
+        f.close();
+        QCOMPARE(run({"--help"}).code, 0);
+        QCOMPARE(run({"frobnicate"}).code, 2);
+
+        Run r = run({"--data", dir.path(), "import", "--dry-run", adi});
+        QCOMPARE(r.code, 1); // one record refused
+        QVERIFY2(r.out.contains("1") && r.out.contains("DL/UA3AAA/PM"), qPrintable(r.out));
+        QCOMPARE(tableFiles(dir.path()), QStringList()); // nothing written
+
+        {
+            qardel::DataFolder held(dir.path()); // as QARDEL holds it
+            QCOMPARE(held.take(), QString());
+            r = run({"--data", dir.path(), "import", adi});
+            QCOMPARE(r.code, 2);
+            QCOMPARE(tableFiles(dir.path()), QStringList());
+        }
+        r = run({"--data", dir.path(), "import", adi});
+        QCOMPARE(r.code, 1);
+        QCOMPARE(tableFiles(dir.path()).size(), 9);
+        r = run({"--data", dir.path(), "import", adi}); // again: a duplicate
+        QCOMPARE(r.code, 1);
+        const QString out = work.path() + "out.adx";
+        r = run({"--data", dir.path(), "export", out});
+        QCOMPARE(r.code, 0);
+        QFile x(out);
+        QVERIFY(x.open(QIODevice::ReadOnly));
+        const QByteArray xml = x.readAll();
+        QCOMPARE(xml.count("<RECORD>"), 1);
+        QVERIFY(xml.contains("<CALL>UA3AAA</CALL>"));
+        QCOMPARE(run({"--data", dir.path(), "import", work.path() + "missing.adi"}).code, 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestQardelAdif)
+#include "cli_qardel_adif.moc"

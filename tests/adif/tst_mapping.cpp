@@ -1,0 +1,157 @@
+// A log taken out as ADI or ADX and brought into an empty folder comes back
+// field for field; brought in again it adds nothing; what cannot be held is
+// refused, never cut.
+#include "TestUtil.h"
+#include "adif/Mapping.h"
+#include "data/DataTestUtil.h"
+#include "data/Fields.h"
+
+#include <QtTest>
+
+#include <cmath>
+
+using namespace qardel;
+using testutil::addRow;
+
+namespace {
+
+// Every QSO as the program shows it, newest first, with the exact powers.
+QStringList view(TDM& dm) {
+    QStringList out;
+    Table& m = *dm.dsMain;
+    auto s = [&m](const QString& f) { return m.fieldByName(f).asString(); };
+    for (m.first(); !m.eof(); m.next()) {
+        const int cor = m.fieldByName(fld::CorID).asInteger();
+        QStringList q;
+        for (const QString& f :
+             {fld::Time, fld::CorCallName, fld::CorSuffix, fld::CorName, fld::CorCity,
+              fld::CorCountry, fld::Band, fld::Mode, fld::Notice, fld::Repeater})
+            q << s(f);
+        for (const QString& f : {fld::CorPower, fld::MyPower})
+            q << (m.fieldByName(f).isNull() ? "null"
+                                            : QString::number(m.fieldByName(f).asFloat(), 'g', 17));
+        for (const QString& f : {fld::CorRSID, fld::MyRSID})
+            q << dm.dsRS->lookupValue(fld::ID, m.fieldByName(f).value(), fld::Value, 20).toString();
+        q << dm.dsCors->lookupValue(fld::ID, cor, fld::City, 50).toString()
+          << dm.dsCors->lookupValue(fld::ID, cor, fld::Country, 50).toString();
+        out << q.join('|');
+    }
+    return out;
+}
+
+void fillLog(TDM& dm) {
+    const int ssb = addRow(*dm.dsModes, {{"Name", "USB"}});
+    const int own = addRow(*dm.dsModes, {{"Name", "Цифра-Х"}});
+    const int b20 = addRow(*dm.dsBands, {{"Name", "20M"}});
+    const int b2 = addRow(*dm.dsBands, {{"Name", "Два метра"}});
+    const int rs = addRow(*dm.dsRS, {{"Value", "59+20дБ очень громко"}});
+    const int rs2 = addRow(*dm.dsRS, {{"Value", "57"}});
+    const int ivan = addRow(*dm.dsNames, {{"Value", "Иван"}});
+    const int city = addRow(*dm.dsCityes, {{"Name", "Петропавловск-Камчатский-Порт"}});
+    const int country = addRow(*dm.dsCountryes, {{"Name", "Россия"}});
+    const int cor = addRow(
+        *dm.dsCors,
+        {{"CallName", "UA0AAA"}, {"NameID", ivan}, {"CityID", city}, {"CountryID", country}});
+    const int plain = addRow(*dm.dsCors, {{"CallName", "R9Z"}});
+    addRow(*dm.dsMain, {{"CorID", cor},
+                        {"Time", QDateTime(QDate(2024, 3, 31), QTime(2, 30, 15, 123))},
+                        {"CorSuffix", "QRP"},
+                        {"BandID", b20},
+                        {"ModeID", ssb},
+                        {"CorPower", 0.1 + 0.2},
+                        {"MyPower", 1e-7},
+                        {"CorRSID", rs},
+                        {"MyRSID", rs2},
+                        {"CorCity", "Петропавловск-Камчатский-"},
+                        {"CorCountry", "Россия"},
+                        {"Notice", QStringLiteral("две строки\r\nи эмодзи 😀 <EOR> & \"\"")},
+                        {"Repeater", true}});
+    addRow(*dm.dsMain, {{"CorID", plain},
+                        {"Time", QDateTime(QDate(2025, 1, 2), QTime(23, 59, 0, 0))},
+                        {"BandID", b2},
+                        {"ModeID", own},
+                        {"Repeater", false}});
+}
+
+} // namespace
+
+class TestMapping : public QObject {
+    Q_OBJECT
+  private slots:
+    void roundTripsThroughBothForms() {
+        TempDataDir src;
+        TDM a;
+        a.DataDir = src.path();
+        a.OpenTables();
+        fillLog(a);
+        const QStringList expected = view(a);
+        QCOMPARE(expected.size(), 2);
+        const QList<adif::Record> records = adif::exportLog(a);
+        const adif::Record& first = records.first(); // oldest (lowest number) first
+        QCOMPARE(first.value("CALL"), QStringLiteral("UA0AAA/QRP"));
+        QCOMPARE(records.last().value("CALL"), QStringLiteral("R9Z"));
+        QCOMPARE(first.value("BAND"), QStringLiteral("20m"));
+        QCOMPARE(first.value("MODE"), QStringLiteral("SSB"));
+        QCOMPARE(first.value("SUBMODE"), QStringLiteral("USB"));
+        const QDateTime utc = QDateTime(QDate(2024, 3, 31), QTime(2, 30, 15, 123)).toUTC();
+        QCOMPARE(first.value("QSO_DATE") + first.value("TIME_ON"), utc.toString("yyyyMMddHHmmss"));
+        for (bool adx : {false, true}) {
+            const QByteArray file = adx ? adif::writeAdx(records, "QARDEL", "1")
+                                        : adif::writeAdi(records, "QARDEL", "1");
+            TempDataDir dst;
+            TDM b;
+            b.DataDir = dst.path();
+            b.OpenTables();
+            adif::ImportSummary s;
+            adif::importRecords(b, adif::read(file).records, &s);
+            QCOMPARE(s.imported, 2);
+            QCOMPARE(s.refused.size(), 0);
+            QCOMPARE(view(b), expected);
+            // brought in again: every QSO a duplicate
+            adif::ImportSummary again;
+            adif::importRecords(b, adif::read(file).records, &again);
+            QCOMPARE(again.imported, 0);
+            QCOMPARE(again.duplicates, 2);
+            QCOMPARE(view(b), expected);
+        }
+    }
+
+    void whatOtherProgramsWrite() {
+        TempDataDir dir;
+        TDM dm;
+        dm.DataDir = dir.path();
+        dm.OpenTables();
+        const QByteArray file =
+            QStringLiteral(
+                "<EOH><CALL:6>ua3aaa<QSO_DATE:8>20240105<TIME_ON:4>1230<FREQ:6>14.074<MODE:3>FT8"
+                "<NAME:4>Олег<QTH:4>Омск<TX_PWR:3>abc<GRIDSQUARE:4>LO43<EOR>"
+                "<CALL:12>DL/UA3AAA/PM<QSO_DATE:8>20240105<TIME_ON:4>1231<EOR>"
+                "<CALL:6>UA3BBB<QSO_DATE:8>2024010<TIME_ON:4>1231<EOR>"
+                "<CALL:6>UA3AAA<QSO_DATE:8>20240106<TIME_ON:4>0900<COMMENT:3>abc<EOR>")
+                .toUtf8();
+        adif::ImportSummary s;
+        const adif::ReadResult r = adif::read(file);
+        adif::importRecords(dm, r.records, &s);
+        QCOMPARE(s.read, 4);
+        QCOMPARE(s.imported, 2);
+        QCOMPARE(s.refused.size(), 2);
+        QCOMPARE(s.refused[0].number, 2);
+        QCOMPARE(s.refused[0].reason,
+                 QStringLiteral("the call sign 'DL/UA3AAA/PM' cannot be held as typed"));
+        QCOMPARE(s.refused[1].reason, QStringLiteral("no valid QSO_DATE and TIME_ON"));
+        QCOMPARE(s.repairs.value(QStringLiteral("a power that is not a number, left empty")), 1);
+        QCOMPARE(s.notKept, (QMap<QString, int>{{"GRIDSQUARE", 1}}));
+        Table& m = *dm.dsMain;
+        m.first(); // the newer QSO: the known correspondent keeps its name and city
+        QCOMPARE(m.fieldByName(fld::CorCallName).asString(), QStringLiteral("UA3AAA"));
+        QCOMPARE(m.fieldByName(fld::CorName).asString(), QStringLiteral("Олег"));
+        QCOMPARE(m.fieldByName(fld::Notice).asString(), QStringLiteral("abc"));
+        m.next();
+        QCOMPARE(m.fieldByName(fld::Band).asString(), QStringLiteral("20m")); // from FREQ
+        QCOMPARE(m.fieldByName(fld::Mode).asString(), QStringLiteral("FT8"));
+        QVERIFY(m.fieldByName(fld::MyPower).isNull());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestMapping)
+#include "tst_mapping.moc"
