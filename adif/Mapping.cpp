@@ -59,11 +59,12 @@ const QString kAppBand = QStringLiteral("APP_QARDEL_BAND");
 const QString kAppMode = QStringLiteral("APP_QARDEL_MODE");
 const QString kAppCorCity = QStringLiteral("APP_QARDEL_COR_CITY");
 const QString kAppCorCountry = QStringLiteral("APP_QARDEL_COR_COUNTRY");
+const QString kAppSuffix = QStringLiteral("APP_QARDEL_SUFFIX");
 
-const QStringList kKept = {"CALL",    "QSO_DATE",  "TIME_ON",     "BAND",     "FREQ",     "MODE",
-                           "SUBMODE", "TX_PWR",    "RX_PWR",      "RST_SENT", "RST_RCVD", "NAME",
-                           "QTH",     "COUNTRY",   "NOTES",       "COMMENT",  kAppTime,   kAppBand,
-                           kAppMode,  kAppCorCity, kAppCorCountry};
+const QStringList kKept = {"CALL",    "QSO_DATE",  "TIME_ON",      "BAND",     "FREQ",     "MODE",
+                           "SUBMODE", "TX_PWR",    "RX_PWR",       "RST_SENT", "RST_RCVD", "NAME",
+                           "QTH",     "COUNTRY",   "NOTES",        "COMMENT",  kAppTime,   kAppBand,
+                           kAppMode,  kAppCorCity, kAppCorCountry, kAppSuffix};
 
 const QString kTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
 
@@ -110,9 +111,16 @@ QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress) 
         log.moveTo(pos);
         Record r;
         r.number = total - pos;
+        // ADIF writes the suffix after a slash; one QARDEL holds otherwise
+        // (a slash of its own, other characters) comes back from its own field
         const QString suffix = f(fld::CorSuffix).asString();
-        r.set("CALL",
-              f(fld::CorCallName).asString() + (suffix.isEmpty() ? QString() : "/" + suffix));
+        QString bare = suffix;
+        while (bare.startsWith(QLatin1Char('/')))
+            bare.remove(0, 1);
+        r.set("CALL", f(fld::CorCallName).asString() + (bare.isEmpty() ? QString() : "/" + bare));
+        QString call, split;
+        if (!splitCall(r.value("CALL"), &call, &split) || split != suffix)
+            r.set(kAppSuffix, suffix);
         const QDateTime local = f(fld::Time).asDateTime();
         if (local.isValid()) {
             const QDateTime utc = QDateTime(local.date(), local.time()).toUTC();
@@ -194,7 +202,9 @@ void importRecords(TDM& dm, const QList<Record>& records, ImportSummary* s,
         if (progress && ++done % 10000 == 0) progress(done, int(records.size()));
         auto refuse = [&](const QString& why) { s->refused.append({r.number, why}); };
         QString call, suffix;
-        if (!splitCall(r.value("CALL"), &call, &suffix)) {
+        const bool held = splitCall(r.value("CALL"), &call, &suffix);
+        if (r.has(kAppSuffix)) suffix = r.value(kAppSuffix);
+        if (!held) {
             refuse(r.has("CALL") ? QStringLiteral("the call sign '%1' cannot be held as typed")
                                        .arg(r.value("CALL"))
                                  : QStringLiteral("no call sign"));

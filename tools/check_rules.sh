@@ -5,9 +5,9 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 fail=0
-sources=$(git ls-files 'data/*.cpp' 'data/*.h' 'adif/*.cpp' 'adif/*.h' 'ui/*.cpp' 'ui/*.h' 'app/*.cpp' 'app/*.h' \
+sources=$(git ls-files 'data/*.cpp' 'data/*.h' 'adif/*.cpp' 'adif/*.h' 'cli/*.cpp' 'ui/*.cpp' 'ui/*.h' 'app/*.cpp' 'app/*.h' \
           'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' 2>/dev/null)
-[ -n "$sources" ] || sources=$(find data adif ui app tests bench -name '*.cpp' -o -name '*.h')
+[ -n "$sources" ] || sources=$(find data adif cli ui app tests bench -name '*.cpp' -o -name '*.h')
 
 if out=$(grep -nE '#include <QMessageBox>|QMessageBox::|QMessageBox[ *&]+[A-Za-z_]' $sources | grep -v '^ui/common/'); then
     echo "QMessageBox is used outside ui/common (use ui/common/MessageBox.h):"
