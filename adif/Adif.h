@@ -23,6 +23,7 @@ struct Record {
     QString value(const QString& name) const; // empty when absent
     bool has(const QString& name) const;
     void set(const QString& name, const QString& value); // replaces or appends
+    void add(const QString& name, const QString& value) { fields.append({name, value}); }
 };
 
 // A record that was not taken, and why.

@@ -105,7 +105,13 @@ QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress) 
     QList<Record> out;
     const int total = log.recordCount();
     out.reserve(total);
-    auto f = [&log](const QString& name) -> qardel::Field& { return log.fieldByName(name); };
+    // the fields once, not by name for every row
+    QHash<QString, qardel::Field*> fields;
+    auto f = [&](const QString& name) -> qardel::Field& {
+        auto it = fields.constFind(name);
+        if (it == fields.constEnd()) it = fields.insert(name, &log.fieldByName(name));
+        return **it;
+    };
     // the log is ordered newest first
     for (int pos = total - 1; pos >= 0; --pos) {
         log.moveTo(pos);
@@ -117,43 +123,43 @@ QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress) 
         QString bare = suffix;
         while (bare.startsWith(QLatin1Char('/')))
             bare.remove(0, 1);
-        r.set("CALL", f(fld::CorCallName).asString() + (bare.isEmpty() ? QString() : "/" + bare));
+        r.add("CALL", f(fld::CorCallName).asString() + (bare.isEmpty() ? QString() : "/" + bare));
         QString call, split;
         if (!splitCall(r.value("CALL"), &call, &split) || split != suffix)
-            r.set(kAppSuffix, suffix);
+            r.add(kAppSuffix, suffix);
         const QDateTime local = f(fld::Time).asDateTime();
         if (local.isValid()) {
             const QDateTime utc = QDateTime(local.date(), local.time()).toUTC();
-            r.set("QSO_DATE", utc.toString(QStringLiteral("yyyyMMdd")));
-            r.set("TIME_ON", utc.toString(QStringLiteral("HHmmss")));
-            r.set(kAppTime, local.toString(kTimeFormat));
+            r.add("QSO_DATE", utc.toString(QStringLiteral("yyyyMMdd")));
+            r.add("TIME_ON", utc.toString(QStringLiteral("HHmmss")));
+            r.add(kAppTime, local.toString(kTimeFormat));
         }
         const QString band = f(fld::Band).asString();
         if (!band.isEmpty()) {
             for (const Band& b : kBands)
                 if (band.compare(QLatin1String(b.name), Qt::CaseInsensitive) == 0)
-                    r.set("BAND", QString::fromLatin1(b.name));
-            r.set(kAppBand, band);
+                    r.add("BAND", QString::fromLatin1(b.name));
+            r.add(kAppBand, band);
         }
         const QString mode = f(fld::Mode).asString();
         if (!mode.isEmpty()) {
             const QString up = mode.toUpper();
             if (kModes.contains(up)) {
-                r.set("MODE", up);
+                r.add("MODE", up);
             } else if (kSubmodes.contains(up)) {
-                r.set("MODE", kSubmodes.value(up));
-                r.set("SUBMODE", up);
+                r.add("MODE", kSubmodes.value(up));
+                r.add("SUBMODE", up);
             }
-            r.set(kAppMode, mode);
+            r.add(kAppMode, mode);
         }
-        if (!f(fld::MyPower).isNull()) r.set("TX_PWR", number(f(fld::MyPower).asFloat()));
-        if (!f(fld::CorPower).isNull()) r.set("RX_PWR", number(f(fld::CorPower).asFloat()));
+        if (!f(fld::MyPower).isNull()) r.add("TX_PWR", number(f(fld::MyPower).asFloat()));
+        if (!f(fld::CorPower).isNull()) r.add("RX_PWR", number(f(fld::CorPower).asFloat()));
         const QString sent = text(*dm.dsRS, f(fld::CorRSID).asInteger(), fld::Value, 20);
         const QString rcvd = text(*dm.dsRS, f(fld::MyRSID).asInteger(), fld::Value, 20);
-        if (!sent.isEmpty()) r.set("RST_SENT", sent);
-        if (!rcvd.isEmpty()) r.set("RST_RCVD", rcvd);
+        if (!sent.isEmpty()) r.add("RST_SENT", sent);
+        if (!rcvd.isEmpty()) r.add("RST_RCVD", rcvd);
         const QString name = f(fld::CorName).asString();
-        if (!name.isEmpty()) r.set("NAME", name);
+        if (!name.isEmpty()) r.add("NAME", name);
         // the log keeps the first 25 characters; the correspondent the whole
         const int corId = f(fld::CorID).asInteger();
         for (auto [logField, corField, tag, app] :
@@ -161,13 +167,13 @@ QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress) 
               std::tuple{&fld::CorCountry, &fld::Country, "COUNTRY", &kAppCorCountry}}) {
             const QString cut = f(*logField).asString();
             if (cut.isEmpty()) continue;
-            r.set(QLatin1String(tag), cut);
+            r.add(QLatin1String(tag), cut);
             const QString whole = text(*dm.dsCors, corId, *corField, 50);
-            if (whole.size() > cut.size() && cutText(whole, 25) == cut) r.set(*app, whole);
+            if (whole.size() > cut.size() && cutText(whole, 25) == cut) r.add(*app, whole);
         }
         const QString notice = f(fld::Notice).asString();
-        if (!notice.isEmpty()) r.set("NOTES", notice);
-        if (f(fld::Repeater).asBoolean()) r.set("PROP_MODE", "RPT");
+        if (!notice.isEmpty()) r.add("NOTES", notice);
+        if (f(fld::Repeater).asBoolean()) r.add("PROP_MODE", "RPT");
         out.append(r);
         if (progress && (out.size() % 10000 == 0 || pos == 0)) progress(int(out.size()), total);
     }

@@ -162,8 +162,15 @@ int importFiles(TDM& dm, const QString& dir, const QStringList& files, bool dryR
     out(stdout, say("Records refused: %1", "Отклонено записей: %1").arg(s.refused.size()));
     for (const adif::Refusal& x : s.refused)
         out(stdout, say("  record %1: %2", "  запись %1: %2").arg(x.number).arg(x.reason));
+    static const QHash<QString, QString> repairsRu = {
+        {adif::kRepairCharLengths, QStringLiteral("длины полей в символах, а не в байтах")},
+        {adif::kRepairCp1251, QStringLiteral("текст в кодировке Windows-1251")},
+        {QStringLiteral("a power that is not a number, left empty"),
+         QStringLiteral("мощность не число, оставлена пустой")}};
     for (auto it = s.repairs.begin(); it != s.repairs.end(); ++it)
-        out(stdout, say("Repaired: %1 (%2)", "Исправлено: %1 (%2)").arg(it.key()).arg(it.value()));
+        out(stdout, say("Repaired: %1 (%2)", "Исправлено: %1 (%2)")
+                        .arg(g_russian ? repairsRu.value(it.key(), it.key()) : it.key())
+                        .arg(it.value()));
     for (auto it = s.notKept.begin(); it != s.notKept.end(); ++it)
         out(stdout,
             say("Not kept: %1 (%2)", "Не сохранено поле: %1 (%2)").arg(it.key()).arg(it.value()));
@@ -229,7 +236,7 @@ int main(int argc, char** argv) {
         (args[0] == QLatin1String("export") && (args.size() != 2 || dryRun)))
         return usage(stderr, 2);
 
-    DataFolder folder(dir);
+    DataFolder folder(dir, !g_russian);
     const QString refused = folder.take();
     if (!refused.isEmpty()) {
         out(stderr, refused);

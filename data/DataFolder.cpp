@@ -39,30 +39,41 @@ QString lockRefusal(const QString& dir, const QString& lockPath) {
 
 } // namespace
 
-DataFolder::DataFolder(QString dir) : m_dir(std::move(dir)) {}
+DataFolder::DataFolder(QString dir, bool english) : m_dir(std::move(dir)), m_english(english) {}
+
+QString DataFolder::text(const char* russian, const char* english) const {
+    return QString::fromUtf8(m_english ? english : russian);
+}
 
 QString DataFolder::take() {
     std::error_code ec;
     std::filesystem::create_directories(QFile::encodeName(m_dir).toStdString(), ec);
     if (ec || !QFileInfo(m_dir).isDir())
-        return QStringLiteral("Не удалось создать папку данных\n%1\n%2")
+        return text("Не удалось создать папку данных\n%1\n%2",
+                    "Cannot create the data folder\n%1\n%2")
             .arg(native(m_dir), ec ? QString::fromLocal8Bit(ec.message().c_str()) : QString());
     // One program per data folder: a second one would overwrite the first
     // one's tables with its own older copy.
     const QString lockPath = m_dir + QStringLiteral("qardel.lock");
     const QString refusal = lockRefusal(m_dir, lockPath);
     if (!refusal.isEmpty())
-        return QStringLiteral("Не удалось заблокировать папку данных\n%1\n%2")
+        return text("Не удалось заблокировать папку данных\n%1\n%2",
+                    "Cannot lock the data folder\n%1\n%2")
             .arg(native(m_dir), refusal);
     m_lock = std::make_unique<QLockFile>(lockPath);
     m_lock->setStaleLockTime(0);
     if (m_lock->tryLock(0)) return {};
     const bool held = m_lock->error() == QLockFile::LockFailedError;
     m_lock.reset();
-    return held ? QStringLiteral("Журнал в папке\n%1\nуже открыт другой копией программы "
-                                 "QARDEL.\nЗакройте её и запустите программу снова.")
-                      .arg(native(m_dir))
-                : QStringLiteral("Не удалось заблокировать папку данных\n%1").arg(native(m_dir));
+    return held
+               ? text("Журнал в папке\n%1\nуже открыт другой копией программы QARDEL.\nЗакройте её "
+                      "и запустите программу снова.",
+                      "The log in the folder\n%1\nis open in another copy of QARDEL (or "
+                      "qardel-adif).\nClose it and try again.")
+                     .arg(native(m_dir))
+               : text("Не удалось заблокировать папку данных\n%1",
+                      "Cannot lock the data folder\n%1")
+                     .arg(native(m_dir));
 }
 
 QString DataFolder::unreadable(const QString& engineError) const {
@@ -71,11 +82,14 @@ QString DataFolder::unreadable(const QString& engineError) const {
         if (engineError.contains(m_dir + f) || engineError.contains(native(m_dir + f))) {
             const QString b = newestBackupOf(m_dir, f);
             if (!b.isEmpty())
-                backup =
-                    QStringLiteral("\n\nПоследняя резервная копия этого файла:\n%1").arg(native(b));
+                backup = text("\n\nПоследняя резервная копия этого файла:\n%1",
+                              "\n\nThe newest backup of this file:\n%1")
+                             .arg(native(b));
         }
-    return QStringLiteral("Не удалось прочитать файл журнала.\n%1%2\n\nПрограмма будет "
-                          "закрыта; файлы данных оставлены без изменений.")
+    return text("Не удалось прочитать файл журнала.\n%1%2\n\nПрограмма будет закрыта; файлы данных "
+                "оставлены без изменений.",
+                "A file of the log cannot be read.\n%1%2\n\nNothing was done; the data files "
+                "were left as they are.")
         .arg(engineError, backup);
 }
 

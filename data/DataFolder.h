@@ -13,7 +13,8 @@ namespace qardel {
 
 class DataFolder {
   public:
-    explicit DataFolder(QString dir); // ends with the path delimiter
+    // dir ends with the path delimiter; the texts are Russian unless english
+    explicit DataFolder(QString dir, bool english = false);
     const QString& path() const { return m_dir; }
 
     // Makes the folder and takes its lock: empty when done, else why not.
@@ -26,7 +27,10 @@ class DataFolder {
     QString backUp(const QDate& today) const;
 
   private:
+    QString text(const char* russian, const char* english) const;
+
     QString m_dir;
+    bool m_english = false;
     std::unique_ptr<QLockFile> m_lock;
 };
 

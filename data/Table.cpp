@@ -203,6 +203,7 @@ Table::Table(QString name, std::vector<FieldDef> fields, std::vector<IndexDef> i
     for (int i = 0; i < int(m_fields.size()); ++i) {
         m_fieldObjects.push_back(std::make_unique<Field>(this, i));
         m_fieldByName.insert(m_fields[i].name.toLower(), i);
+        m_fieldByExact.insert(m_fields[i].name, i);
         if (m_fields[i].type == FieldType::AutoInc) m_idField = i;
     }
     for (const IndexDef& ix : m_indexes) {
@@ -220,7 +221,8 @@ Table::Table(QString name, std::vector<FieldDef> fields, std::vector<IndexDef> i
 Table::~Table() = default;
 
 int Table::fieldIndex(const QString& name) const {
-    return m_fieldByName.value(name.toLower(), -1);
+    const auto exact = m_fieldByExact.constFind(name);
+    return exact != m_fieldByExact.constEnd() ? *exact : m_fieldByName.value(name.toLower(), -1);
 }
 
 Field& Table::fieldByName(const QString& name) {

@@ -208,7 +208,8 @@ class Table {
     bool m_activeDescending = false;
     int m_idField = 0;
     std::vector<std::unique_ptr<Field>> m_fieldObjects;
-    QHash<QString, int> m_fieldByName;
+    QHash<QString, int> m_fieldByName;  // by lower-case name
+    QHash<QString, int> m_fieldByExact; // the names as declared: no case folding per lookup
 
     TableState m_state = TableState::Inactive;
     bool m_changeLog = true;
