@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 
+#include <climits>
 #include <cmath>
 
 namespace qardel::adif {
@@ -83,6 +84,22 @@ QString text(Table& t, int id, const QString& field, int size) {
     return id > 0 ? t.lookupValue(fld::ID, id, field, size).toString() : QString();
 }
 
+// The system's time-zone rules, asked once per day: a day without a change
+// of its offset (nearly all) converts by its offset; a day with one, QSO by
+// QSO.
+QDateTime toUtc(const QDateTime& local) {
+    static QHash<qint64, int> offsets; // julian day -> offset, or INT_MIN: it changes that day
+    const qint64 day = local.date().toJulianDay();
+    auto it = offsets.constFind(day);
+    if (it == offsets.constEnd()) {
+        const int morning = QDateTime(local.date(), QTime(0, 0)).offsetFromUtc();
+        const int night = QDateTime(local.date(), QTime(23, 59, 59, 999)).offsetFromUtc();
+        it = offsets.insert(day, morning == night ? morning : INT_MIN);
+    }
+    if (*it == INT_MIN) return QDateTime(local.date(), local.time()).toUTC();
+    return QDateTime(local.date(), local.time(), QTimeZone::utc()).addSecs(-*it);
+}
+
 } // namespace
 
 bool splitCall(const QString& call, QString* callSign, QString* suffix) {
@@ -105,13 +122,20 @@ QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress) 
     QList<Record> out;
     const int total = log.recordCount();
     out.reserve(total);
-    // the fields once, not by name for every row
-    QHash<QString, qardel::Field*> fields;
-    auto f = [&](const QString& name) -> qardel::Field& {
-        auto it = fields.constFind(name);
-        if (it == fields.constEnd()) it = fields.insert(name, &log.fieldByName(name));
-        return **it;
-    };
+    // the fields found once, not by name for every row
+    qardel::Field& cBand = log.fieldByName(fld::Band);
+    qardel::Field& cCorCallName = log.fieldByName(fld::CorCallName);
+    qardel::Field& cCorID = log.fieldByName(fld::CorID);
+    qardel::Field& cCorName = log.fieldByName(fld::CorName);
+    qardel::Field& cCorPower = log.fieldByName(fld::CorPower);
+    qardel::Field& cCorRSID = log.fieldByName(fld::CorRSID);
+    qardel::Field& cCorSuffix = log.fieldByName(fld::CorSuffix);
+    qardel::Field& cMode = log.fieldByName(fld::Mode);
+    qardel::Field& cMyPower = log.fieldByName(fld::MyPower);
+    qardel::Field& cMyRSID = log.fieldByName(fld::MyRSID);
+    qardel::Field& cNotice = log.fieldByName(fld::Notice);
+    qardel::Field& cRepeater = log.fieldByName(fld::Repeater);
+    qardel::Field& cTime = log.fieldByName(fld::Time);
     // the log is ordered newest first
     for (int pos = total - 1; pos >= 0; --pos) {
         log.moveTo(pos);
@@ -119,29 +143,35 @@ QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress) 
         r.number = total - pos;
         // ADIF writes the suffix after a slash; one QARDEL holds otherwise
         // (a slash of its own, other characters) comes back from its own field
-        const QString suffix = f(fld::CorSuffix).asString();
+        const QString suffix = cCorSuffix.asString();
         QString bare = suffix;
         while (bare.startsWith(QLatin1Char('/')))
             bare.remove(0, 1);
-        r.add("CALL", f(fld::CorCallName).asString() + (bare.isEmpty() ? QString() : "/" + bare));
+        r.add("CALL", cCorCallName.asString() + (bare.isEmpty() ? QString() : "/" + bare));
         QString call, split;
         if (!splitCall(r.value("CALL"), &call, &split) || split != suffix)
             r.add(kAppSuffix, suffix);
-        const QDateTime local = f(fld::Time).asDateTime();
+        const QDateTime local = cTime.asDateTime();
         if (local.isValid()) {
-            const QDateTime utc = QDateTime(local.date(), local.time()).toUTC();
-            r.add("QSO_DATE", utc.toString(QStringLiteral("yyyyMMdd")));
-            r.add("TIME_ON", utc.toString(QStringLiteral("HHmmss")));
-            r.add(kAppTime, local.toString(kTimeFormat));
+            const QDateTime utc = toUtc(local);
+            const QDate d = utc.date();
+            const QTime t = utc.time();
+            r.add("QSO_DATE", QString::asprintf("%04d%02d%02d", d.year(), d.month(), d.day()));
+            r.add("TIME_ON", QString::asprintf("%02d%02d%02d", t.hour(), t.minute(), t.second()));
+            const QDate ld = local.date();
+            const QTime lt = local.time();
+            r.add(kAppTime,
+                  QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d.%03d", ld.year(), ld.month(),
+                                    ld.day(), lt.hour(), lt.minute(), lt.second(), lt.msec()));
         }
-        const QString band = f(fld::Band).asString();
+        const QString band = cBand.asString();
         if (!band.isEmpty()) {
             for (const Band& b : kBands)
                 if (band.compare(QLatin1String(b.name), Qt::CaseInsensitive) == 0)
                     r.add("BAND", QString::fromLatin1(b.name));
             r.add(kAppBand, band);
         }
-        const QString mode = f(fld::Mode).asString();
+        const QString mode = cMode.asString();
         if (!mode.isEmpty()) {
             const QString up = mode.toUpper();
             if (kModes.contains(up)) {
@@ -152,28 +182,28 @@ QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress) 
             }
             r.add(kAppMode, mode);
         }
-        if (!f(fld::MyPower).isNull()) r.add("TX_PWR", number(f(fld::MyPower).asFloat()));
-        if (!f(fld::CorPower).isNull()) r.add("RX_PWR", number(f(fld::CorPower).asFloat()));
-        const QString sent = text(*dm.dsRS, f(fld::CorRSID).asInteger(), fld::Value, 20);
-        const QString rcvd = text(*dm.dsRS, f(fld::MyRSID).asInteger(), fld::Value, 20);
+        if (!cMyPower.isNull()) r.add("TX_PWR", number(cMyPower.asFloat()));
+        if (!cCorPower.isNull()) r.add("RX_PWR", number(cCorPower.asFloat()));
+        const QString sent = text(*dm.dsRS, cCorRSID.asInteger(), fld::Value, 20);
+        const QString rcvd = text(*dm.dsRS, cMyRSID.asInteger(), fld::Value, 20);
         if (!sent.isEmpty()) r.add("RST_SENT", sent);
         if (!rcvd.isEmpty()) r.add("RST_RCVD", rcvd);
-        const QString name = f(fld::CorName).asString();
+        const QString name = cCorName.asString();
         if (!name.isEmpty()) r.add("NAME", name);
         // the log keeps the first 25 characters; the correspondent the whole
-        const int corId = f(fld::CorID).asInteger();
+        const int corId = cCorID.asInteger();
         for (auto [logField, corField, tag, app] :
              {std::tuple{&fld::CorCity, &fld::City, "QTH", &kAppCorCity},
               std::tuple{&fld::CorCountry, &fld::Country, "COUNTRY", &kAppCorCountry}}) {
-            const QString cut = f(*logField).asString();
+            const QString cut = log.fieldByName(*logField).asString();
             if (cut.isEmpty()) continue;
             r.add(QLatin1String(tag), cut);
             const QString whole = text(*dm.dsCors, corId, *corField, 50);
             if (whole.size() > cut.size() && cutText(whole, 25) == cut) r.add(*app, whole);
         }
-        const QString notice = f(fld::Notice).asString();
+        const QString notice = cNotice.asString();
         if (!notice.isEmpty()) r.add("NOTES", notice);
-        if (f(fld::Repeater).asBoolean()) r.add("PROP_MODE", "RPT");
+        if (cRepeater.asBoolean()) r.add("PROP_MODE", "RPT");
         out.append(r);
         if (progress && (out.size() % 10000 == 0 || pos == 0)) progress(int(out.size()), total);
     }

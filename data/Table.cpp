@@ -215,6 +215,7 @@ Table::Table(QString name, std::vector<FieldDef> fields, std::vector<IndexDef> i
         }
     }
     m_rows = std::make_unique<RowStore>(m_fields, m_indexes, m_idField);
+    m_lookups.resize(m_fields.size());
     m_search.resize(m_fields.size());
 }
 
@@ -463,21 +464,38 @@ QVariant Table::storedValue(uint32_t slot, int fi) const {
     return m_rows->column(fi).get(slot);
 }
 
+// The fields a lookup field reads, found by name once.
+const Table::LookupRef& Table::lookupRef(int fi) const {
+    LookupRef& l = m_lookups[size_t(fi)];
+    if (!l.resolved) {
+        const FieldDef& f = m_fields[size_t(fi)];
+        l.keyFi = fieldIndex(f.keyField);
+        if (f.lookupTable) {
+            l.otherKeyFi = f.lookupTable->fieldIndex(f.lookupKeyField);
+            l.otherResultFi = f.lookupTable->fieldIndex(f.lookupResultField);
+        }
+        l.resolved = true;
+    }
+    return l;
+}
+
 QVariant Table::valueOfSlot(uint32_t slot, int fi) const {
     const FieldDef& f = m_fields[fi];
     if (f.isStored()) return storedValue(slot, fi);
-    const int keyFi = fieldIndex(f.keyField);
-    if (keyFi < 0 || !f.lookupTable) return {};
-    const QVariant key = valueOfSlot(slot, keyFi);
+    const LookupRef& l = lookupRef(fi);
+    if (l.keyFi < 0 || !f.lookupTable) return {};
+    const QVariant key = valueOfSlot(slot, l.keyFi);
     if (!key.isValid()) return {};
-    return f.lookupTable->lookupValue(f.lookupKeyField, key, f.lookupResultField, f.size);
+    return f.lookupTable->lookupValueAt(l.otherKeyFi, key, l.otherResultFi, f.size);
 }
 
 QVariant Table::lookupValue(const QString& keyField, const QVariant& key,
                             const QString& resultField, int size) const {
+    return lookupValueAt(fieldIndex(keyField), key, fieldIndex(resultField), size);
+}
+
+QVariant Table::lookupValueAt(int kfi, const QVariant& key, int rfi, int size) const {
     if (!isActive()) return {};
-    const int kfi = fieldIndex(keyField);
-    const int rfi = fieldIndex(resultField);
     if (kfi < 0 || rfi < 0) return {};
     const int64_t slot = findSlot(kfi, key);
     if (slot < 0) return {};
@@ -509,11 +527,11 @@ QVariant Table::currentValue(int fi) const {
     if (m_state == TableState::Insert || m_state == TableState::Edit) {
         const FieldDef& f = m_fields[fi];
         if (f.isStored()) return m_buffer[fi];
-        const int keyFi = fieldIndex(f.keyField);
-        if (keyFi < 0 || !f.lookupTable) return {};
-        const QVariant key = currentValue(keyFi);
+        const LookupRef& l = lookupRef(fi);
+        if (l.keyFi < 0 || !f.lookupTable) return {};
+        const QVariant key = currentValue(l.keyFi);
         if (!key.isValid()) return {};
-        return f.lookupTable->lookupValue(f.lookupKeyField, key, f.lookupResultField, f.size);
+        return f.lookupTable->lookupValueAt(l.otherKeyFi, key, l.otherResultFi, f.size);
     }
     if (m_order.empty() || m_cursor < 0) return {};
     return valueOfSlot(slotAt(m_cursor), fi);

@@ -153,6 +153,9 @@ class Table {
     // The value of resultField in the row whose keyField equals key, cut to size.
     QVariant lookupValue(const QString& keyField, const QVariant& key, const QString& resultField,
                          int size) const;
+    // The same with the fields by index (-1: none).
+    QVariant lookupValueAt(int keyFieldIndex, const QVariant& key, int resultFieldIndex,
+                           int size) const;
     QString formatValue(int fieldIndex, const QVariant& v) const;
 
     // --- notifications
@@ -208,8 +211,14 @@ class Table {
     bool m_activeDescending = false;
     int m_idField = 0;
     std::vector<std::unique_ptr<Field>> m_fieldObjects;
-    QHash<QString, int> m_fieldByName;  // by lower-case name
-    QHash<QString, int> m_fieldByExact; // the names as declared: no case folding per lookup
+    struct LookupRef {
+        bool resolved = false;
+        int keyFi = -1, otherKeyFi = -1, otherResultFi = -1;
+    };
+    const LookupRef& lookupRef(int fi) const;
+    mutable std::vector<LookupRef> m_lookups; // by field index, resolved on first use
+    QHash<QString, int> m_fieldByName;        // by lower-case name
+    QHash<QString, int> m_fieldByExact;       // the names as declared: no case folding per lookup
 
     TableState m_state = TableState::Inactive;
     bool m_changeLog = true;
