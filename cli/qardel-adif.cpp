@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QRegularExpression>
 #include <QSaveFile>
 
 #include <cstdio>
@@ -24,6 +25,33 @@ bool g_russian = false;
 // The text in the operator's language: Russian under a Russian locale.
 QString say(const char* english, const char* russian) {
     return QString::fromUtf8(g_russian ? russian : english);
+}
+
+// The readers' and the mapping's reasons, in the operator's language.
+QString reason(const QString& english) {
+    if (!g_russian) return english;
+    static const std::pair<const char*, const char*> kTexts[] = {
+        {"^the call sign '(.*)' cannot be held as typed$",
+         "позывной «\\1» нельзя записать так, как его набирают на панели"},
+        {"^no call sign$", "нет позывного"},
+        {"^no valid QSO_DATE and TIME_ON$", "нет верных QSO_DATE и TIME_ON"},
+        {"^the length of field (\\w+) fits neither its bytes nor its characters$",
+         "длина поля \\1 не сходится ни с байтами, ни с символами"},
+        {"^the record has no end \\(<EOR>\\)$", "у записи нет конца (<EOR>)"},
+        {"^field (\\w+) runs past the end of the file$", "поле \\1 выходит за конец файла"},
+        {"^the header has no end \\(<EOH>\\)$", "у заголовка нет конца (<EOH>)"},
+        {"^the XML is not well-formed at line (\\d+), column (\\d+): (.*)$",
+         "XML испорчен в строке \\1, столбце \\2: \\3"}};
+    for (const auto& [pattern, russian] : kTexts) {
+        const QRegularExpression re(QString::fromUtf8(pattern));
+        const auto m = re.match(english);
+        if (!m.hasMatch()) continue;
+        QString text = QString::fromUtf8(russian);
+        for (int i = 1; i <= m.lastCapturedIndex(); ++i)
+            text.replace(QStringLiteral("\\%1").arg(i), m.captured(i));
+        return text;
+    }
+    return english;
 }
 
 void out(FILE* f, const QString& text) {
@@ -140,20 +168,20 @@ int importFiles(TDM& dm, const QString& dir, const QStringList& files, bool dryR
         if (!r.error.isEmpty()) {
             out(stderr, say("%1 cannot be read: %2. Nothing was imported.",
                             "Файл %1 не читается: %2. Ничего не загружено.")
-                            .arg(file, r.error));
+                            .arg(file, reason(r.error)));
             return 2;
         }
         for (auto it = r.repairs.begin(); it != r.repairs.end(); ++it)
             s.repairs[it.key()] += it.value();
         for (const adif::Refusal& x : r.refused)
-            s.refused.append({x.number, file + ": " + x.reason});
+            s.refused.append({x.number, file + ": " + reason(x.reason)});
         s.read += int(r.refused.size());
         const int before = int(s.refused.size());
         adif::importRecords(dm, r.records, &s, [&](int done, int total) {
             progress(say("Records:", "Записей:"), done, total);
         });
         for (qsizetype i = before; i < s.refused.size(); ++i)
-            s.refused[i].reason = file + ": " + s.refused[i].reason;
+            s.refused[i].reason = file + ": " + reason(s.refused[i].reason);
     }
     // the summary
     out(stdout, say("Records read: %1", "Прочитано записей: %1").arg(s.read));
