@@ -9,6 +9,7 @@
 
 #include "BenchUtil.h"
 #include "DataGen.h"
+#include "adif/Mapping.h"
 #include "data/Fields.h"
 
 #include "data/uDM.h"
@@ -650,6 +651,55 @@ class CountingBox : public ComboBoxIntf {
 };
 
 // Filling the panel's lists: cities, countries, names, bands, modes, reports.
+// ADIF: the whole log out as ADI (in memory: the mapping and the form), and
+// such a file into an empty folder, written, as qardel-adif does both.
+void BM_AdifExport(benchmark::State& state) {
+    guarded(state, [&] {
+        Session& s = session(int(state.range(0)));
+        Samples t;
+        size_t bytes = 0;
+        for (auto _ : state) {
+            const double secs = timed([&] {
+                bytes = size_t(adif::writeAdi(adif::exportLog(*s.dm), "QARDEL", "bench").size());
+            });
+            t.add(secs);
+            state.SetIterationTime(secs);
+        }
+        setMs(state, "median_ms", t.median());
+        state.counters["file_MB"] = double(bytes) / 1e6;
+    });
+}
+
+void BM_AdifImport(benchmark::State& state) {
+    guarded(state, [&] {
+        Session& s = session(int(state.range(0)));
+        const QByteArray file = adif::writeAdi(adif::exportLog(*s.dm), "QARDEL", "bench");
+        endSession(); // the import gets the memory
+        Samples t;
+        int imported = 0;
+        for (auto _ : state) {
+            const QString dir = g_root + QStringLiteral("work-import/");
+            QDir(dir).removeRecursively();
+            QDir().mkpath(dir);
+            const double secs = timed([&] {
+                TDM dm;
+                dm.DataDir = dir;
+                dm.OpenTables();
+                adif::ImportSummary summary;
+                adif::importRecords(dm, adif::read(file).records, &summary);
+                dm.SaveAll();
+                dm.CloseTables();
+                imported = summary.imported;
+            });
+            t.add(secs);
+            state.SetIterationTime(secs);
+            QDir(dir).removeRecursively();
+        }
+        setMs(state, "median_ms", t.median());
+        state.counters["imported"] = imported;
+    });
+}
+
 void BM_FillLists(benchmark::State& state) {
     const int n = int(state.range(0));
     guarded(state, [&] {
@@ -777,6 +827,16 @@ int main(int argc, char** argv) {
             ->Unit(kMillisecond);
         benchmark::RegisterBenchmark("SaveAll", BM_SaveAll)
             ->Arg(n)
+            ->UseManualTime()
+            ->Unit(kMillisecond);
+        benchmark::RegisterBenchmark("AdifExport", BM_AdifExport)
+            ->Arg(n)
+            ->Iterations(n >= 100000 ? 1 : 5)
+            ->UseManualTime()
+            ->Unit(kMillisecond);
+        benchmark::RegisterBenchmark("AdifImport", BM_AdifImport)
+            ->Arg(n)
+            ->Iterations(n >= 100000 ? 1 : 5)
             ->UseManualTime()
             ->Unit(kMillisecond);
     }
