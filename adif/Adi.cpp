@@ -188,21 +188,31 @@ ReadResult readAdi(const QByteArray& d) {
     return r;
 }
 
+void appendAdiField(QByteArray& out, const char* name, const QByteArray& utf8) {
+    out += '<';
+    out += name;
+    out += ':';
+    out += QByteArray::number(utf8.size());
+    out += '>';
+    out += utf8;
+    out += ' ';
+}
+
+void appendAdiHeader(QByteArray& out, const QString& program, const QString& version) {
+    out += "ADIF export from " + program.toUtf8() + "\n";
+    appendAdiField(out, "ADIF_VER", "3.1.4");
+    appendAdiField(out, "PROGRAMID", program.toUtf8());
+    appendAdiField(out, "PROGRAMVERSION", version.toUtf8());
+    out += "<EOH>\n\n";
+}
+
 QByteArray writeAdi(const QList<Record>& records, const QString& program, const QString& version) {
     QByteArray out;
-    auto field = [&out](const QString& name, const QString& value) {
-        const QByteArray v = value.toUtf8();
-        out += '<' + name.toLatin1() + ':' + QByteArray::number(v.size()) + '>' + v + ' ';
-    };
-    out += "ADIF export from " + program.toUtf8() + "\n";
-    field(QStringLiteral("ADIF_VER"), QStringLiteral("3.1.4"));
-    field(QStringLiteral("PROGRAMID"), program);
-    field(QStringLiteral("PROGRAMVERSION"), version);
-    out += "<EOH>\n\n";
+    appendAdiHeader(out, program, version);
     for (const Record& rec : records) {
         for (const Field& f : rec.fields)
-            field(f.name, f.value);
-        out += "<EOR>\n";
+            appendAdiField(out, f.name.toLatin1().constData(), f.value.toUtf8());
+        appendAdiEnd(out);
     }
     return out;
 }

@@ -56,6 +56,13 @@ bool looksLikeAdx(const QByteArray& bytes);
 // ADI: UTF-8, each length the count of the value's bytes, so that a reader
 // that takes only ASCII still finds every field where it is.
 QByteArray writeAdi(const QList<Record>& records, const QString& program, const QString& version);
+// The pieces of an ADI file, for writers that make one in a single pass.
+void appendAdiHeader(QByteArray& out, const QString& program, const QString& version);
+void appendAdiField(QByteArray& out, const char* name, const QByteArray& utf8);
+inline void appendAdiEnd(QByteArray& out) {
+    out += "<EOR>\n";
+}
+
 // ADX: UTF-8 XML; text beyond ASCII goes to the fields' _INTL forms.
 QByteArray writeAdx(const QList<Record>& records, const QString& program, const QString& version);
 

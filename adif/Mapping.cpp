@@ -1,6 +1,7 @@
 #include "adif/Mapping.h"
 
 #include "data/Fields.h"
+#include "data/TableColumn.h"
 
 #include <QRegularExpression>
 #include <QTimeZone>
@@ -80,10 +81,6 @@ bool parseNumber(const QString& text, double* v) {
     return ok && std::isfinite(*v);
 }
 
-QString text(Table& t, int id, const QString& field, int size) {
-    return id > 0 ? t.lookupValue(fld::ID, id, field, size).toString() : QString();
-}
-
 // The system's time-zone rules, asked once per day: a day without a change
 // of its offset (nearly all) converts by its offset; a day with one, QSO by
 // QSO.
@@ -117,96 +114,168 @@ QString bandOfFrequency(double mhz) {
     return {};
 }
 
-QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress) {
+namespace {
+
+// The texts of a list's rows by ID, each looked up and converted once.
+class TextById {
+  public:
+    TextById(Table& t, const QString& field) : m_t(t), m_fi(t.fieldIndex(field)) {}
+    const QString& text(int id) {
+        static const QString none;
+        if (id <= 0) return none;
+        auto it = m_cache.constFind(id);
+        if (it != m_cache.constEnd()) return *it;
+        const int64_t slot = m_t.rows().idSlot(id);
+        const Column& c = m_t.rows().column(m_fi);
+        return *m_cache.insert(id, slot >= 0 && !c.isNull(uint32_t(slot)) ? c.texts[size_t(slot)]
+                                                                          : QString());
+    }
+
+  private:
+    Table& m_t;
+    int m_fi;
+    QHash<int, QString> m_cache;
+};
+
+// Every QSO of the log, oldest first, handed field by field to put(name,
+// text) and closed by end(). Reads the columns themselves: a million QSOs
+// go out in seconds.
+template <class Emit, class End>
+void emitLog(TDM& dm, Emit put, End end, const std::function<void(int, int)>& progress) {
     Table& log = *dm.dsMain;
-    QList<Record> out;
-    const int total = log.recordCount();
-    out.reserve(total);
-    // the fields found once, not by name for every row
-    qardel::Field& cBand = log.fieldByName(fld::Band);
-    qardel::Field& cCorCallName = log.fieldByName(fld::CorCallName);
-    qardel::Field& cCorID = log.fieldByName(fld::CorID);
-    qardel::Field& cCorName = log.fieldByName(fld::CorName);
-    qardel::Field& cCorPower = log.fieldByName(fld::CorPower);
-    qardel::Field& cCorRSID = log.fieldByName(fld::CorRSID);
-    qardel::Field& cCorSuffix = log.fieldByName(fld::CorSuffix);
-    qardel::Field& cMode = log.fieldByName(fld::Mode);
-    qardel::Field& cMyPower = log.fieldByName(fld::MyPower);
-    qardel::Field& cMyRSID = log.fieldByName(fld::MyRSID);
-    qardel::Field& cNotice = log.fieldByName(fld::Notice);
-    qardel::Field& cRepeater = log.fieldByName(fld::Repeater);
-    qardel::Field& cTime = log.fieldByName(fld::Time);
-    // the log is ordered newest first
-    for (int pos = total - 1; pos >= 0; --pos) {
-        log.moveTo(pos);
-        Record r;
-        r.number = total - pos;
+    auto col = [](Table& t, const QString& f) -> const Column& {
+        return t.rows().column(t.fieldIndex(f));
+    };
+    const Column &cCorID = col(log, fld::CorID), &cTime = col(log, fld::Time),
+                 &cSuffix = col(log, fld::CorSuffix), &cBandID = col(log, fld::BandID),
+                 &cModeID = col(log, fld::ModeID), &cCorPower = col(log, fld::CorPower),
+                 &cMyPower = col(log, fld::MyPower), &cCorRSID = col(log, fld::CorRSID),
+                 &cMyRSID = col(log, fld::MyRSID), &cNotice = col(log, fld::Notice),
+                 &cCity = col(log, fld::CorCity), &cCountry = col(log, fld::CorCountry),
+                 &cRepeater = col(log, fld::Repeater);
+    Table& cors = *dm.dsCors;
+    const Column &corCall = col(cors, fld::CallName), &corName = col(cors, fld::NameID),
+                 &corCity = col(cors, fld::CityID), &corCountry = col(cors, fld::CountryID);
+    TextById names(*dm.dsNames, fld::Value), cities(*dm.dsCityes, fld::Name),
+        countries(*dm.dsCountryes, fld::Name), bands(*dm.dsBands, fld::Name),
+        modes(*dm.dsModes, fld::Name), reports(*dm.dsRS, fld::Value);
+    auto intOf = [](const Column& c, uint32_t s) { return c.isNull(s) ? 0 : c.ints[s]; };
+    auto textOf = [](const Column& c, uint32_t s) -> const QString& { return c.texts[s]; };
+    const std::vector<uint32_t> order = log.slotsInIdOrder();
+    const int total = int(order.size());
+    int done = 0;
+    for (uint32_t s : order) {
+        const int corId = intOf(cCorID, s);
+        const int64_t cs = corId > 0 ? cors.rows().idSlot(corId) : -1;
+        const uint32_t corSlot = uint32_t(cs);
         // ADIF writes the suffix after a slash; one QARDEL holds otherwise
         // (a slash of its own, other characters) comes back from its own field
-        const QString suffix = cCorSuffix.asString();
+        const QString& suffix = textOf(cSuffix, s);
         QString bare = suffix;
         while (bare.startsWith(QLatin1Char('/')))
             bare.remove(0, 1);
-        r.add("CALL", cCorCallName.asString() + (bare.isEmpty() ? QString() : "/" + bare));
-        QString call, split;
-        if (!splitCall(r.value("CALL"), &call, &split) || split != suffix)
-            r.add(kAppSuffix, suffix);
-        const QDateTime local = cTime.asDateTime();
-        if (local.isValid()) {
+        const QString callSign = cs >= 0 ? textOf(corCall, corSlot) : QString();
+        const QString call = callSign + (bare.isEmpty() ? QString() : "/" + bare);
+        put("CALL", call);
+        QString split, splitSuffix;
+        if (!splitCall(call, &split, &splitSuffix) || splitSuffix != suffix)
+            put(kAppSuffix, suffix);
+        if (!cTime.isNull(s)) {
+            const QDateTime local = fromNaive(cTime.times[s]);
             const QDateTime utc = toUtc(local);
             const QDate d = utc.date();
             const QTime t = utc.time();
-            r.add("QSO_DATE", QString::asprintf("%04d%02d%02d", d.year(), d.month(), d.day()));
-            r.add("TIME_ON", QString::asprintf("%02d%02d%02d", t.hour(), t.minute(), t.second()));
+            put("QSO_DATE", QString::asprintf("%04d%02d%02d", d.year(), d.month(), d.day()));
+            put("TIME_ON", QString::asprintf("%02d%02d%02d", t.hour(), t.minute(), t.second()));
             const QDate ld = local.date();
             const QTime lt = local.time();
-            r.add(kAppTime,
-                  QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d.%03d", ld.year(), ld.month(),
-                                    ld.day(), lt.hour(), lt.minute(), lt.second(), lt.msec()));
+            put(kAppTime,
+                QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d.%03d", ld.year(), ld.month(),
+                                  ld.day(), lt.hour(), lt.minute(), lt.second(), lt.msec()));
         }
-        const QString band = cBand.asString();
+        const QString& band = bands.text(intOf(cBandID, s));
         if (!band.isEmpty()) {
             for (const Band& b : kBands)
                 if (band.compare(QLatin1String(b.name), Qt::CaseInsensitive) == 0)
-                    r.add("BAND", QString::fromLatin1(b.name));
-            r.add(kAppBand, band);
+                    put("BAND", QString::fromLatin1(b.name));
+            put(kAppBand, band);
         }
-        const QString mode = cMode.asString();
+        const QString& mode = modes.text(intOf(cModeID, s));
         if (!mode.isEmpty()) {
             const QString up = mode.toUpper();
             if (kModes.contains(up)) {
-                r.add("MODE", up);
+                put("MODE", up);
             } else if (kSubmodes.contains(up)) {
-                r.add("MODE", kSubmodes.value(up));
-                r.add("SUBMODE", up);
+                put("MODE", kSubmodes.value(up));
+                put("SUBMODE", up);
             }
-            r.add(kAppMode, mode);
+            put(kAppMode, mode);
         }
-        if (!cMyPower.isNull()) r.add("TX_PWR", number(cMyPower.asFloat()));
-        if (!cCorPower.isNull()) r.add("RX_PWR", number(cCorPower.asFloat()));
-        const QString sent = text(*dm.dsRS, cCorRSID.asInteger(), fld::Value, 20);
-        const QString rcvd = text(*dm.dsRS, cMyRSID.asInteger(), fld::Value, 20);
-        if (!sent.isEmpty()) r.add("RST_SENT", sent);
-        if (!rcvd.isEmpty()) r.add("RST_RCVD", rcvd);
-        const QString name = cCorName.asString();
-        if (!name.isEmpty()) r.add("NAME", name);
+        if (!cMyPower.isNull(s)) put("TX_PWR", number(cMyPower.floats[s]));
+        if (!cCorPower.isNull(s)) put("RX_PWR", number(cCorPower.floats[s]));
+        const QString& sent = reports.text(intOf(cCorRSID, s));
+        const QString& rcvd = reports.text(intOf(cMyRSID, s));
+        if (!sent.isEmpty()) put("RST_SENT", sent);
+        if (!rcvd.isEmpty()) put("RST_RCVD", rcvd);
+        const QString& name = cs >= 0 ? names.text(intOf(corName, corSlot)) : QString();
+        if (!name.isEmpty()) put("NAME", name);
         // the log keeps the first 25 characters; the correspondent the whole
-        const int corId = cCorID.asInteger();
-        for (auto [logField, corField, tag, app] :
-             {std::tuple{&fld::CorCity, &fld::City, "QTH", &kAppCorCity},
-              std::tuple{&fld::CorCountry, &fld::Country, "COUNTRY", &kAppCorCountry}}) {
-            const QString cut = log.fieldByName(*logField).asString();
+        for (auto [logCol, list, corCol, tag, app] :
+             {std::tuple{&cCity, &cities, &corCity, "QTH", &kAppCorCity},
+              std::tuple{&cCountry, &countries, &corCountry, "COUNTRY", &kAppCorCountry}}) {
+            const QString& cut = textOf(*logCol, s);
             if (cut.isEmpty()) continue;
-            r.add(QLatin1String(tag), cut);
-            const QString whole = text(*dm.dsCors, corId, *corField, 50);
-            if (whole.size() > cut.size() && cutText(whole, 25) == cut) r.add(*app, whole);
+            put(tag, cut);
+            if (cs < 0) continue;
+            const QString& whole = list->text(intOf(*corCol, corSlot));
+            if (whole.size() > cut.size() && cutText(whole, 25) == cut) put(*app, whole);
         }
-        const QString notice = cNotice.asString();
-        if (!notice.isEmpty()) r.add("NOTES", notice);
-        if (cRepeater.asBoolean()) r.add("PROP_MODE", "RPT");
-        out.append(r);
-        if (progress && (out.size() % 10000 == 0 || pos == 0)) progress(int(out.size()), total);
+        const QString& notice = textOf(cNotice, s);
+        if (!notice.isEmpty()) put("NOTES", notice);
+        if (intOf(cRepeater, s) != 0) put("PROP_MODE", QStringLiteral("RPT"));
+        end();
+        if (progress && (++done % 10000 == 0 || done == total)) progress(done, total);
     }
+}
+
+QByteArray latin(const char* name) {
+    return QByteArray(name);
+}
+QByteArray latin(const QString& name) {
+    return name.toLatin1();
+}
+
+} // namespace
+
+QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress) {
+    QList<Record> out;
+    out.reserve(dm.dsMain->recordCount());
+    Record r;
+    emitLog(
+        dm,
+        [&r](const auto& name, const QString& value) {
+            r.add(QString::fromLatin1(latin(name)), value);
+        },
+        [&] {
+            r.number = int(out.size()) + 1;
+            out.append(std::move(r));
+            r = Record{};
+        },
+        progress);
+    return out;
+}
+
+QByteArray exportAdi(TDM& dm, const QString& program, const QString& version,
+                     const std::function<void(int, int)>& progress) {
+    QByteArray out;
+    out.reserve(qsizetype(dm.dsMain->recordCount()) * 320);
+    appendAdiHeader(out, program, version);
+    emitLog(
+        dm,
+        [&out](const auto& name, const QString& value) {
+            appendAdiField(out, latin(name).constData(), value.toUtf8());
+        },
+        [&out] { appendAdiEnd(out); }, progress);
     return out;
 }
 

@@ -11,6 +11,10 @@ namespace qardel::adif {
 
 // Every QSO of the log, oldest first. progress(done, total) now and then.
 QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress = {});
+// The same as an ADI file, made in one pass: writeAdi(exportLog(dm)) without
+// the records in between.
+QByteArray exportAdi(TDM& dm, const QString& program, const QString& version,
+                     const std::function<void(int, int)>& progress = {});
 
 struct ImportSummary {
     int read = 0;

@@ -659,9 +659,8 @@ void BM_AdifExport(benchmark::State& state) {
         Samples t;
         size_t bytes = 0;
         for (auto _ : state) {
-            const double secs = timed([&] {
-                bytes = size_t(adif::writeAdi(adif::exportLog(*s.dm), "QARDEL", "bench").size());
-            });
+            const double secs =
+                timed([&] { bytes = size_t(adif::exportAdi(*s.dm, "QARDEL", "bench").size()); });
             t.add(secs);
             state.SetIterationTime(secs);
         }
@@ -673,7 +672,7 @@ void BM_AdifExport(benchmark::State& state) {
 void BM_AdifImport(benchmark::State& state) {
     guarded(state, [&] {
         Session& s = session(int(state.range(0)));
-        const QByteArray file = adif::writeAdi(adif::exportLog(*s.dm), "QARDEL", "bench");
+        const QByteArray file = adif::exportAdi(*s.dm, "QARDEL", "bench");
         endSession(); // the import gets the memory
         Samples t;
         int imported = 0;

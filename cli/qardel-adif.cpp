@@ -130,12 +130,12 @@ class Snapshot {
 };
 
 int exportLog(TDM& dm, const QString& file) {
-    const QList<adif::Record> records = adif::exportLog(
-        dm, [](int done, int total) { progress(say("QSOs:", "Связей:"), done, total); });
+    auto shown = [](int done, int total) { progress(say("QSOs:", "Связей:"), done, total); };
+    const QString version = QCoreApplication::applicationVersion();
     const bool adx = file.endsWith(QLatin1String(".adx"), Qt::CaseInsensitive);
-    const QByteArray bytes =
-        adx ? adif::writeAdx(records, "QARDEL", QCoreApplication::applicationVersion())
-            : adif::writeAdi(records, "QARDEL", QCoreApplication::applicationVersion());
+    const int count = dm.dsMain->recordCount();
+    const QByteArray bytes = adx ? adif::writeAdx(adif::exportLog(dm, shown), "QARDEL", version)
+                                 : adif::exportAdi(dm, "QARDEL", version, shown);
     if (file == QLatin1String("-")) {
         std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
     } else {
@@ -148,7 +148,7 @@ int exportLog(TDM& dm, const QString& file) {
     }
     out(stderr,
         say("%1 QSOs exported to %2.", "Выгружено связей: %1, файл %2.")
-            .arg(records.size())
+            .arg(count)
             .arg(file == QLatin1String("-") ? say("the standard output", "стандартный вывод")
                                             : file));
     return 0;

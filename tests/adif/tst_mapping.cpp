@@ -87,6 +87,8 @@ class TestMapping : public QObject {
         const QStringList expected = view(a);
         QCOMPARE(expected.size(), 2);
         const QList<adif::Record> records = adif::exportLog(a);
+        // the one-pass ADI is the records' ADI
+        QCOMPARE(adif::exportAdi(a, "QARDEL", "1"), adif::writeAdi(records, "QARDEL", "1"));
         const adif::Record& first = records.first(); // oldest (lowest number) first
         QCOMPARE(first.value("CALL"), QStringLiteral("UA0AAA/QRP"));
         QCOMPARE(records.last().value("CALL"), QStringLiteral("R9Z"));
