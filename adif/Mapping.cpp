@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cmath>
+#include <cstdio>
 
 namespace qardel::adif {
 
@@ -68,8 +69,6 @@ const QStringList kKept = {"CALL",    "QSO_DATE",  "TIME_ON",      "BAND",     "
                            "QTH",     "COUNTRY",   "NOTES",        "COMMENT",  kAppTime,   kAppBand,
                            kAppMode,  kAppCorCity, kAppCorCountry, kAppSuffix};
 
-const QString kTimeFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
-
 // A number as ADIF writes it: shortest exact decimal, never an exponent.
 QString number(double v) {
     return QLocale::c().toString(v, 'f', QLocale::FloatingPointShortest);
@@ -83,19 +82,50 @@ bool parseNumber(const QString& text, double* v) {
 
 // The system's time-zone rules, asked once per day: a day without a change
 // of its offset (nearly all) converts by its offset; a day with one, QSO by
-// QSO.
-QDateTime toUtc(const QDateTime& local) {
-    static QHash<qint64, int> offsets; // julian day -> offset, or INT_MIN: it changes that day
-    const qint64 day = local.date().toJulianDay();
-    auto it = offsets.constFind(day);
-    if (it == offsets.constEnd()) {
-        const int morning = QDateTime(local.date(), QTime(0, 0)).offsetFromUtc();
-        const int night = QDateTime(local.date(), QTime(23, 59, 59, 999)).offsetFromUtc();
-        it = offsets.insert(day, morning == night ? morning : INT_MIN);
+// QSO. Times are the log's wall-clock milliseconds (TableColumn.h).
+qint64 toUtcMs(qint64 localMs) {
+    struct Day {
+        qint64 offset; // at midnight, in ms
+        bool changes;
+    };
+    static QHash<qint64, Day> days;
+    const qint64 day = localMs >= 0 ? localMs / kMsPerDay : -((-localMs - 1) / kMsPerDay) - 1;
+    auto it = days.constFind(day);
+    if (it == days.constEnd()) {
+        const QDate d = QDate::fromJulianDay(day);
+        const int morning = QDateTime(d, QTime(0, 0)).offsetFromUtc();
+        const int night = QDateTime(d, QTime(23, 59, 59, 999)).offsetFromUtc();
+        it = days.insert(day, Day{qint64(morning) * 1000, morning != night});
     }
-    if (*it == INT_MIN) return QDateTime(local.date(), local.time()).toUTC();
-    return QDateTime(local.date(), local.time(), QTimeZone::utc()).addSecs(-*it);
+    if (it->changes) {
+        const QDateTime local = fromNaive(localMs);
+        // a time the clocks skipped counts by the offset the day began with
+        if (local.isValid()) return localMs - qint64(local.offsetFromUtc()) * 1000;
+    }
+    return localMs - it->offset;
 }
+
+// Digits of a wall-clock time: "yyyyMMdd", "HHmmss", "yyyy-MM-dd HH:mm:ss.zzz".
+struct Clock {
+    int y, mo, d, h, mi, s, ms;
+    explicit Clock(qint64 t) {
+        qint64 day = t / kMsPerDay, rest = t % kMsPerDay;
+        if (rest < 0) rest += kMsPerDay, --day;
+        QDate::fromJulianDay(day).getDate(&y, &mo, &d);
+        h = int(rest / 3600000), mi = int(rest / 60000 % 60), s = int(rest / 1000 % 60),
+        ms = int(rest % 1000);
+    }
+    QByteArray date() const { return format("%04d%02d%02d", y, mo, d); }
+    QByteArray time() const { return format("%02d%02d%02d", h, mi, s); }
+    QByteArray full() const {
+        return format("%04d-%02d-%02d %02d:%02d:%02d.%03d", y, mo, d, h, mi, s, ms);
+    }
+    template <class... A> static QByteArray format(const char* f, A... a) {
+        char buf[40];
+        const int n = std::snprintf(buf, sizeof buf, f, a...);
+        return QByteArray(buf, n);
+    }
+};
 
 } // namespace
 
@@ -181,17 +211,10 @@ void emitLog(TDM& dm, Emit put, End end, const std::function<void(int, int)>& pr
         if (!splitCall(call, &split, &splitSuffix) || splitSuffix != suffix)
             put(kAppSuffix, suffix);
         if (!cTime.isNull(s)) {
-            const QDateTime local = fromNaive(cTime.times[s]);
-            const QDateTime utc = toUtc(local);
-            const QDate d = utc.date();
-            const QTime t = utc.time();
-            put("QSO_DATE", QString::asprintf("%04d%02d%02d", d.year(), d.month(), d.day()));
-            put("TIME_ON", QString::asprintf("%02d%02d%02d", t.hour(), t.minute(), t.second()));
-            const QDate ld = local.date();
-            const QTime lt = local.time();
-            put(kAppTime,
-                QString::asprintf("%04d-%02d-%02d %02d:%02d:%02d.%03d", ld.year(), ld.month(),
-                                  ld.day(), lt.hour(), lt.minute(), lt.second(), lt.msec()));
+            const Clock local(cTime.times[s]), utc(toUtcMs(cTime.times[s]));
+            put("QSO_DATE", utc.date());
+            put("TIME_ON", utc.time());
+            put(kAppTime, local.full());
         }
         const QString& band = bands.text(intOf(cBandID, s));
         if (!band.isEmpty()) {
@@ -211,8 +234,8 @@ void emitLog(TDM& dm, Emit put, End end, const std::function<void(int, int)>& pr
             }
             put(kAppMode, mode);
         }
-        if (!cMyPower.isNull(s)) put("TX_PWR", number(cMyPower.floats[s]));
-        if (!cCorPower.isNull(s)) put("RX_PWR", number(cCorPower.floats[s]));
+        if (!cMyPower.isNull(s)) put("TX_PWR", number(cMyPower.floats[s]).toLatin1());
+        if (!cCorPower.isNull(s)) put("RX_PWR", number(cCorPower.floats[s]).toLatin1());
         const QString& sent = reports.text(intOf(cCorRSID, s));
         const QString& rcvd = reports.text(intOf(cMyRSID, s));
         if (!sent.isEmpty()) put("RST_SENT", sent);
@@ -238,6 +261,19 @@ void emitLog(TDM& dm, Emit put, End end, const std::function<void(int, int)>& pr
     }
 }
 
+QString text(const QString& v) {
+    return v;
+}
+QString text(const QByteArray& v) {
+    return QString::fromLatin1(v); // the digits of times and numbers
+}
+QByteArray utf8(const QString& v) {
+    return v.toUtf8();
+}
+QByteArray utf8(const QByteArray& v) {
+    return v;
+}
+
 QByteArray latin(const char* name) {
     return QByteArray(name);
 }
@@ -253,8 +289,8 @@ QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress) 
     Record r;
     emitLog(
         dm,
-        [&r](const auto& name, const QString& value) {
-            r.add(QString::fromLatin1(latin(name)), value);
+        [&r](const auto& name, const auto& value) {
+            r.add(QString::fromLatin1(latin(name)), text(value));
         },
         [&] {
             r.number = int(out.size()) + 1;
@@ -272,8 +308,8 @@ QByteArray exportAdi(TDM& dm, const QString& program, const QString& version,
     appendAdiHeader(out, program, version);
     emitLog(
         dm,
-        [&out](const auto& name, const QString& value) {
-            appendAdiField(out, latin(name).constData(), value.toUtf8());
+        [&out](const auto& name, const auto& value) {
+            appendAdiField(out, latin(name).constData(), utf8(value));
         },
         [&out] { appendAdiEnd(out); }, progress);
     return out;
@@ -284,16 +320,19 @@ void importRecords(TDM& dm, const QList<Record>& records, ImportSummary* s,
     Table& log = *dm.dsMain;
     // what is in the log already: the keys of its QSOs, and each
     // correspondent's newest QSO
-    auto key = [](const QString& call, const QDateTime& t, const QString& band,
-                  const QString& mode) {
-        return call.toUpper() + '|' + t.toString(QStringLiteral("yyyyMMddHHmm")) + '|' +
-               band.toCaseFolded() + '|' + mode.toCaseFolded();
+    // times as the log's wall-clock milliseconds, so that no zone moves them
+    auto key = [](const QString& call, qint64 ms, const QString& band, const QString& mode) {
+        const qint64 minute = ms >= 0 ? ms / 60000 : -((-ms - 1) / 60000) - 1;
+        return call.toUpper() + '|' + QString::number(minute) + '|' + band.toCaseFolded() + '|' +
+               mode.toCaseFolded();
     };
     QSet<QString> known;
-    QHash<int, QDateTime> newest;
+    QHash<int, qint64> newest;
+    const Column& times = log.rows().column(log.fieldIndex(fld::Time));
     for (log.first(); !log.eof(); log.next()) {
         const QString suffix = log.fieldByName(fld::CorSuffix).asString();
-        const QDateTime t = log.fieldByName(fld::Time).asDateTime();
+        const int64_t slot = log.rows().idSlot(log.fieldByName(fld::ID).asInteger());
+        const qint64 t = slot >= 0 && !times.isNull(uint32_t(slot)) ? times.times[size_t(slot)] : 0;
         known.insert(key(log.fieldByName(fld::CorCallName).asString() +
                              (suffix.isEmpty() ? QString() : "/" + suffix),
                          t, log.fieldByName(fld::Band).asString(),
@@ -317,7 +356,15 @@ void importRecords(TDM& dm, const QList<Record>& records, ImportSummary* s,
         }
         QDateTime time;
         if (r.has(kAppTime)) {
-            time = QDateTime::fromString(r.value(kAppTime), kTimeFormat);
+            // the wall-clock time as written, also one the clocks skipped
+            const QByteArray t = r.value(kAppTime).toLatin1();
+            qint64 ms = 0;
+            if (parseNaiveTime(t.constData(), int(t.size()), &ms)) {
+                const qint64 day = ms / kMsPerDay;
+                time = QDateTime(QDate::fromJulianDay(day),
+                                 QTime::fromMSecsSinceStartOfDay(int(ms - day * kMsPerDay)),
+                                 QTimeZone::utc());
+            }
         } else {
             const QDate d = QDate::fromString(r.value("QSO_DATE"), QStringLiteral("yyyyMMdd"));
             const QString on = r.value("TIME_ON");
@@ -325,7 +372,8 @@ void importRecords(TDM& dm, const QList<Record>& records, ImportSummary* s,
                                                                  : QStringLiteral("HHmmss"));
             if (d.isValid() && t.isValid()) {
                 const QDateTime local = QDateTime(d, t, QTimeZone::utc()).toLocalTime();
-                time = QDateTime(local.date(), local.time()); // the log's wall-clock time
+                // the log's wall-clock time (a UTC form, so that no zone moves it)
+                time = QDateTime(local.date(), local.time(), QTimeZone::utc());
             }
         }
         if (!time.isValid()) {
@@ -339,7 +387,8 @@ void importRecords(TDM& dm, const QList<Record>& records, ImportSummary* s,
                              : r.has("SUBMODE") ? r.value("SUBMODE")
                                                 : r.value("MODE");
         const QString fullCall = call + (suffix.isEmpty() ? QString() : "/" + suffix);
-        const QString k = key(fullCall, time, band, mode);
+        const qint64 wall = toNaive(time);
+        const QString k = key(fullCall, wall, band, mode);
         if (known.contains(k)) {
             ++s->duplicates;
             continue;
@@ -378,10 +427,10 @@ void importRecords(TDM& dm, const QList<Record>& records, ImportSummary* s,
         const bool differs = dm.FindOrAddCorrespondent(call, props);
         row.corId = cors.fieldByName(fld::ID).asInteger();
         // a known correspondent ends with what its newest QSO says
-        if (differs && (!newest.contains(row.corId) || newest.value(row.corId) <= time))
+        if (differs && (!newest.contains(row.corId) || newest.value(row.corId) <= wall))
             dm.SetCorrespondentProps(props);
-        if (!newest.contains(row.corId) || newest.value(row.corId) < time)
-            newest.insert(row.corId, time);
+        if (!newest.contains(row.corId) || newest.value(row.corId) < wall)
+            newest.insert(row.corId, wall);
         row.corRsId = dm.FindOrAddValue(*dm.dsRS, fld::Value, r.value("RST_SENT"));
         row.myRsId = dm.FindOrAddValue(*dm.dsRS, fld::Value, r.value("RST_RCVD"));
         row.bandId = dm.FindOrAddValue(*dm.dsBands, fld::Name, band);
