@@ -3,7 +3,6 @@
 #include "data/Fields.h"
 #include "data/TableColumn.h"
 
-#include <QRegularExpression>
 #include <QTimeZone>
 
 #include <climits>
@@ -57,12 +56,19 @@ const QHash<QString, QString> kSubmodes = {{"USB", "SSB"},
 
 // QARDEL's own fields: what ADIF has no place for, so that a log comes back
 // exactly as it went out.
-const QString kAppTime = QStringLiteral("APP_QARDEL_TIME");
-const QString kAppBand = QStringLiteral("APP_QARDEL_BAND");
-const QString kAppMode = QStringLiteral("APP_QARDEL_MODE");
-const QString kAppCorCity = QStringLiteral("APP_QARDEL_COR_CITY");
-const QString kAppCorCountry = QStringLiteral("APP_QARDEL_COR_COUNTRY");
-const QString kAppSuffix = QStringLiteral("APP_QARDEL_SUFFIX");
+// each as bytes for writing ADI and as text for reading records
+const char kAppTimeTag[] = "APP_QARDEL_TIME";
+const QString kAppTime = QLatin1String(kAppTimeTag);
+const char kAppBandTag[] = "APP_QARDEL_BAND";
+const QString kAppBand = QLatin1String(kAppBandTag);
+const char kAppModeTag[] = "APP_QARDEL_MODE";
+const QString kAppMode = QLatin1String(kAppModeTag);
+const char kAppCorCityTag[] = "APP_QARDEL_COR_CITY";
+const QString kAppCorCity = QLatin1String(kAppCorCityTag);
+const char kAppCorCountryTag[] = "APP_QARDEL_COR_COUNTRY";
+const QString kAppCorCountry = QLatin1String(kAppCorCountryTag);
+const char kAppSuffixTag[] = "APP_QARDEL_SUFFIX";
+const QString kAppSuffix = QLatin1String(kAppSuffixTag);
 
 const QStringList kKept = {"CALL",    "QSO_DATE",  "TIME_ON",      "BAND",     "FREQ",     "MODE",
                            "SUBMODE", "TX_PWR",    "RX_PWR",       "RST_SENT", "RST_RCVD", "NAME",
@@ -129,12 +135,23 @@ struct Clock {
 
 } // namespace
 
-bool splitCall(const QString& call, QString* callSign, QString* suffix) {
-    static const QRegularExpression re(QStringLiteral("^([A-Z0-9]{1,10})(?:/([A-Z0-9]{1,5}))?$"));
-    const auto m = re.match(call.trimmed().toUpper());
-    if (!m.hasMatch()) return false;
-    *callSign = m.captured(1);
-    *suffix = m.captured(2);
+bool splitCall(const QString& text, QString* callSign, QString* suffix) {
+    // letters and digits, up to 10, and after one slash up to 5
+    const QString call = text.trimmed().toUpper();
+    const qsizetype slash = call.indexOf(QLatin1Char('/'));
+    const QString sign = slash < 0 ? call : call.left(slash);
+    const QString after = slash < 0 ? QString() : call.mid(slash + 1);
+    auto held = [](const QString& s, int most) {
+        if (s.isEmpty() || s.size() > most) return false;
+        for (QChar c : s)
+            if (!((c >= QLatin1Char('A') && c <= QLatin1Char('Z')) ||
+                  (c >= QLatin1Char('0') && c <= QLatin1Char('9'))))
+                return false;
+        return true;
+    };
+    if (!held(sign, 10) || (slash >= 0 && !held(after, 5))) return false;
+    *callSign = sign;
+    *suffix = after;
     return true;
 }
 
@@ -209,19 +226,19 @@ void emitLog(TDM& dm, Emit put, End end, const std::function<void(int, int)>& pr
         put("CALL", call);
         QString split, splitSuffix;
         if (!splitCall(call, &split, &splitSuffix) || splitSuffix != suffix)
-            put(kAppSuffix, suffix);
+            put(kAppSuffixTag, suffix);
         if (!cTime.isNull(s)) {
             const Clock local(cTime.times[s]), utc(toUtcMs(cTime.times[s]));
             put("QSO_DATE", utc.date());
             put("TIME_ON", utc.time());
-            put(kAppTime, local.full());
+            put(kAppTimeTag, local.full());
         }
         const QString& band = bands.text(intOf(cBandID, s));
         if (!band.isEmpty()) {
             for (const Band& b : kBands)
                 if (band.compare(QLatin1String(b.name), Qt::CaseInsensitive) == 0)
                     put("BAND", QString::fromLatin1(b.name));
-            put(kAppBand, band);
+            put(kAppBandTag, band);
         }
         const QString& mode = modes.text(intOf(cModeID, s));
         if (!mode.isEmpty()) {
@@ -232,7 +249,7 @@ void emitLog(TDM& dm, Emit put, End end, const std::function<void(int, int)>& pr
                 put("MODE", kSubmodes.value(up));
                 put("SUBMODE", up);
             }
-            put(kAppMode, mode);
+            put(kAppModeTag, mode);
         }
         if (!cMyPower.isNull(s)) put("TX_PWR", number(cMyPower.floats[s]).toLatin1());
         if (!cCorPower.isNull(s)) put("RX_PWR", number(cCorPower.floats[s]).toLatin1());
@@ -244,14 +261,14 @@ void emitLog(TDM& dm, Emit put, End end, const std::function<void(int, int)>& pr
         if (!name.isEmpty()) put("NAME", name);
         // the log keeps the first 25 characters; the correspondent the whole
         for (auto [logCol, list, corCol, tag, app] :
-             {std::tuple{&cCity, &cities, &corCity, "QTH", &kAppCorCity},
-              std::tuple{&cCountry, &countries, &corCountry, "COUNTRY", &kAppCorCountry}}) {
+             {std::tuple{&cCity, &cities, &corCity, "QTH", kAppCorCityTag},
+              std::tuple{&cCountry, &countries, &corCountry, "COUNTRY", kAppCorCountryTag}}) {
             const QString& cut = textOf(*logCol, s);
             if (cut.isEmpty()) continue;
             put(tag, cut);
             if (cs < 0) continue;
             const QString& whole = list->text(intOf(*corCol, corSlot));
-            if (whole.size() > cut.size() && cutText(whole, 25) == cut) put(*app, whole);
+            if (whole.size() > cut.size() && cutText(whole, 25) == cut) put(app, whole);
         }
         const QString& notice = textOf(cNotice, s);
         if (!notice.isEmpty()) put("NOTES", notice);
@@ -276,9 +293,6 @@ QByteArray utf8(const QByteArray& v) {
 
 QByteArray latin(const char* name) {
     return QByteArray(name);
-}
-QByteArray latin(const QString& name) {
-    return name.toLatin1();
 }
 
 } // namespace
