@@ -5,7 +5,9 @@
 #include "adif/Mapping.h"
 #include "data/DataTestUtil.h"
 #include "data/Fields.h"
+#include "data/TableColumn.h"
 
+#include <QTimeZone>
 #include <QtTest>
 
 #include <cmath>
@@ -116,6 +118,35 @@ class TestMapping : public QObject {
             QCOMPARE(again.duplicates, 2);
             QCOMPARE(view(b), expected);
         }
+    }
+
+    // Run under Moscow's rules (the test's environment): a time the clocks
+    // skipped in spring goes out with the day's earlier offset and comes back
+    // as the same wall-clock time.
+    void aTimeTheClocksSkippedComesBack() {
+        TempDataDir src, dst;
+        TDM a;
+        a.DataDir = src.path();
+        a.OpenTables();
+        const int cor = addRow(*a.dsCors, {{"CallName", "VK9DP"}});
+        addRow(*a.dsMain,
+               {{"CorID", cor},
+                {"Time", QDateTime(QDate(1995, 3, 26), QTime(2, 0, 26), QTimeZone::utc())}});
+        const QList<adif::Record> records = adif::exportLog(a);
+        QCOMPARE(records.size(), 1);
+        QVERIFY(records[0].has("QSO_DATE") && records[0].has("TIME_ON"));
+        if (qEnvironmentVariable("TZ") == "Europe/Moscow" &&
+            QDateTime(QDate(1995, 1, 1), QTime(0, 0)).offsetFromUtc() == 3 * 3600)
+            QCOMPARE(records[0].value("QSO_DATE") + records[0].value("TIME_ON"),
+                     QStringLiteral("19950325230026"));
+        TDM b;
+        b.DataDir = dst.path();
+        b.OpenTables();
+        adif::ImportSummary s;
+        adif::importRecords(b, records, &s);
+        QCOMPARE(s.imported, 1);
+        QCOMPARE(b.dsMain->rows().column(b.dsMain->fieldIndex(fld::Time)).times[0],
+                 a.dsMain->rows().column(a.dsMain->fieldIndex(fld::Time)).times[0]);
     }
 
     void whatOtherProgramsWrite() {
