@@ -2,6 +2,10 @@
 // header that ends with <EOH>.
 #include "adif/Adif.h"
 
+#include <QStringEncoder>
+
+#include <cstdio>
+
 namespace qardel::adif {
 
 namespace {
@@ -188,13 +192,45 @@ ReadResult readAdi(const QByteArray& d) {
     return r;
 }
 
-void appendAdiField(QByteArray& out, const char* name, const QByteArray& utf8) {
+namespace {
+void appendTag(QByteArray& out, const char* name, qsizetype length) {
+    char digits[24];
+    const int n = std::snprintf(digits, sizeof digits, ":%lld>", static_cast<long long>(length));
     out += '<';
     out += name;
-    out += ':';
-    out += QByteArray::number(utf8.size());
-    out += '>';
+    out.append(digits, n);
+}
+} // namespace
+
+void appendAdiField(QByteArray& out, const char* name, const QByteArray& utf8) {
+    appendTag(out, name, utf8.size());
     out += utf8;
+    out += ' ';
+}
+
+void appendAdiField(QByteArray& out, const char* name, QStringView text) {
+    bool ascii = true;
+    for (QChar c : text)
+        if (c.unicode() >= 0x80) {
+            ascii = false;
+            break;
+        }
+    if (ascii) { // byte for byte, without a buffer in between
+        appendTag(out, name, text.size());
+        const qsizetype at = out.size();
+        out.resize(at + text.size());
+        char* p = out.data() + at;
+        for (QChar c : text)
+            *p++ = char(c.unicode());
+    } else {
+        static thread_local QByteArray scratch;
+        scratch.resize(text.size() * 3);
+        QStringEncoder utf8(QStringEncoder::Utf8);
+        const char* end = utf8.appendToBuffer(scratch.data(), text);
+        const qsizetype n = end - scratch.constData();
+        appendTag(out, name, n);
+        out.append(scratch.constData(), n);
+    }
     out += ' ';
 }
 

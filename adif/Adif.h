@@ -59,6 +59,7 @@ QByteArray writeAdi(const QList<Record>& records, const QString& program, const 
 // The pieces of an ADI file, for writers that make one in a single pass.
 void appendAdiHeader(QByteArray& out, const QString& program, const QString& version);
 void appendAdiField(QByteArray& out, const char* name, const QByteArray& utf8);
+void appendAdiField(QByteArray& out, const char* name, QStringView text);
 inline void appendAdiEnd(QByteArray& out) {
     out += "<EOR>\n";
 }

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <type_traits>
 
 namespace qardel::adif {
 
@@ -284,13 +285,6 @@ QString text(const QString& v) {
 QString text(const QByteArray& v) {
     return QString::fromLatin1(v); // the digits of times and numbers
 }
-QByteArray utf8(const QString& v) {
-    return v.toUtf8();
-}
-QByteArray utf8(const QByteArray& v) {
-    return v;
-}
-
 QByteArray latin(const char* name) {
     return QByteArray(name);
 }
@@ -323,7 +317,10 @@ QByteArray exportAdi(TDM& dm, const QString& program, const QString& version,
     emitLog(
         dm,
         [&out](const auto& name, const auto& value) {
-            appendAdiField(out, latin(name).constData(), utf8(value));
+            if constexpr (std::is_same_v<std::decay_t<decltype(value)>, QString>)
+                appendAdiField(out, name, QStringView(value));
+            else
+                appendAdiField(out, name, value);
         },
         [&out] { appendAdiEnd(out); }, progress);
     return out;
