@@ -4,8 +4,6 @@
 
 #include <QStringEncoder>
 
-#include <cstdio>
-
 namespace qardel::adif {
 
 namespace {
@@ -195,10 +193,16 @@ ReadResult readAdi(const QByteArray& d) {
 namespace {
 void appendTag(QByteArray& out, const char* name, qsizetype length) {
     char digits[24];
-    const int n = std::snprintf(digits, sizeof digits, ":%lld>", static_cast<long long>(length));
+    char* p = digits + sizeof digits;
+    *--p = '>';
+    do {
+        *--p = char('0' + length % 10);
+        length /= 10;
+    } while (length > 0);
+    *--p = ':';
     out += '<';
     out += name;
-    out.append(digits, n);
+    out.append(p, digits + sizeof digits - p);
 }
 } // namespace
 

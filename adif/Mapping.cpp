@@ -7,7 +7,6 @@
 
 #include <climits>
 #include <cmath>
-#include <cstdio>
 #include <type_traits>
 
 namespace qardel::adif {
@@ -122,15 +121,26 @@ struct Clock {
         h = int(rest / 3600000), mi = int(rest / 60000 % 60), s = int(rest / 1000 % 60),
         ms = int(rest % 1000);
     }
-    QByteArray date() const { return format("%04d%02d%02d", y, mo, d); }
-    QByteArray time() const { return format("%02d%02d%02d", h, mi, s); }
-    QByteArray full() const {
-        return format("%04d-%02d-%02d %02d:%02d:%02d.%03d", y, mo, d, h, mi, s, ms);
+    QByteArray date() const {
+        char b[8];
+        put(b, y, 4), put(b + 4, mo, 2), put(b + 6, d, 2);
+        return QByteArray(b, 8);
     }
-    template <class... A> static QByteArray format(const char* f, A... a) {
-        char buf[40];
-        const int n = std::snprintf(buf, sizeof buf, f, a...);
-        return QByteArray(buf, n);
+    QByteArray time() const {
+        char b[6];
+        put(b, h, 2), put(b + 2, mi, 2), put(b + 4, s, 2);
+        return QByteArray(b, 6);
+    }
+    QByteArray full() const {
+        char b[23] = {0, 0, 0, 0, '-', 0, 0, '-', 0, 0, ' ', 0, 0, ':', 0, 0, ':', 0, 0, '.'};
+        put(b, y, 4), put(b + 5, mo, 2), put(b + 8, d, 2), put(b + 11, h, 2), put(b + 14, mi, 2),
+            put(b + 17, s, 2), put(b + 20, ms, 3);
+        return QByteArray(b, 23);
+    }
+    // n digits of v, leading zeros included
+    static void put(char* at, int v, int n) {
+        for (int i = n - 1; i >= 0; --i, v /= 10)
+            at[i] = char('0' + v % 10);
     }
 };
 
