@@ -174,6 +174,15 @@ QString bandOfFrequency(double mhz) {
 
 namespace {
 
+// A stored field's column, and an integer of it (null reads as 0): the
+// export and the import read the log this way, without moving its cursor.
+const Column& col(Table& t, const QString& field) {
+    return t.rows().column(t.fieldIndex(field));
+}
+int intOf(const Column& c, uint32_t slot) {
+    return c.isNull(slot) ? 0 : c.ints[slot];
+}
+
 // The texts of a list's rows by ID, each looked up and converted once.
 class TextById {
   public:
@@ -201,9 +210,6 @@ class TextById {
 template <class Emit, class End>
 void emitLog(TDM& dm, Emit put, End end, const std::function<void(int, int)>& progress) {
     Table& log = *dm.dsMain;
-    auto col = [](Table& t, const QString& f) -> const Column& {
-        return t.rows().column(t.fieldIndex(f));
-    };
     const Column &cCorID = col(log, fld::CorID), &cTime = col(log, fld::Time),
                  &cSuffix = col(log, fld::CorSuffix), &cBandID = col(log, fld::BandID),
                  &cModeID = col(log, fld::ModeID), &cCorPower = col(log, fld::CorPower),
@@ -217,7 +223,6 @@ void emitLog(TDM& dm, Emit put, End end, const std::function<void(int, int)>& pr
     TextById names(*dm.dsNames, fld::Value), cities(*dm.dsCityes, fld::Name),
         countries(*dm.dsCountryes, fld::Name), bands(*dm.dsBands, fld::Name),
         modes(*dm.dsModes, fld::Name), reports(*dm.dsRS, fld::Value);
-    auto intOf = [](const Column& c, uint32_t s) { return c.isNull(s) ? 0 : c.ints[s]; };
     auto textOf = [](const Column& c, uint32_t s) -> const QString& { return c.texts[s]; };
     const std::vector<uint32_t> order = log.slotsInIdOrder();
     const int total = int(order.size());
@@ -295,9 +300,6 @@ QString text(const QString& v) {
 QString text(const QByteArray& v) {
     return QString::fromLatin1(v); // the digits of times and numbers
 }
-QByteArray latin(const char* name) {
-    return QByteArray(name);
-}
 
 } // namespace
 
@@ -308,7 +310,7 @@ QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress) 
     emitLog(
         dm,
         [&r](const auto& name, const auto& value) {
-            r.add(QString::fromLatin1(latin(name)), text(value));
+            r.add(QString::fromLatin1(name), text(value));
         },
         [&] {
             r.number = int(out.size()) + 1;
@@ -349,17 +351,22 @@ void importRecords(TDM& dm, const QList<Record>& records, ImportSummary* s,
     };
     QSet<QString> known;
     QHash<int, qint64> newest;
-    const Column& times = log.rows().column(log.fieldIndex(fld::Time));
-    for (log.first(); !log.eof(); log.next()) {
-        const QString suffix = log.fieldByName(fld::CorSuffix).asString();
-        const int64_t slot = log.rows().idSlot(log.fieldByName(fld::ID).asInteger());
-        const qint64 t = slot >= 0 && !times.isNull(uint32_t(slot)) ? times.times[size_t(slot)] : 0;
-        known.insert(key(log.fieldByName(fld::CorCallName).asString() +
-                             (suffix.isEmpty() ? QString() : "/" + suffix),
-                         t, log.fieldByName(fld::Band).asString(),
-                         log.fieldByName(fld::Mode).asString()));
-        const int cor = log.fieldByName(fld::CorID).asInteger();
-        if (!newest.contains(cor) || newest.value(cor) < t) newest.insert(cor, t);
+    {
+        const Column &cCorID = col(log, fld::CorID), &cTime = col(log, fld::Time),
+                     &cSuffix = col(log, fld::CorSuffix), &cBandID = col(log, fld::BandID),
+                     &cModeID = col(log, fld::ModeID), &corCall = col(*dm.dsCors, fld::CallName);
+        TextById bands(*dm.dsBands, fld::Name), modes(*dm.dsModes, fld::Name);
+        for (uint32_t slot : log.slotsInIdOrder()) {
+            const int cor = intOf(cCorID, slot);
+            const int64_t cs = cor > 0 ? dm.dsCors->rows().idSlot(cor) : -1;
+            const QString& suffix = cSuffix.texts[slot];
+            const qint64 t = cTime.isNull(slot) ? 0 : cTime.times[slot];
+            known.insert(key((cs >= 0 ? corCall.texts[size_t(cs)] : QString()) +
+                                 (suffix.isEmpty() ? QString() : "/" + suffix),
+                             t, bands.text(intOf(cBandID, slot)),
+                             modes.text(intOf(cModeID, slot))));
+            if (!newest.contains(cor) || newest.value(cor) < t) newest.insert(cor, t);
+        }
     }
     int done = 0;
     for (const Record& r : records) {
