@@ -430,7 +430,7 @@ void importRecords(TDM& dm, const QList<Record>& records, ImportSummary* s,
             const QString t = r.value(QLatin1String(tag));
             if (!t.isEmpty() && !parseNumber(t, value)) {
                 *value = std::nan("");
-                ++s->repairs[QStringLiteral("a power that is not a number, left empty")];
+                ++s->repairs[kRepairPower];
             }
         }
         // the lists and the correspondent as a save finds or adds them

@@ -16,6 +16,9 @@ QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress =
 QByteArray exportAdi(TDM& dm, const QString& program, const QString& version,
                      const std::function<void(int, int)>& progress = {});
 
+// A power that is not a number is left empty: the kind of repair counted.
+inline const QString kRepairPower = QStringLiteral("a power that is not a number, left empty");
+
 struct ImportSummary {
     int read = 0;
     int imported = 0;

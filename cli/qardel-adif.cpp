@@ -193,8 +193,7 @@ int importFiles(TDM& dm, const QString& dir, const QStringList& files, bool dryR
     static const QHash<QString, QString> repairsRu = {
         {adif::kRepairCharLengths, QStringLiteral("длины полей в символах, а не в байтах")},
         {adif::kRepairCp1251, QStringLiteral("текст в кодировке Windows-1251")},
-        {QStringLiteral("a power that is not a number, left empty"),
-         QStringLiteral("мощность не число, оставлена пустой")}};
+        {adif::kRepairPower, QStringLiteral("мощность не число, оставлена пустой")}};
     for (auto it = s.repairs.begin(); it != s.repairs.end(); ++it)
         out(stdout, say("Repaired: %1 (%2)", "Исправлено: %1 (%2)")
                         .arg(g_russian ? repairsRu.value(it.key(), it.key()) : it.key())
