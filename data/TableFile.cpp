@@ -11,9 +11,6 @@
 
 #include <sqlite3.h>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,10 +22,6 @@ namespace {
 
 QString nativePath(const QString& p) {
     return QDir::toNativeSeparators(p);
-}
-
-QString sysReason(int e = errno) {
-    return QString::fromLocal8Bit(std::strerror(e));
 }
 
 [[noreturn]] void refuse(const QString& path, const QString& reason) {
@@ -103,9 +96,9 @@ bool isValidUtf8(const char* text, int n) {
 }
 
 // A folder's sync is a step of its own that tests can see.
-QString syncStep(const QString& path, bool folder) {
-    const QString why = syncPath(path, folder);
-    if (why.isEmpty() && folder && TableFile::faultHook) TableFile::faultHook("folder-synced");
+QString syncFolder(const QString& path, const char* point) {
+    const QString why = syncPath(path, true);
+    if (why.isEmpty() && TableFile::faultHook) TableFile::faultHook(point);
     return why;
 }
 
@@ -554,13 +547,12 @@ void TableFile::writeTemporary(const Table& t, const QString& tmp, const QString
     auto dbFail = [&]() {
         const QString why = db.error();
         db.close();
-        QFile::remove(tmp);
+        removeFile(tmp);
         cannotWrite(path, why);
     };
     // made here first, so that a refusal comes with the system's reason
-    const int fd = ::open(QFile::encodeName(tmp).constData(), O_CREAT | O_EXCL | O_WRONLY, 0644);
-    if (fd < 0) cannotWrite(path, sysReason());
-    ::close(fd);
+    const QString refused = createNewFile(tmp);
+    if (!refused.isEmpty()) cannotWrite(path, refused);
     if (db.open(tmp, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX) != SQLITE_OK)
         dbFail();
     // The temporary file becomes visible only by the rename, so it needs no
@@ -621,24 +613,28 @@ void TableFile::writeWhole(Table& t) {
     const QString dir = info.absolutePath();
     const QString tmp = dir + QStringLiteral("/.%1.%2.tmp").arg(info.fileName()).arg(::getpid());
     auto fail = [&](const QString& reason) {
-        QFile::remove(tmp);
+        removeFile(tmp);
         cannotWrite(path, reason);
     };
     closeConnection();
-    QFile::remove(tmp);
+    removeFile(tmp);
     const QString token = newToken();
     writeTemporary(t, tmp, token);
     if (faultHook) faultHook("temp-written");
-    QString why = syncStep(tmp, false);
+    QString why = syncPath(tmp, false);
     if (!why.isEmpty()) fail(why);
     if (faultHook) faultHook("before-rename");
-    // A leftover journal belongs to the file being replaced; it must never be
-    // applied to the new one.
+    // A leftover log belongs to the file being replaced and must never be
+    // applied to the new one. Its removal, like that of a log the last
+    // closing removed, reaches the disk before the rename can: a power cut
+    // may otherwise keep the renamed file and the old log beside it.
     for (const char* side : {"-journal", "-wal", "-shm"})
-        QFile::remove(path + QLatin1String(side));
-    if (::rename(QFile::encodeName(tmp).constData(), QFile::encodeName(path).constData()) != 0)
-        fail(sysReason());
-    why = syncStep(dir, true);
+        removeFile(path + QLatin1String(side));
+    why = syncFolder(dir, "logs-removed");
+    if (!why.isEmpty()) fail(why);
+    why = renameFile(tmp, path);
+    if (!why.isEmpty()) fail(why);
+    why = syncFolder(dir, "folder-synced");
     if (!why.isEmpty()) cannotWrite(path, why);
     m_path = path;
     m_token = token;

@@ -34,9 +34,9 @@ class TableFile {
     static QString declaredType(const Table& t, int fieldIndex);
 
     // Test hook: when set, called at named points of a write ("temp-written",
-    // "before-rename", "folder-synced" of a whole write, "before-commit" of an
-    // incremental one, "written" when either is done); it may throw or stop
-    // the process.
+    // "before-rename", "logs-removed", "folder-synced" of a whole write,
+    // "before-commit" of an incremental one, "written" when either is done);
+    // it may throw or stop the process.
     static void (*faultHook)(const char* point);
 
   private:

@@ -1,5 +1,6 @@
 #include "data/uDM.h"
 #include "data/Fields.h"
+#include "data/FileSync.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -114,7 +115,7 @@ void TDM::OpenTable(Table& table) {
     for (const QFileInfo& tmp :
          fi.dir().entryInfoList({QLatin1Char('.') + fi.fileName() + QStringLiteral(".*.tmp")},
                                 QDir::Files | QDir::Hidden | QDir::NoSymLinks))
-        if (own.match(tmp.fileName()).hasMatch()) QFile::remove(tmp.absoluteFilePath());
+        if (own.match(tmp.fileName()).hasMatch()) removeFile(tmp.absoluteFilePath());
     if (QFileInfo::exists(table.filePath))
         table.load();
     else
