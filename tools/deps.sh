@@ -12,6 +12,8 @@ PACKAGES=(
   fonts-wine fonts-dejavu-core
   clang libclang-rt-14-dev clang-format git
   locales
+  # the Debian package: its icons, dependencies and checks
+  librsvg2-bin dpkg-dev desktop-file-utils appstream lintian
 )
 
 # The tests run under a Russian and an English locale.

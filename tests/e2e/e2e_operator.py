@@ -12,7 +12,7 @@ import sys
 import tempfile
 import time
 
-from Xlib import X, display as xdisplay, protocol
+import xsession
 
 BIN, SHOTS = sys.argv[1], sys.argv[2]
 shutil.rmtree(SHOTS, ignore_errors=True)
@@ -31,21 +31,7 @@ def check(cond, what):
 
 
 def start_xvfb():
-    # -noreset: a server that resets when its last client leaves refuses the
-    # next program while it does
-    r, w = os.pipe()
-    log = open(os.path.join(SHOTS, "xvfb-output.txt"), "w")
-    proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"],
-                            pass_fds=[w], stderr=log, stdout=log)
-    os.close(w)
-    num = b""
-    while not num.endswith(b"\n"):
-        c = os.read(r, 1)
-        if not c:
-            break
-        num += c
-    os.close(r)
-    return proc, ":" + num.decode().strip()
+    return xsession.start_xvfb(os.path.join(SHOTS, "xvfb-output.txt"))
 
 
 xvfb, DISPLAY = start_xvfb()
@@ -57,7 +43,7 @@ step_no = [0]
 
 
 def xdo(*args):
-    return subprocess.run(["xdotool", *args], env=env, capture_output=True, text=True, timeout=30).stdout.strip()
+    return xsession.xdo(env, *args)
 
 
 def shot(name):
@@ -71,44 +57,15 @@ def settle(t=0.4):
 
 
 def find_window(title, timeout=15):
-    end = time.time() + timeout
-    while time.time() < end:
-        out = xdo("search", "--onlyvisible", "--name", "^%s$" % title)
-        if out:
-            return out.split()[-1]
-        time.sleep(0.2)
-    return None
+    return xsession.find_window(env, title, timeout)
 
 
 def close_window(wid):
-    """As the window's close button does: WM_DELETE_WINDOW."""
-    d = xdisplay.Display(env["DISPLAY"])
-    w = d.create_resource_object("window", int(wid))
-    proto = d.intern_atom("WM_PROTOCOLS")
-    delete = d.intern_atom("WM_DELETE_WINDOW")
-    ev = protocol.event.ClientMessage(window=w, client_type=proto, data=(32, [delete, X.CurrentTime, 0, 0, 0]))
-    w.send_event(ev, event_mask=0)
-    d.flush()
-    d.close()
+    xsession.close_window(env, wid)
 
 
 def close_program(wid, p):
-    """Closes the main window; a close that lands while a modal window is
-    still going away is ignored by the program, so it is sent again."""
-    if wid is None:
-        p.kill()
-        p.wait()
-        return
-    for _ in range(3):
-        close_window(wid)
-        try:
-            p.wait(timeout=8)
-            return
-        except subprocess.TimeoutExpired:
-            pass
-    shot("close-hangs")
-    p.kill()
-    p.wait()
+    xsession.close_program(env, wid, p, on_hang=lambda: shot("close-hangs"))
 
 
 def wait_gone(title, timeout=10):
