@@ -9,7 +9,9 @@
 // save under way, and refer to no row that no save deleted.
 //
 // QARDEL_POWERCUT_STATES (or --states N) sets how many states to check,
-// QARDEL_POWERCUT_SECONDS the time after which the exploration stops.
+// QARDEL_POWERCUT_SECONDS the time after which the exploration stops,
+// QARDEL_POWERCUT_SEED another run of saves and other random states, and
+// QARDEL_POWERCUT_TRACE=1 prints the operations recorded.
 #include "FsTrace.h"
 #include "data/DataTestUtil.h"
 
@@ -118,6 +120,12 @@ Seen load(const QString& dir, bool dump = false) {
     }
     dm.AbandonTables();
     return s;
+}
+
+int settingOr(const char* env, int def) {
+    bool ok = false;
+    const int v = qEnvironmentVariableIntValue(env, &ok);
+    return ok && v > 0 ? v : def;
 }
 
 // ---------------------------------------------------------------- the run of saves
@@ -261,7 +269,7 @@ class Run {
     QString m_dir;
     fstrace::Recorder& m_rec;
     TDM m_dm;
-    QRandomGenerator m_rng{20261208};
+    QRandomGenerator m_rng{quint32(settingOr("QARDEL_POWERCUT_SEED", 20261208))};
     int m_fresh = 0, m_qsos = 0;
     bool m_newValues = true; // a QSO may bring names, cities … the lists lack
 };
@@ -468,12 +476,6 @@ QString describe(const Op& o) {
     return s;
 }
 
-int settingOr(const char* env, int def) {
-    bool ok = false;
-    const int v = qEnvironmentVariableIntValue(env, &ok);
-    return ok && v > 0 ? v : def;
-}
-
 } // namespace
 
 class TestPowerCut : public QObject {
@@ -514,7 +516,7 @@ class TestPowerCut : public QObject {
 
         QElapsedTimer clock;
         clock.start();
-        QRandomGenerator rng(20261208);
+        QRandomGenerator rng(quint32(settingOr("QARDEL_POWERCUT_SEED", 20261208)));
         std::unordered_set<size_t> seen;
         int checked = 0, failed = 0;
         QStringList failures;
