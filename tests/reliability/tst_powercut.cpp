@@ -122,6 +122,9 @@ Seen load(const QString& dir, bool dump = false) {
     return s;
 }
 
+// What the test command explores, at the most.
+constexpr int kStates = 10500, kSeconds = 110;
+
 int settingOr(const char* env, int def) {
     bool ok = false;
     const int v = qEnvironmentVariableIntValue(env, &ok);
@@ -482,8 +485,8 @@ class TestPowerCut : public QObject {
     Q_OBJECT
   private slots:
     void everyCrashStateOpensWhole() {
-        const int target = settingOr("QARDEL_POWERCUT_STATES", 10500);
-        const int seconds = settingOr("QARDEL_POWERCUT_SECONDS", 110);
+        const int target = settingOr("QARDEL_POWERCUT_STATES", kStates);
+        const int seconds = settingOr("QARDEL_POWERCUT_SECONDS", kSeconds);
         // the states are built in memory where the system has a folder for it
         QTemporaryDir data, scratchHome(QDir(QStringLiteral("/dev/shm")).exists()
                                             ? QStringLiteral("/dev/shm/qardel-XXXXXX")
@@ -582,6 +585,11 @@ int main(int argc, char** argv) {
         qputenv("QARDEL_POWERCUT_STATES", args[at + 1].toLatin1());
         args.remove(at, 2);
     }
+    // a long exploration outlasts Qt Test's watchdog unless it is told
+    if (!qEnvironmentVariableIsSet("QTEST_FUNCTION_TIMEOUT"))
+        qputenv("QTEST_FUNCTION_TIMEOUT",
+                QByteArray::number(qint64(settingOr("QARDEL_POWERCUT_SECONDS", kSeconds) + 600) *
+                                   1000));
     TestPowerCut t;
     return QTest::qExec(&t, args);
 }
