@@ -511,8 +511,27 @@ void DataGrid::resizeColumnToContents(int column) {
 // ---------------------------------------------------------------- painting
 //
 // What the style's item painting does, except the text: the style draws each
-// cell's background and focus frame, and the text is drawn here with one
-// shaping and no text layout, at the place the style puts it.
+// cell's background and focus frame, and the text is drawn here, at the
+// place the style puts it, from glyphs shaped once.
+
+// Texts repeat down a column (bands, modes, cities, powers): each is shaped
+// once and then drawn from its glyphs.
+const DataGrid::ShapedText& DataGrid::shaped(const QString& text, const QFont& font) const {
+    auto it = m_shaped.find(text);
+    if (it != m_shaped.end()) return *it;
+    if (m_shaped.size() >= kShapedTexts) m_shaped.clear();
+    ShapedText t;
+    t.text.setTextFormat(Qt::PlainText);
+    t.text.setText(text);
+    t.text.prepare(QTransform(), font);
+    t.width = QFontMetricsF(font).horizontalAdvance(text);
+    return *m_shaped.insert(text, t);
+}
+
+void DataGrid::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) m_shaped.clear();
+    QAbstractItemView::changeEvent(e);
+}
 
 void DataGrid::paintCell(QPainter& p, QStyleOptionViewItem& o, const QRect& textRect,
                          Qt::Alignment align, const QModelIndex& index) const {
@@ -520,7 +539,7 @@ void DataGrid::paintCell(QPainter& p, QStyleOptionViewItem& o, const QRect& text
     s->drawPrimitive(QStyle::PE_PanelItemViewRow, &o, &p, this);
     p.setClipRect(o.rect);
     s->drawPrimitive(QStyle::PE_PanelItemViewItem, &o, &p, this);
-    QString text = index.data(Qt::DisplayRole).toString();
+    const QString text = index.data(Qt::DisplayRole).toString();
     if (!text.isEmpty()) {
         QPalette::ColorGroup cg =
             o.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
@@ -528,21 +547,19 @@ void DataGrid::paintCell(QPainter& p, QStyleOptionViewItem& o, const QRect& text
         p.setPen(o.palette.color(cg, o.state & QStyle::State_Selected ? QPalette::HighlightedText
                                                                       : QPalette::Text));
         const QFontMetricsF fm(o.font);
-        qreal width = fm.horizontalAdvance(text);
-        if (width > textRect.width()) {
-            text = fm.elidedText(text, o.textElideMode, textRect.width());
-            width = fm.horizontalAdvance(text);
-        }
+        const ShapedText* shaped = &this->shaped(text, o.font);
+        if (shaped->width > textRect.width())
+            shaped = &this->shaped(fm.elidedText(text, o.textElideMode, textRect.width()), o.font);
         const int height = qRound(fm.ascent() + fm.descent());
         const int top = textRect.y() + textRect.height() / 2 - height / 2;
         // the free room is halved in 1/64 pixels, as the text layout does
         qreal x = textRect.x();
-        const qreal room = textRect.width() - width;
+        const qreal room = textRect.width() - shaped->width;
         if (align & Qt::AlignRight)
             x += room;
         else if (align & Qt::AlignHCenter)
             x += qreal(qRound(room * 64) / 2) / 64;
-        p.drawText(QPointF(x, top + fm.ascent()), text);
+        p.drawStaticText(QPointF(x, top), shaped->text);
     }
     if (o.state & QStyle::State_HasFocus) {
         QStyleOptionFocusRect f;

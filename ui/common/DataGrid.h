@@ -12,7 +12,9 @@
 #include "data/TableModel.h"
 
 #include <QAbstractItemView>
+#include <QHash>
 #include <QHeaderView>
+#include <QStaticText>
 
 namespace qardel {
 
@@ -68,8 +70,15 @@ class DataGrid : public QAbstractItemView {
     void paintEvent(QPaintEvent* e) override;
     bool viewportEvent(QEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
+    void changeEvent(QEvent* e) override;
 
   private:
+    struct ShapedText {
+        QStaticText text;
+        qreal width = 0;
+    };
+    static constexpr qsizetype kShapedTexts = 4096;
+    const ShapedText& shaped(const QString& text, const QFont& font) const;
     void followCursor(int row);
     void onCurrentRowChanged(const QModelIndex& current, const QModelIndex& previous);
     int rowsInViewport(int height) const;
@@ -83,6 +92,7 @@ class DataGrid : public QAbstractItemView {
     int m_rowHeight;
     int m_paintedOffset = 0; // the vertical offset the viewport's pixels show
     QPersistentModelIndex m_hover;
+    mutable QHash<QString, ShapedText> m_shaped;
     bool m_following = false;
 };
 
