@@ -1,6 +1,7 @@
 #include "ui/common/DataGrid.h"
 
 #include "data/Schema.h"
+#include "ui/common/Colors.h"
 #include "ui/common/Guard.h"
 
 #include <QMouseEvent>
@@ -123,10 +124,7 @@ void DataGrid::setColumnWidths(const QList<int>& widths) {
 }
 
 void DataGrid::setBackground(const QColor& c) {
-    QPalette p = palette();
-    for (auto g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-        p.setColor(g, QPalette::Base, c);
-    setPalette(p);
+    setWidgetColor(this, {QPalette::Base}, c);
 }
 
 // The table's cursor moved: show it.

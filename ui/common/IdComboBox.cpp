@@ -182,7 +182,11 @@ void IdComboBox::setSelectedIndex(int index) {
 
 void IdComboBox::clearSelectionAndText() {
     setCurrentIndex(-1);
-    if (isEditable()) setEditText(QString());
+    // an empty text with no history and no change mark is what emptying leaves
+    const QLineEdit* le = lineEdit();
+    if (le && (!le->text().isEmpty() || le->isUndoAvailable() || le->isRedoAvailable() ||
+               le->isModified()))
+        setEditText(QString());
 }
 
 // Typing drops the selected item as soon as the text is no longer its text.
