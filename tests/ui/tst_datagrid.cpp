@@ -222,16 +222,8 @@ class TestDataGrid : public QObject {
             {Qt::Key_Down, {}},
             {Qt::Key_Home, Qt::ControlModifier},
             {Qt::Key_Up, {}}};
-        for (QAbstractItemView* v : {(QAbstractItemView*)p.grid, (QAbstractItemView*)p.ref}) {
-            v->setFocus();
-            for (const auto& [k, m] : keys)
-                QTest::keyClick(v, k, m);
-        }
-        // compared key by key from the start again
+        p.grid->setFocus();
         p.grid->setCurrentIndex(p.model.index(0, 0));
-        p.ref->setCurrentIndex(p.model.index(0, 0));
-        p.grid->scrollToTop();
-        p.ref->scrollToTop();
         for (const auto& [k, m] : keys) {
             QTest::keyClick(p.grid, k, m);
             QTest::keyClick(p.ref, k, m);
@@ -242,7 +234,7 @@ class TestDataGrid : public QObject {
         }
         QCOMPARE(p.log.t.main->recNo(), p.grid->currentIndex().row()); // the cursor followed
 
-        // clicks on cells, on a grid line and below the last row
+        // clicks on cells and on a grid line; points outside the rows
         for (const QPoint& at :
              {QPoint(5, 5), QPoint(100, 40), QPoint(200, p.grid->rowHeight() - 1),
               QPoint(300, 3 * p.grid->rowHeight())}) {
