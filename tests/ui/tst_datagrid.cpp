@@ -10,6 +10,7 @@
 #include <QScreen>
 #include <QScrollBar>
 #include <QTableView>
+#include <QWheelEvent>
 
 using namespace qardel;
 using namespace qardel::test;
@@ -247,6 +248,16 @@ class TestDataGrid : public QObject {
         }
         for (const QPoint& at : {QPoint(700, 5), QPoint(-1, 5), QPoint(5, -1), QPoint(5, 9000)})
             QCOMPARE(p.grid->indexAt(at), p.ref->indexAt(at));
+
+        // the mouse wheel scrolls by the same rows
+        const int before = p.grid->verticalScrollBar()->value();
+        for (QAbstractItemView* v : {(QAbstractItemView*)p.grid, (QAbstractItemView*)p.ref}) {
+            QWheelEvent wheel(QPointF(50, 50), v->viewport()->mapToGlobal(QPointF(50, 50)), {},
+                              QPoint(0, -240), Qt::NoButton, {}, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(v->viewport(), &wheel);
+        }
+        QCOMPARE(p.grid->verticalScrollBar()->value(), p.ref->verticalScrollBar()->value());
+        QVERIFY(p.grid->verticalScrollBar()->value() != before);
 
         for (int c : {0, 2, 5}) {
             p.grid->resizeColumnToContents(c);
