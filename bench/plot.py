@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Plots the cost of saving a QSO and of one call-sign keystroke against the
-size of the log, from the JSON of a bench_ui run.
+"""Plots the cost of saving a QSO, of one call-sign keystroke and of deleting
+a QSO and paging the grid against the size of the log, from the JSON of a
+bench_ui run.
 
     bench/plot.py RESULT.json [-o docs/performance.png]
 
@@ -53,7 +54,7 @@ def main():
     args = ap.parse_args()
     by, ctx = parse(args.json)
 
-    fig, (left, right) = plt.subplots(1, 2, figsize=(12, 6.5), constrained_layout=True)
+    fig, (left, right, third) = plt.subplots(1, 3, figsize=(17, 6.5), constrained_layout=True)
 
     # saving one QSO, with the floor the disk sets at the same moments
     for family, tables, colour in (("SaveKnownCorrespondent", 1, "tab:blue"),
@@ -68,8 +69,8 @@ def main():
             left.plot(xs, ys, "o:", color=colour, label=f"  the same, repainted")
         xs, fl = series(by, family, "floor_ms")
         if xs:
-            left.plot(xs, [3 * tables * f for f in fl], "--", color=colour, alpha=0.5,
-                      label=f"  target: 3 × floor × {tables}")
+            left.plot(xs, [2 * tables * f for f in fl], "--", color=colour, alpha=0.5,
+                      label=f"  target: 2 × floor × {tables}")
     xs, fl = series(by, "SaveKnownCorrespondent", "floor_ms")
     if xs:
         left.plot(xs, fl, "s-", color="grey", label="floor: 4 KiB pwrite + fdatasync")
@@ -90,11 +91,28 @@ def main():
             xs, ys = series(by, family, "painted_max_ms")
             if xs:
                 right.plot(xs, ys, "v:", color=colour, alpha=0.6, label="  repainted: max")
-    right.axhline(5, color="black", ls="--", lw=0.8, label="target: median 5 ms")
-    right.axhline(20, color="black", ls="-.", lw=0.8, label="target: worst 20 ms")
+    right.axhline(4, color="black", ls="--", lw=0.8, label="target: median 4 ms")
+    right.axhline(10, color="black", ls="-.", lw=0.8, label="target: worst 10 ms")
     right.set_title("One call-sign keystroke: key to completed fields")
 
-    for ax in (left, right):
+    # deleting a QSO and paging the grid
+    xs, ys = series(by, "DeleteQso", "median_ms")
+    if xs:
+        third.plot(xs, ys, "o-", color="tab:brown", label="delete a QSO: handler median")
+    xs, fl = series(by, "DeleteQso", "floor_ms")
+    if xs:
+        third.plot(xs, [2 * f for f in fl], "--", color="tab:brown", alpha=0.5,
+                   label="  target: 2 × floor")
+        third.plot(xs, fl, "s-", color="grey", label="floor: 4 KiB pwrite + fdatasync")
+    xs, ys = series(by, "GridPage", "median_ms")
+    if xs:
+        third.plot(xs, ys, "o-", color="tab:cyan", label="grid page, repainted: median")
+    xs, ys = series(by, "GridPage", "max_ms")
+    if xs:
+        third.plot(xs, ys, "v:", color="tab:cyan", alpha=0.6, label="  max")
+    third.set_title("Deleting a QSO; one page of the grid")
+
+    for ax in (left, right, third):
         ax.set_xscale("log")
         ax.set_yscale("log")
         ax.set_xlabel("QSOs in the log")

@@ -68,6 +68,8 @@ void RowStore::reserveSlots(size_t n) {
             c->resize(n);
         }
     m_idDense.reserve(room);
+    for (auto& u : m_uniqueText)
+        u.reserve(qsizetype(n));
 }
 
 void RowStore::dropSlotsFrom(size_t n) {
@@ -132,10 +134,14 @@ QString RowStore::admitLoaded(uint32_t s) {
     for (size_t u = 0; u < m_uniqueFields.size(); ++u) {
         const Column& c = *m_columns[size_t(m_uniqueFields[u])];
         if (c.isNull(s)) continue;
-        if (m_uniqueText[u].contains(c.texts[s]))
+        // one hashing: a text seen before does not grow the map
+        QHash<QString, uint32_t>& seen = m_uniqueText[u];
+        const qsizetype before = seen.size();
+        uint32_t& holder = seen[c.texts[s]];
+        if (seen.size() == before)
             return QStringLiteral("the value '%1' of field '%2' is used twice")
                 .arg(c.texts[s], m_fields[size_t(m_uniqueFields[u])].name);
-        m_uniqueText[u].insert(c.texts[s], s);
+        holder = s;
     }
     return {};
 }

@@ -25,7 +25,7 @@ void SearchIndex::build(const std::vector<uint32_t>& rowsInTableOrder) {
         const std::vector<QString>& f = m_folded;
         std::stable_sort(m_entries.begin(), m_entries.end(),
                          [&f](uint32_t a, uint32_t b) { return f[a] < f[b]; });
-    } else {
+    } else if (!countingSort()) {
         std::vector<std::pair<int64_t, uint32_t>> keyed;
         keyed.reserve(m_entries.size());
         for (uint32_t s : m_entries)
@@ -35,6 +35,36 @@ void SearchIndex::build(const std::vector<uint32_t>& rowsInTableOrder) {
         for (size_t k = 0; k < keyed.size(); ++k)
             m_entries[k] = keyed[k].second;
     }
+}
+
+// Integer keys in a range not much wider than the row count (references to
+// other tables' IDs) are sorted by counting, which keeps the table's order
+// among equal keys as the stable sort does, in linear time.
+bool SearchIndex::countingSort() {
+    const size_t n = m_entries.size();
+    if (n < 1024) return false;
+    const Column& c = m_rows.column(m_fi);
+    int64_t lo = INT64_MAX, hi = INT64_MIN;
+    for (uint32_t s : m_entries) {
+        if (c.nulls[s]) continue;
+        lo = std::min<int64_t>(lo, c.ints[s]);
+        hi = std::max<int64_t>(hi, c.ints[s]);
+    }
+    if (lo > hi) return false; // all null: the order stays
+    if (uint64_t(hi - lo) > 4 * n) return false;
+    // bucket 0 holds the nulls, which sort first
+    const size_t buckets = size_t(hi - lo) + 2;
+    auto bucket = [&](uint32_t s) { return c.nulls[s] ? 0 : size_t(c.ints[s] - lo) + 1; };
+    std::vector<uint32_t> start(buckets + 1, 0);
+    for (uint32_t s : m_entries)
+        ++start[bucket(s) + 1];
+    for (size_t b = 1; b <= buckets; ++b)
+        start[b] += start[b - 1];
+    std::vector<uint32_t> sorted(n);
+    for (uint32_t s : m_entries)
+        sorted[start[bucket(s)]++] = s;
+    m_entries.swap(sorted);
+    return true;
 }
 
 bool SearchIndex::less(uint32_t a, uint32_t b) const {

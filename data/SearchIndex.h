@@ -30,6 +30,7 @@ class SearchIndex {
 
   private:
     bool less(uint32_t a, uint32_t b) const;
+    bool countingSort();
 
     const RowStore& m_rows;
     int m_fi;

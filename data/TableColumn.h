@@ -33,9 +33,16 @@ inline QDateTime fromNaive(qint64 ms) {
     return QDateTime(QDate::fromJulianDay(day), QTime::fromMSecsSinceStartOfDay(int(rest)));
 }
 
+// The day of the last date read: rows in a file follow each other in time,
+// so most dates are the one before and need no calendar work.
+struct LastDay {
+    int y = -1, mo = -1, d = -1;
+    qint64 julian = 0;
+};
+
 // The file form of a date-time: "yyyy-MM-dd HH:mm:ss.zzz", read and written
 // without the time-zone work of QDateTime (a million rows load in a blink).
-inline bool parseNaiveTime(const char* p, int n, qint64* out) {
+inline bool parseNaiveTime(const char* p, int n, qint64* out, LastDay* last = nullptr) {
     if (n != 23) return false;
     auto num = [p](int at, int len, int* v) {
         int r = 0;
@@ -46,13 +53,21 @@ inline bool parseNaiveTime(const char* p, int n, qint64* out) {
         *v = r;
         return true;
     };
-    int y, mo, d, h, mi, s, z;
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0, z = 0;
     if (!num(0, 4, &y) || p[4] != '-' || !num(5, 2, &mo) || p[7] != '-' || !num(8, 2, &d) ||
         p[10] != ' ' || !num(11, 2, &h) || p[13] != ':' || !num(14, 2, &mi) || p[16] != ':' ||
         !num(17, 2, &s) || p[19] != '.' || !num(20, 3, &z))
         return false;
-    if (!QDate::isValid(y, mo, d) || h > 23 || mi > 59 || s > 59) return false;
-    *out = QDate(y, mo, d).toJulianDay() * kMsPerDay + ((h * 60 + mi) * 60 + s) * 1000 + z;
+    if (h > 23 || mi > 59 || s > 59) return false;
+    qint64 julian;
+    if (last && last->y == y && last->mo == mo && last->d == d) {
+        julian = last->julian;
+    } else {
+        if (!QDate::isValid(y, mo, d)) return false;
+        julian = QDate(y, mo, d).toJulianDay();
+        if (last) *last = LastDay{y, mo, d, julian};
+    }
+    *out = julian * kMsPerDay + ((h * 60 + mi) * 60 + s) * 1000 + z;
     return true;
 }
 
@@ -209,6 +224,16 @@ struct Column {
         } else {
             texts[s] = t;
         }
+    }
+    // A repetitive text whose bytes were read before takes the same string;
+    // false when they are new (or the field is not repetitive).
+    bool setKnownUtf8(uint32_t s, const char* p, int n) {
+        if (!intern || n > 64) return false;
+        auto it = loadPool.find(std::string_view(p, size_t(n)));
+        if (it == loadPool.end()) return false;
+        nulls[s] = 0;
+        texts[s] = it->second;
+        return true;
     }
     void setTextUtf8(uint32_t s, const char* p, int n, int size) {
         nulls[s] = 0;

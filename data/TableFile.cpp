@@ -70,7 +70,12 @@ bool isValidUtf8(const char* text, int n) {
     const auto* end = p + n;
     while (p < end) {
         if (*p < 0x80) {
-            ++p;
+            // ASCII eight bytes at a time
+            uint64_t w;
+            while (end - p >= 8 && (std::memcpy(&w, p, 8), (w & 0x8080808080808080u) == 0))
+                p += 8;
+            while (p < end && *p < 0x80)
+                ++p;
             continue;
         }
         int len;
@@ -329,6 +334,7 @@ void TableFile::readRows(const SqliteDb& db, Table& t, const std::vector<int>& s
     if (!st.prepared()) refuse(path, db.error());
     sqlite3_stmt* s = st.get();
     int maxId = 0;
+    LastDay lastDay;
     int rc;
     while ((rc = st.step()) == SQLITE_ROW) {
         // the storage for the counted rows is made in one go
@@ -337,7 +343,10 @@ void TableFile::readRows(const SqliteDb& db, Table& t, const std::vector<int>& s
         for (int c = 0; c < int(stored.size()); ++c) {
             const FieldDef& f = t.fieldDefs()[size_t(stored[size_t(c)])];
             Column& col = rows.column(stored[size_t(c)]);
-            const int ct = sqlite3_column_type(s, c);
+            // one call into the statement per column; the connection is
+            // this thread's alone, so the value needs no lock of its own
+            sqlite3_value* val = sqlite3_column_value(s, c);
+            const int ct = sqlite3_value_type(val);
             auto mismatch = [&](const QString& actual) {
                 refuse(path,
                        QStringLiteral("Type mismatch for field '%1', expecting: %2 actual: %3")
@@ -353,7 +362,7 @@ void TableFile::readRows(const SqliteDb& db, Table& t, const std::vector<int>& s
             case FieldType::Integer:
             case FieldType::Boolean: {
                 if (ct != SQLITE_INTEGER) mismatch(storageClassName(ct));
-                const sqlite3_int64 v = sqlite3_column_int64(s, c);
+                const sqlite3_int64 v = sqlite3_value_int64(val);
                 if (v < INT32_MIN || v > INT32_MAX) mismatch(QStringLiteral("a 64-bit integer"));
                 if (f.type == FieldType::Boolean && v != 0 && v != 1)
                     mismatch(QStringLiteral("Integer %1").arg(v));
@@ -364,14 +373,14 @@ void TableFile::readRows(const SqliteDb& db, Table& t, const std::vector<int>& s
             case FieldType::Float:
                 if (ct != SQLITE_FLOAT && ct != SQLITE_INTEGER) mismatch(storageClassName(ct));
                 col.nulls[slot] = 0;
-                col.floats[slot] = sqlite3_column_double(s, c);
+                col.floats[slot] = sqlite3_value_double(val);
                 break;
             case FieldType::DateTime: {
                 if (ct != SQLITE_TEXT) mismatch(storageClassName(ct));
-                const char* txt = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
-                const int n = sqlite3_column_bytes(s, c);
+                const char* txt = reinterpret_cast<const char*>(sqlite3_value_text(val));
+                const int n = sqlite3_value_bytes(val);
                 qint64 ms = 0;
-                if (!parseNaiveTime(txt, n, &ms))
+                if (!parseNaiveTime(txt, n, &ms, &lastDay))
                     mismatch(
                         QStringLiteral("Text '%1'").arg(QString::fromUtf8(txt, std::min(n, 40))));
                 col.nulls[slot] = 0;
@@ -381,8 +390,10 @@ void TableFile::readRows(const SqliteDb& db, Table& t, const std::vector<int>& s
             case FieldType::String:
             case FieldType::Memo: {
                 if (ct != SQLITE_TEXT) mismatch(storageClassName(ct));
-                const char* txt = reinterpret_cast<const char*>(sqlite3_column_text(s, c));
-                const int n = sqlite3_column_bytes(s, c);
+                const char* txt = reinterpret_cast<const char*>(sqlite3_value_text(val));
+                const int n = sqlite3_value_bytes(val);
+                // bytes seen before in the field were checked then
+                if (col.setKnownUtf8(slot, txt, n)) break;
                 // replacing bad bytes would silently change the text when it
                 // is written back
                 if (!isValidUtf8(txt, n))

@@ -9,8 +9,8 @@
 #include "ui/common/MessageBox.h"
 #include "ui/main/uMain.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
-#include <QTableView>
 #include <QTest>
 
 #include <functional>
@@ -86,7 +86,7 @@ inline QString localNum(const char* number) {
 }
 
 // The grid row that shows the table row with this ID (the first column), -1 if none.
-inline int gridRowOfId(const QTableView* grid, int id) {
+inline int gridRowOfId(const QAbstractItemView* grid, int id) {
     const QAbstractItemModel* m = grid->model();
     for (int r = 0; r < m->rowCount(); ++r)
         if (m->index(r, 0).data().toInt() == id) return r;
@@ -94,22 +94,22 @@ inline int gridRowOfId(const QTableView* grid, int id) {
 }
 
 // The ID shown in the grid's current row, 0 when none is current.
-inline int gridCurrentId(const QTableView* grid) {
+inline int gridCurrentId(const QAbstractItemView* grid) {
     const QModelIndex i = grid->currentIndex();
     return i.isValid() ? grid->model()->index(i.row(), 0).data().toInt() : 0;
 }
 
-inline QPoint gridRowPoint(const QTableView* grid, int row) {
+inline QPoint gridRowPoint(const QAbstractItemView* grid, int row) {
     return grid->visualRect(grid->model()->index(row, 1)).center();
 }
 
-inline void clickGridRow(QTableView* grid, int row) {
+inline void clickGridRow(QAbstractItemView* grid, int row) {
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, gridRowPoint(grid, row));
 }
 
 // A double-click as the window system delivers it: press, release, press,
 // double-click, release (QTest::mouseDClick alone sends just the third).
-inline void dblClickGridRow(QTableView* grid, int row) {
+inline void dblClickGridRow(QAbstractItemView* grid, int row) {
     QWidget* vp = grid->viewport();
     const QPoint p = gridRowPoint(grid, row);
     QTest::mousePress(vp, Qt::LeftButton, {}, p);

@@ -64,6 +64,8 @@ class TestTable : public QObject {
     void cursorMoves();
     void locateExactAndIgnoringCase();
     void locateFindsFirstInActiveOrder();
+    void locateInLargeTableFindsFirstInActiveOrder_data();
+    void locateInLargeTableFindsFirstInActiveOrder();
     void appendEditPostCancel();
     void deleteMovesToNeighbour();
     void requiredFieldRefused();
@@ -268,6 +270,44 @@ void TestTable::locateFindsFirstInActiveOrder() {
     addRow(ini, {{"Name", "LastBand"}});
     QVERIFY(ini.locate(fld::Name, QStringLiteral("last"), loCaseInsensitive | loPartialKey));
     QCOMPARE(text(ini, "Name"), QStringLiteral("LastBand"));
+}
+
+void TestTable::locateInLargeTableFindsFirstInActiveOrder_data() {
+    QTest::addColumn<int>("spread"); // keys are multiples of it
+    QTest::newRow("keys close together") << 1;
+    QTest::newRow("keys far apart") << 100000;
+}
+
+// Thousands of rows with repeated, missing and absent keys: locate lands on
+// the first row in the table's order (newest first), as a scan does, when
+// the search structure is built from the rows at once and after rows come
+// and go.
+void TestTable::locateInLargeTableFindsFirstInActiveOrder() {
+    QFETCH(int, spread);
+    Fixture f;
+    Table& m = *f.t.main;
+    QRandomGenerator rng(99);
+    for (int i = 0; i < 3000; ++i) {
+        const int key = int(rng.bounded(1200));
+        addRow(m, {{"CorID", 1}, {"BandID", key ? QVariant(key * spread) : QVariant()}});
+    }
+    const int cfi = m.fieldIndex(fld::BandID);
+    auto check = [&](const char* when) {
+        for (int key = 1; key < 1200; key += 7) {
+            int expected = -1;
+            for (int pos = 0; pos < m.recordCount() && expected < 0; ++pos)
+                if (m.valueAt(pos, cfi) == QVariant(key * spread)) expected = pos;
+            QVERIFY2(m.locate(fld::BandID, key * spread) == (expected >= 0), when);
+            if (expected >= 0) QVERIFY2(m.recNo() == expected, when);
+        }
+    };
+    check("built at once");
+    for (int i = 0; i < 200; ++i) {
+        m.moveTo(int(rng.bounded(m.recordCount())));
+        m.deleteRecord();
+        addRow(m, {{"CorID", 1}, {"BandID", int(1 + rng.bounded(1199)) * spread}});
+    }
+    check("after deletes and appends");
 }
 
 void TestTable::appendEditPostCancel() {

@@ -110,6 +110,7 @@ class TestTableFile : public QObject {
     void failedWriteKeepsOldFile_data();
     void failedWriteKeepsOldFile();
     void deletedFileIsWrittenAgain();
+    void loadRefusesRepeatedUniqueTexts();
 };
 
 void TestTableFile::roundTripIsExact() {
@@ -702,3 +703,33 @@ void TestTableFile::deletedFileIsWrittenAgain() {
 
 QTEST_GUILESS_MAIN(TestTableFile)
 #include "tst_tablefile.moc"
+
+// A call sign held by two rows of the file is refused on loading; the same
+// texts in other rows, and the rows before them, load.
+void TestTableFile::loadRefusesRepeatedUniqueTexts() {
+    TempDataDir dir;
+    const QString path = dir.path() + QStringLiteral("Cors.db");
+    {
+        Fixture a;
+        a.t.cors->filePath = path;
+        for (int i = 0; i < 50; ++i)
+            addRow(*a.t.cors, {{"CallName", QStringLiteral("UA%1").arg(i)}});
+        a.t.cors->write();
+    }
+    QCOMPARE(execSql(path, QStringLiteral("UPDATE records SET CallName='ua7' WHERE ID=30")),
+             QString());
+    {
+        Fixture b;
+        b.t.cors->filePath = path;
+        b.t.cors->load(); // differs from UA7 in case only
+        QCOMPARE(b.t.cors->recordCount(), 50);
+    }
+    QCOMPARE(execSql(path, QStringLiteral("UPDATE records SET CallName='UA7' WHERE ID=40")),
+             QString());
+    Fixture c;
+    c.t.cors->filePath = path;
+    QVERIFY2(errorOf([&] {
+                 c.t.cors->load();
+             }).contains(QStringLiteral("the value 'UA7' of field 'CallName' is used twice")),
+             qPrintable(errorOf([&] { c.t.cors->load(); })));
+}

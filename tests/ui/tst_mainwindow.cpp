@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QProcess>
 #include <QPushButton>
+#include <QStandardItemModel>
 #include <QStatusBar>
 #include <QTimer>
 #include <cerrno>
@@ -286,6 +287,72 @@ class TestMainWindow : public QObject {
         QCOMPARE(w->cbCity->count(), 3);
         QCOMPARE(w->cbCity->itemText(0), QStringLiteral("Азов")); // sorted
         QCOMPARE(w->cbName->count(), 2);
+    }
+
+    // A list refilled after rows were added, renamed or deleted holds what a
+    // list filled afresh holds, in the same order, with the same selection
+    // and text; rows only added are inserted without rebuilding the rest.
+    void refilledListEqualsAFreshOne() {
+        AppData a;
+        withData(a, [](TDM& dm) {
+            for (const char* c : {"Омск", "Тула", "Елец", "ёлкино", "Орёл", "Ейск"})
+                addRow(*dm.dsCityes, {{"Name", c}});
+        });
+        auto w = startMain();
+        TDM& dm = *w->DM;
+        Table& cities = *dm.dsCityes;
+        IdComboBox grown(true, true), fixed(false, true);
+        dm.FillCombo(grown, cities, fld::Name);
+        dm.FillCombo(fixed, cities, fld::Name);
+        auto state = [](const IdComboBox& b) {
+            QStringList l{QString::number(b.currentIndex()), b.currentText()};
+            for (int i = 0; i < b.count(); ++i)
+                l << b.itemText(i) + "/" + QString::number(b.itemId(i));
+            return l;
+        };
+        auto check = [&](const char* step, bool rebuilt) {
+            auto* model = qobject_cast<QStandardItemModel*>(grown.model());
+            const QStandardItem* kept = model->item(grown.findText("Тула"));
+            const int id = grown.selectedId(), fixedId = fixed.selectedId();
+            dm.FillCombo(grown, cities, fld::Name);
+            dm.FillCombo(fixed, cities, fld::Name);
+            IdComboBox fresh(true, true), freshFixed(false, true);
+            dm.FillCombo(fresh, cities, fld::Name);
+            dm.FillCombo(freshFixed, cities, fld::Name);
+            fresh.setSelectedIndex(TDM::ComboIndexOfID(fresh, id));
+            freshFixed.setSelectedIndex(TDM::ComboIndexOfID(freshFixed, fixedId));
+            if (id == 0) fresh.setEditText(grown.currentText());
+            QVERIFY2(state(grown) == state(fresh), step);
+            QVERIFY2(state(fixed) == state(freshFixed), step);
+            QVERIFY2((model->item(grown.findText("Тула")) != kept) == rebuilt, step);
+        };
+        auto add = [&](const char* name) {
+            cities.append();
+            cities.fieldByName(fld::Name).setAsString(name);
+            cities.post();
+        };
+        grown.setSelectedIndex(grown.findText("Орёл"));
+        fixed.setSelectedIndex(fixed.findText("Елец"));
+        add("Абакан"); // first, last and between letters that sort alike
+        add("Ярославль");
+        add("Ёлки");
+        add("елань");
+        add("омск"); // equal to Омск but for the case: after it
+        check("added", false);
+        grown.setSelectedIndex(-1);
+        grown.setEditText("Новый");
+        add("Ейская");
+        check("added under a typed text", false);
+        QCOMPARE(grown.currentText(), QStringLiteral("Новый"));
+        QVERIFY(cities.locate(fld::Name, "Омск"));
+        cities.edit();
+        cities.fieldByName(fld::Name).setAsString("Аша");
+        cities.post();
+        check("renamed", true);
+        QVERIFY(cities.locate(fld::Name, "Ейск"));
+        cities.deleteRecord();
+        add("Бор");
+        check("deleted", true);
     }
 
     void editModeLook() {

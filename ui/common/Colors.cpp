@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QPalette>
+#include <QWidget>
 
 namespace qardel {
 
@@ -20,6 +21,19 @@ QColor silverColor() {
 }
 QColor editTint(const QColor& window) {
     return QColor(window.red(), window.green(), (window.blue() - 20 + 256) % 256);
+}
+
+void setWidgetColor(QWidget* w, std::initializer_list<QPalette::ColorRole> roles, const QColor& c) {
+    static constexpr QPalette::ColorGroup groups[] = {QPalette::Active, QPalette::Inactive,
+                                                      QPalette::Disabled};
+    QPalette p = w->palette();
+    bool same = true;
+    for (auto g : groups)
+        for (auto r : roles) {
+            same = same && p.isBrushSet(g, r) && p.color(g, r) == c;
+            p.setColor(g, r, c);
+        }
+    if (!same) w->setPalette(p);
 }
 
 } // namespace qardel

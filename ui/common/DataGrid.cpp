@@ -1,28 +1,36 @@
 #include "ui/common/DataGrid.h"
 
 #include "data/Schema.h"
+#include "ui/common/Colors.h"
 #include "ui/common/Guard.h"
 
-#include <QHeaderView>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QScrollBar>
 
 namespace qardel {
 
-DataGrid::DataGrid(QWidget* parent) : QTableView(parent) {
+DataGrid::DataGrid(QWidget* parent)
+    : QAbstractItemView(parent), m_header(new QHeaderView(Qt::Horizontal, this)),
+      m_rowHeight(fontMetrics().height() + 4) {
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
-    setShowGrid(true);
     setTabKeyNavigation(false); // Tab moves to the next control
-    setWordWrap(false);
-    setAlternatingRowColors(false);
-    verticalHeader()->hide();
-    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-    horizontalHeader()->setHighlightSections(false);
-    horizontalHeader()->setStretchLastSection(false);
+    m_header->setSectionsClickable(true);
+    m_header->setHighlightSections(false);
+    m_header->setFirstSectionMovable(true);
+    m_header->setSectionResizeMode(QHeaderView::Interactive);
+    m_header->setStretchLastSection(false);
+    auto relayout = [this] {
+        updateGeometries();
+        viewport()->update();
+    };
+    connect(m_header, &QHeaderView::sectionResized, this, relayout);
+    connect(m_header, &QHeaderView::sectionCountChanged, this, relayout);
+    connect(m_header, &QHeaderView::geometriesChanged, this, &DataGrid::updateGeometries);
+    connect(m_header, &QHeaderView::sectionHandleDoubleClicked, this,
+            &DataGrid::resizeColumnToContents);
     // the selected row stays highlighted when the grid has no focus
     QPalette p = palette();
     p.setColor(QPalette::Inactive, QPalette::Highlight,
@@ -35,6 +43,23 @@ DataGrid::DataGrid(QWidget* parent) : QTableView(parent) {
     p.setColor(QPalette::Disabled, QPalette::HighlightedText,
                p.color(QPalette::Active, QPalette::Text));
     setPalette(p);
+}
+
+void DataGrid::setModel(QAbstractItemModel* model) {
+    if (model == this->model()) return;
+    if (this->model()) disconnect(this->model(), nullptr, this, nullptr);
+    m_header->setModel(model);
+    QAbstractItemView::setModel(model);
+    if (model)
+        connect(model, &QAbstractItemModel::rowsRemoved, this, [this] {
+            updateGeometries();
+            viewport()->update();
+        });
+}
+
+void DataGrid::setSelectionModel(QItemSelectionModel* selectionModel) {
+    m_header->setSelectionModel(selectionModel);
+    QAbstractItemView::setSelectionModel(selectionModel);
 }
 
 void DataGrid::setDataSource(TableModel* source) {
@@ -99,10 +124,7 @@ void DataGrid::setColumnWidths(const QList<int>& widths) {
 }
 
 void DataGrid::setBackground(const QColor& c) {
-    QPalette p = palette();
-    for (auto g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-        p.setColor(g, QPalette::Base, c);
-    setPalette(p);
+    setWidgetColor(this, {QPalette::Base}, c);
 }
 
 // The table's cursor moved: show it.
@@ -132,10 +154,502 @@ void DataGrid::onCurrentRowChanged(const QModelIndex& current, const QModelIndex
 }
 
 void DataGrid::mouseReleaseEvent(QMouseEvent* e) {
-    QTableView::mouseReleaseEvent(e);
+    QAbstractItemView::mouseReleaseEvent(e);
     if (e->button() == Qt::LeftButton) {
         const QModelIndex idx = indexAt(e->position().toPoint());
         if (idx.isValid()) emit rowClicked(idx.row());
+    }
+}
+
+// ---------------------------------------------------------------- geometry
+//
+// Row r lies at r × the row height; the vertical scroll bar counts rows, and
+// at its end the last row sits on the bottom edge. The last pixel row and
+// column of each cell are its grid lines.
+
+int DataGrid::rowsInViewport(int height) const {
+    const int rows = model() ? model()->rowCount(rootIndex()) : 0;
+    return std::max(1, std::min(rows, height / m_rowHeight));
+}
+
+int DataGrid::verticalOffset() const {
+    const QScrollBar* bar = verticalScrollBar();
+    if (verticalScrollMode() == ScrollPerPixel) return bar->value();
+    if (bar->maximum() > 0 && bar->value() == bar->maximum()) {
+        const int rows = model() ? model()->rowCount(rootIndex()) : 0;
+        return rows * m_rowHeight - viewport()->height();
+    }
+    return bar->value() * m_rowHeight;
+}
+
+int DataGrid::horizontalOffset() const {
+    return m_header->offset();
+}
+
+int DataGrid::rowAt(int y) const {
+    const int rows = model() ? model()->rowCount(rootIndex()) : 0;
+    const int pos = y + verticalOffset();
+    return pos < 0 || pos >= rows * m_rowHeight ? -1 : pos / m_rowHeight;
+}
+
+int DataGrid::columnAt(int x) const {
+    return m_header->logicalIndexAt(x);
+}
+
+QRect DataGrid::visualRect(const QModelIndex& index) const {
+    if (!index.isValid() || index.model() != model() || index.parent() != rootIndex()) return {};
+    return QRect(columnX(index.column()), rowY(index.row()), columnWidth(index.column()) - 1,
+                 m_rowHeight - 1);
+}
+
+QModelIndex DataGrid::indexAt(const QPoint& point) const {
+    const int r = rowAt(point.y()), c = columnAt(point.x());
+    return r >= 0 && c >= 0 ? model()->index(r, c, rootIndex()) : QModelIndex();
+}
+
+void DataGrid::updateGeometries() {
+    const int height =
+        m_header->isHidden()
+            ? 0
+            : std::min(std::max(m_header->minimumHeight(), m_header->sizeHint().height()),
+                       m_header->maximumHeight());
+    setViewportMargins(0, height, 0, 0);
+    const QRect vg = viewport()->geometry();
+    m_header->setGeometry(vg.left(), vg.top() - height, vg.width(), height);
+    if (m_header->isHidden()) QMetaObject::invokeMethod(m_header, "updateGeometries");
+
+    const int rows = model() ? model()->rowCount(rootIndex()) : 0;
+    QSize vsize = viewport()->size();
+    const QSize max = maximumViewportSize();
+    if (max.width() >= m_header->length() && max.height() >= rows * m_rowHeight) vsize = max;
+
+    // horizontally by whole columns, as many as fit counted from the last
+    const int columns = m_header->count();
+    int inView = 0;
+    for (int w = 0, v = columns - 1; v >= 0; --v) {
+        const int c = m_header->logicalIndex(v);
+        if (m_header->isSectionHidden(c)) continue;
+        w += m_header->sectionSize(c);
+        if (w > vsize.width()) break;
+        ++inView;
+    }
+    inView = std::max(inView, 1);
+    QScrollBar* h = horizontalScrollBar();
+    if (horizontalScrollMode() == ScrollPerItem) {
+        const int shown = columns - m_header->hiddenSectionCount();
+        h->setRange(0, shown - inView);
+        h->setPageStep(inView);
+        if (inView >= shown) m_header->setOffset(0);
+        h->setSingleStep(1);
+    } else {
+        h->setPageStep(vsize.width());
+        h->setRange(0, m_header->length() - vsize.width());
+        h->setSingleStep(std::max(vsize.width() / (inView + 1), 2));
+    }
+
+    QScrollBar* v = verticalScrollBar();
+    const int rowsInView = rowsInViewport(vsize.height());
+    if (verticalScrollMode() == ScrollPerItem) {
+        v->setRange(0, rows - rowsInView);
+        v->setSingleStep(1);
+        v->setPageStep(rowsInView);
+    } else {
+        v->setPageStep(vsize.height());
+        v->setRange(0, rows * m_rowHeight - vsize.height());
+        v->setSingleStep(std::max(vsize.height() / (rowsInView + 1), 2));
+    }
+    // a new row count can move the rows without moving the scroll bar
+    if (verticalOffset() != m_paintedOffset) {
+        m_paintedOffset = verticalOffset();
+        viewport()->update();
+    }
+    QAbstractItemView::updateGeometries();
+}
+
+void DataGrid::doItemsLayout() {
+    QAbstractItemView::doItemsLayout();
+    m_paintedOffset = verticalOffset();
+}
+
+void DataGrid::rowsInserted(const QModelIndex& parent, int start, int end) {
+    QAbstractItemView::rowsInserted(parent, start, end);
+    updateGeometries();
+    viewport()->update();
+}
+
+void DataGrid::scrollContentsBy(int dx, int dy) {
+    if (dx) {
+        const int old = m_header->offset();
+        const QScrollBar* h = horizontalScrollBar();
+        if (horizontalScrollMode() == ScrollPerPixel)
+            m_header->setOffset(h->value());
+        else if (h->maximum() > 0 && h->value() == h->maximum())
+            m_header->setOffsetToLastSection();
+        else
+            m_header->setOffsetToSectionPosition(h->value());
+        dx = old - m_header->offset();
+    }
+    if (dy) {
+        const int now = verticalOffset();
+        dy = m_paintedOffset - now;
+        m_paintedOffset = now;
+    }
+    QAbstractItemView::scrollContentsBy(dx, dy);
+}
+
+void DataGrid::scrollTo(const QModelIndex& index, ScrollHint hint) {
+    if (!index.isValid() || index.model() != model() || index.parent() != rootIndex()) return;
+    // vertically
+    const int viewportHeight = viewport()->height();
+    const int position = index.row() * m_rowHeight;
+    const int offset = verticalOffset();
+    if (position - offset < 0 || m_rowHeight > viewportHeight) {
+        if (hint == EnsureVisible) hint = PositionAtTop;
+    } else if (position - offset + m_rowHeight > viewportHeight) {
+        if (hint == EnsureVisible) hint = PositionAtBottom;
+    }
+    if (verticalScrollMode() == ScrollPerItem) {
+        int row = index.row();
+        if (hint == PositionAtBottom || hint == PositionAtCenter) {
+            const int room = hint == PositionAtCenter ? viewportHeight / 2 : viewportHeight;
+            for (int y = m_rowHeight; row > 0; --row) {
+                y += m_rowHeight;
+                if (y > room) break;
+            }
+        }
+        if (hint != EnsureVisible) verticalScrollBar()->setValue(row);
+    } else if (hint == PositionAtTop) {
+        verticalScrollBar()->setValue(position);
+    } else if (hint == PositionAtBottom) {
+        verticalScrollBar()->setValue(position - viewportHeight + m_rowHeight);
+    } else if (hint == PositionAtCenter) {
+        verticalScrollBar()->setValue(position - (viewportHeight - m_rowHeight) / 2);
+    }
+    // horizontally
+    const int viewportWidth = viewport()->width();
+    const int column = index.column();
+    const int left = m_header->sectionPosition(column);
+    const int width = columnWidth(column);
+    const int hOffset = m_header->offset();
+    if (horizontalScrollMode() == ScrollPerItem) {
+        const bool atLeft = left - hOffset < 0;
+        const bool atRight = left - hOffset + width > viewportWidth;
+        int visual = m_header->visualIndex(column);
+        if (hint == PositionAtCenter || atRight) {
+            const int room = hint == PositionAtCenter ? viewportWidth / 2 : viewportWidth;
+            for (int x = width; visual > 0; --visual) {
+                x += columnWidth(m_header->logicalIndex(visual - 1));
+                if (x > room) break;
+            }
+        }
+        if (atRight || hint == PositionAtCenter || atLeft) {
+            int hidden = 0;
+            for (int s = 0; s < visual; ++s)
+                if (m_header->isSectionHidden(m_header->logicalIndex(s))) ++hidden;
+            horizontalScrollBar()->setValue(visual - hidden);
+        }
+    } else if (hint == PositionAtCenter) {
+        horizontalScrollBar()->setValue(left - (viewportWidth - width) / 2);
+    } else if (left - hOffset < 0 || width > viewportWidth) {
+        horizontalScrollBar()->setValue(left);
+    } else if (left - hOffset + width > viewportWidth) {
+        horizontalScrollBar()->setValue(left - viewportWidth + width);
+    }
+    update(index);
+}
+
+QModelIndex DataGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) {
+    if (!model()) return {};
+    const int bottom = model()->rowCount(rootIndex()) - 1;
+    const int right = m_header->count() - 1;
+    if (bottom < 0 || right < 0) return {};
+    const QModelIndex current = currentIndex();
+    if (!current.isValid()) return model()->index(0, m_header->logicalIndex(0), rootIndex());
+    if (isRightToLeft()) {
+        if (action == MoveLeft)
+            action = MoveRight;
+        else if (action == MoveRight)
+            action = MoveLeft;
+    }
+    int row = std::min(current.row(), bottom);
+    int visual = std::min(m_header->visualIndex(current.column()), right);
+    auto shownColumn = [this](int v, int step, int stop) {
+        for (; v != stop + step; v += step)
+            if (!m_header->isSectionHidden(m_header->logicalIndex(v))) return v;
+        return -1;
+    };
+    switch (action) {
+    case MoveUp:
+        if (row > 0) --row;
+        break;
+    case MoveDown:
+        if (row < bottom) ++row;
+        break;
+    case MoveLeft:
+    case MovePrevious: {
+        const int v = visual > 0 ? shownColumn(visual - 1, -1, 0) : -1;
+        if (v >= 0)
+            visual = v;
+        else if (action == MovePrevious && row > 0) {
+            --row;
+            visual = shownColumn(right, -1, 0);
+        }
+        break;
+    }
+    case MoveRight:
+    case MoveNext: {
+        const int v = visual < right ? shownColumn(visual + 1, 1, right) : -1;
+        if (v >= 0)
+            visual = v;
+        else if (action == MoveNext && row < bottom) {
+            ++row;
+            visual = shownColumn(0, 1, right);
+        }
+        break;
+    }
+    case MoveHome:
+        visual = shownColumn(0, 1, right);
+        if (modifiers & Qt::ControlModifier) row = 0;
+        break;
+    case MoveEnd:
+        visual = shownColumn(right, -1, 0);
+        if (modifiers & Qt::ControlModifier) row = bottom;
+        break;
+    case MovePageUp: {
+        const int r = rowAt(visualRect(current).bottom() - viewport()->height());
+        return model()->index(r == -1 ? 0 : r, current.column(), rootIndex());
+    }
+    case MovePageDown: {
+        const int r = rowAt(visualRect(current).top() + viewport()->height());
+        return model()->index(r == -1 ? bottom : r, current.column(), rootIndex());
+    }
+    }
+    if (visual < 0) return {};
+    return model()->index(row, m_header->logicalIndex(visual), rootIndex());
+}
+
+void DataGrid::setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) {
+    const int x1 =
+        isRightToLeft() ? std::max(rect.left(), rect.right()) : std::min(rect.left(), rect.right());
+    const int x2 =
+        isRightToLeft() ? std::min(rect.left(), rect.right()) : std::max(rect.left(), rect.right());
+    const QModelIndex tl = indexAt(QPoint(x1, std::min(rect.top(), rect.bottom())));
+    const QModelIndex br = indexAt(QPoint(x2, std::max(rect.top(), rect.bottom())));
+    if (!selectionModel() || !tl.isValid() || !br.isValid()) return;
+    QItemSelection selection;
+    const QItemSelectionRange range(tl, br);
+    if (!range.isEmpty()) selection.append(range);
+    selectionModel()->select(selection, command);
+}
+
+QRegion DataGrid::visualRegionForSelection(const QItemSelection& selection) const {
+    QRegion region;
+    const QRect vp = viewport()->rect();
+    for (const QItemSelectionRange& range : selection) {
+        if (!range.isValid()) continue;
+        const int x1 = columnX(range.left()), x2 = columnX(range.right());
+        const QRect r(QPoint(std::min(x1, x2), rowY(range.top())),
+                      QPoint(std::max(x1, x2) + columnWidth(range.right()) - 1,
+                             rowY(range.bottom()) + m_rowHeight - 1));
+        region += r.intersected(vp);
+    }
+    return region;
+}
+
+void DataGrid::initViewItemOption(QStyleOptionViewItem* option) const {
+    QAbstractItemView::initViewItemOption(option);
+    option->showDecorationSelected = true;
+}
+
+bool DataGrid::viewportEvent(QEvent* e) {
+    switch (e->type()) {
+    case QEvent::HoverEnter:
+    case QEvent::HoverMove:
+        m_hover = indexAt(static_cast<QHoverEvent*>(e)->position().toPoint());
+        break;
+    case QEvent::HoverLeave:
+    case QEvent::Leave:
+        m_hover = QModelIndex();
+        break;
+    default:
+        break;
+    }
+    return QAbstractItemView::viewportEvent(e);
+}
+
+void DataGrid::resizeColumnToContents(int column) {
+    if (!model()) return;
+    ensurePolished();
+    // the visible rows, then alternately one below and one above, up to the
+    // header's count of rows to measure
+    const int rows = model()->rowCount(rootIndex());
+    const int limit = m_header->resizeContentsPrecision();
+    int top = std::max(0, rowAt(0));
+    int bottom = rowAt(viewport()->height());
+    if (!isVisible() || bottom == -1) bottom = rows - 1;
+    int first = top, last = bottom, done = bottom - top + 1;
+    if (limit > 0 && done > limit) last = top + limit - 1, done = limit;
+    while ((limit == 0 || done < limit) && (first > 0 || last < rows - 1)) {
+        if ((done % 2 && first > 0) || last == rows - 1)
+            --first;
+        else
+            ++last;
+        ++done;
+    }
+    QStyleOptionViewItem option;
+    initViewItemOption(&option);
+    int hint = 0;
+    for (int r = first; r <= last; ++r)
+        hint = std::max(
+            hint, itemDelegate()->sizeHint(option, model()->index(r, column, rootIndex())).width());
+    if (rows > 0) ++hint; // the grid line
+    m_header->resizeSection(column, std::max(hint, m_header->sectionSizeHint(column)));
+}
+
+// ---------------------------------------------------------------- painting
+//
+// What the style's item painting does, except the text: the style draws each
+// cell's background and focus frame, and the text is drawn here, at the
+// place the style puts it, from glyphs shaped once.
+
+// Texts repeat down a column (bands, modes, cities, powers): each is shaped
+// once and then drawn from its glyphs.
+const DataGrid::ShapedText& DataGrid::shaped(const QString& text, const QFont& font) const {
+    auto it = m_shaped.find(text);
+    if (it != m_shaped.end()) return *it;
+    if (m_shaped.size() >= kShapedTexts) m_shaped.clear();
+    ShapedText t;
+    t.text.setTextFormat(Qt::PlainText);
+    t.text.setText(text);
+    t.text.prepare(QTransform(), font);
+    t.width = QFontMetricsF(font).horizontalAdvance(text);
+    return *m_shaped.insert(text, t);
+}
+
+void DataGrid::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) m_shaped.clear();
+    QAbstractItemView::changeEvent(e);
+}
+
+void DataGrid::paintCell(QPainter& p, QStyleOptionViewItem& o, const QRect& textRect,
+                         Qt::Alignment align, const QModelIndex& index) const {
+    QStyle* s = style();
+    s->drawPrimitive(QStyle::PE_PanelItemViewRow, &o, &p, this);
+    p.setClipRect(o.rect);
+    s->drawPrimitive(QStyle::PE_PanelItemViewItem, &o, &p, this);
+    const QString text = index.data(Qt::DisplayRole).toString();
+    if (!text.isEmpty()) {
+        QPalette::ColorGroup cg =
+            o.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
+        if (cg == QPalette::Normal && !(o.state & QStyle::State_Active)) cg = QPalette::Inactive;
+        p.setPen(o.palette.color(cg, o.state & QStyle::State_Selected ? QPalette::HighlightedText
+                                                                      : QPalette::Text));
+        const QFontMetricsF fm(o.font);
+        const ShapedText* shaped = &this->shaped(text, o.font);
+        if (shaped->width > textRect.width())
+            shaped = &this->shaped(fm.elidedText(text, o.textElideMode, textRect.width()), o.font);
+        const int height = qRound(fm.ascent() + fm.descent());
+        const int top = textRect.y() + textRect.height() / 2 - height / 2;
+        // the free room is halved in 1/64 pixels, as the text layout does
+        qreal x = textRect.x();
+        const qreal room = textRect.width() - shaped->width;
+        if (align & Qt::AlignRight)
+            x += room;
+        else if (align & Qt::AlignHCenter)
+            x += qreal(qRound(room * 64) / 2) / 64;
+        p.drawStaticText(QPointF(x, top), shaped->text);
+    }
+    if (o.state & QStyle::State_HasFocus) {
+        QStyleOptionFocusRect f;
+        f.QStyleOption::operator=(o);
+        f.rect = s->subElementRect(QStyle::SE_ItemViewItemFocusRect, &o, this);
+        f.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
+        const QPalette::ColorGroup cg =
+            o.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
+        f.backgroundColor = o.palette.color(
+            cg, o.state & QStyle::State_Selected ? QPalette::Highlight : QPalette::Window);
+        s->drawPrimitive(QStyle::PE_FrameFocusRect, &f, &p, this);
+    }
+    p.setClipping(false);
+}
+
+void DataGrid::paintEvent(QPaintEvent* e) {
+    QPainter p(viewport());
+    const int rows = model() ? model()->rowCount(rootIndex()) : 0;
+    const int columns = m_header->count();
+    if (rows == 0 || columns == 0) return;
+    if (verticalOffset() != m_paintedOffset) { // moved since the last paint: all of it again
+        m_paintedOffset = verticalOffset();
+        viewport()->update();
+    }
+    QStyleOptionViewItem base;
+    initViewItemOption(&base);
+    if (base.state & QStyle::State_Enabled) base.palette.setCurrentColorGroup(QPalette::Normal);
+    p.setFont(base.font);
+    const QColor gridColor = QColor::fromRgba(
+        static_cast<QRgb>(style()->styleHint(QStyle::SH_Table_GridLineColor, &base, this)));
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const QModelIndex current = currentIndex();
+    const bool focus = (hasFocus() || viewport()->hasFocus()) && current.isValid();
+    const int lastX = m_header->length() - m_header->offset() - 1;
+    const int lastY = rows * m_rowHeight - verticalOffset() - 1;
+
+    for (QRect dirty : e->region()) {
+        dirty.setBottom(std::min(dirty.bottom(), lastY));
+        dirty.setRight(std::min(dirty.right(), lastX));
+        int left = m_header->visualIndexAt(dirty.left());
+        int right = m_header->visualIndexAt(dirty.right());
+        if (left == -1) left = 0;
+        if (right == -1) right = columns - 1;
+        const int top = rowAt(dirty.top());
+        int bottom = rowAt(dirty.bottom());
+        if (bottom == -1) bottom = rows - 1;
+        if (top == -1 || top > bottom) continue;
+
+        for (int v = left; v <= right; ++v) {
+            const int c = m_header->logicalIndex(v);
+            if (m_header->isSectionHidden(c)) continue;
+            QStyleOptionViewItem o = base;
+            o.features |= QStyleOptionViewItem::HasDisplay;
+            o.rect = QRect(columnX(c), rowY(top), columnWidth(c) - 1, m_rowHeight - 1);
+            const QModelIndex first = model()->index(top, c, rootIndex());
+            const QVariant a = first.data(Qt::TextAlignmentRole);
+            if (a.metaType() == QMetaType::fromType<Qt::Alignment>())
+                o.displayAlignment = a.value<Qt::Alignment>();
+            else if (a.isValid())
+                o.displayAlignment = Qt::Alignment(a.toInt());
+            QStyleOptionViewItem t = o;
+            t.index = first;
+            t.text = first.data(Qt::DisplayRole).toString();
+            const QRect text = style()
+                                   ->subElementRect(QStyle::SE_ItemViewItemText, &t, this)
+                                   .adjusted(margin, 0, -margin, 0);
+            const QStyle::State state = o.state;
+            for (int r = top; r <= bottom; ++r) {
+                const QModelIndex index = model()->index(r, c, rootIndex());
+                o.index = index;
+                o.rect.moveTop(rowY(r));
+                o.state = state;
+                if (selectionModel() && selectionModel()->isSelected(index))
+                    o.state |= QStyle::State_Selected;
+                if (index == m_hover) o.state |= QStyle::State_MouseOver;
+                if (focus && index == current) o.state |= QStyle::State_HasFocus;
+                paintCell(p, o, text.translated(0, o.rect.y() - rowY(top)), o.displayAlignment,
+                          index);
+            }
+        }
+
+        p.setPen(QPen(gridColor, 1, Qt::SolidLine));
+        for (int r = top; r <= bottom; ++r) {
+            const int y = rowY(r) + m_rowHeight - 1;
+            p.drawLine(dirty.left(), y, dirty.right(), y);
+        }
+        for (int v = left; v <= right; ++v) {
+            const int c = m_header->logicalIndex(v);
+            if (m_header->isSectionHidden(c)) continue;
+            const int x = columnX(c) + columnWidth(c) - 1;
+            p.drawLine(x, dirty.top(), x, dirty.bottom());
+        }
     }
 }
 

@@ -1,14 +1,24 @@
 // A read-only grid over a data source: whole-row selection, and the view's
 // current row and the table's cursor kept one in both directions.
+//
+// The grid lays its rows out by arithmetic (every row has the same height)
+// and paints only the visible cells, so that inserting, removing or finding
+// a row costs the same with a million rows as with ten: a table view keeps
+// per-row bookkeeping in its row header that is walked on each of these.
+// It looks and behaves as a table view with a hidden row header, scrolling
+// by rows.
 #pragma once
 
 #include "data/TableModel.h"
 
-#include <QTableView>
+#include <QAbstractItemView>
+#include <QHash>
+#include <QHeaderView>
+#include <QStaticText>
 
 namespace qardel {
 
-class DataGrid : public QTableView {
+class DataGrid : public QAbstractItemView {
     Q_OBJECT
   public:
     explicit DataGrid(QWidget* parent = nullptr);
@@ -24,18 +34,65 @@ class DataGrid : public QTableView {
     void fitColumns();
     void setBackground(const QColor& c);
 
+    QHeaderView* horizontalHeader() const { return m_header; }
+    int columnWidth(int column) const { return m_header->sectionSize(column); }
+    void setColumnWidth(int column, int width) { m_header->resizeSection(column, width); }
+    int rowHeight() const { return m_rowHeight; }
+    // The row or column at a viewport position, -1 when none.
+    int rowAt(int y) const;
+    int columnAt(int x) const;
+    // Widens a column to its title and the texts of the rows around the
+    // visible ones, as a double-click on the column's edge does.
+    void resizeColumnToContents(int column);
+
+    void setModel(QAbstractItemModel* model) override;
+    void setSelectionModel(QItemSelectionModel* selectionModel) override;
+    QRect visualRect(const QModelIndex& index) const override;
+    void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+    QModelIndex indexAt(const QPoint& point) const override;
+    void doItemsLayout() override;
+
   signals:
     // A left-button release on a data row (not on the title row).
     void rowClicked(int row);
 
   protected:
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+    int horizontalOffset() const override;
+    int verticalOffset() const override;
+    bool isIndexHidden(const QModelIndex&) const override { return false; }
+    void setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) override;
+    QRegion visualRegionForSelection(const QItemSelection& selection) const override;
+    void initViewItemOption(QStyleOptionViewItem* option) const override;
+    void updateGeometries() override;
+    void scrollContentsBy(int dx, int dy) override;
+    void rowsInserted(const QModelIndex& parent, int start, int end) override;
+    void paintEvent(QPaintEvent* e) override;
+    bool viewportEvent(QEvent* e) override;
     void mouseReleaseEvent(QMouseEvent* e) override;
+    void changeEvent(QEvent* e) override;
 
   private:
+    struct ShapedText {
+        QStaticText text;
+        qreal width = 0;
+    };
+    static constexpr qsizetype kShapedTexts = 4096;
+    const ShapedText& shaped(const QString& text, const QFont& font) const;
     void followCursor(int row);
     void onCurrentRowChanged(const QModelIndex& current, const QModelIndex& previous);
+    int rowsInViewport(int height) const;
+    int rowY(int row) const { return row * m_rowHeight - verticalOffset(); }
+    int columnX(int column) const { return m_header->sectionViewportPosition(column); }
+    void paintCell(QPainter& p, QStyleOptionViewItem& o, const QRect& textRect, Qt::Alignment align,
+                   const QModelIndex& index) const;
 
     TableModel* m_source = nullptr;
+    QHeaderView* m_header;
+    int m_rowHeight;
+    int m_paintedOffset = 0; // the vertical offset the viewport's pixels show
+    QPersistentModelIndex m_hover;
+    mutable QHash<QString, ShapedText> m_shaped;
     bool m_following = false;
 };
 

@@ -36,52 +36,87 @@ void IdComboBox::beginUpdate() {
 
 void IdComboBox::endUpdate() {
     if (m_updating == 0 || --m_updating > 0) return;
-    if (!m_pending.empty()) {
-        if (m_sorted) {
-            // collation keys once per item, not once per comparison
-            const QCollator c = collator();
-            std::vector<std::pair<QCollatorSortKey, size_t>> keys;
-            keys.reserve(m_pending.size());
-            for (size_t i = 0; i < m_pending.size(); ++i)
-                keys.push_back({c.sortKey(m_pending[i].first), i});
-            std::stable_sort(keys.begin(), keys.end(), [](const auto& a, const auto& b) {
-                return a.first.compare(b.first) < 0;
-            });
-            std::vector<std::pair<QString, int>> sorted;
-            sorted.reserve(m_pending.size());
-            for (const auto& k : keys)
-                sorted.push_back(std::move(m_pending[k.second]));
-            m_pending.swap(sorted);
-        }
-        const QString shown = isEditable() ? currentText() : QString();
-        const int sel = currentIndex();
-        const bool wasBlocked = blockSignals(true);
-        if (auto* m = qobject_cast<QStandardItemModel*>(model())) {
-            // all rows in one insertion
-            QList<QStandardItem*> items;
-            items.reserve(qsizetype(m_pending.size()));
-            for (const auto& p : m_pending) {
-                auto* item = new QStandardItem(p.first);
-                item->setData(p.second, Qt::UserRole);
-                items << item;
-            }
-            m->invisibleRootItem()->appendRows(items);
+    if (m_clearing) {
+        m_clearing = false;
+        // a refill that only adds rows behind the ones the list holds (a save
+        // adding a city) inserts just those; anything else rebuilds the list
+        const bool onlyAdded = m_filledValid && count() == qsizetype(m_filled.size()) &&
+                               m_pending.size() >= m_filled.size() &&
+                               std::equal(m_filled.begin(), m_filled.end(), m_pending.begin());
+        std::vector<std::pair<QString, int>> rows = m_pending;
+        if (onlyAdded) {
+            m_pending.clear();
+            const bool wasBlocked = blockSignals(true);
+            for (size_t i = m_filled.size(); i < rows.size(); ++i)
+                insertSorted(rows[i].first, rows[i].second);
+            blockSignals(wasBlocked);
         } else {
-            for (const auto& p : m_pending)
-                QComboBox::addItem(p.first, p.second);
+            clearNow();
+            fillFromPending();
         }
-        if (isEditable() && sel < 0) {
-            setCurrentIndex(-1);
-            setEditText(shown);
-        }
-        blockSignals(wasBlocked);
-        m_pending.clear();
+        m_filled = std::move(rows);
+        m_filledValid = true;
+    } else if (!m_pending.empty()) {
+        m_filledValid = false;
+        fillFromPending();
     }
     setUpdatesEnabled(true);
 }
 
+// Adds the collected rows to the list in one go, sorted when the list is.
+void IdComboBox::fillFromPending() {
+    if (m_pending.empty()) return;
+    if (m_sorted) {
+        // collation keys once per item, not once per comparison
+        const QCollator c = collator();
+        std::vector<std::pair<QCollatorSortKey, size_t>> keys;
+        keys.reserve(m_pending.size());
+        for (size_t i = 0; i < m_pending.size(); ++i)
+            keys.push_back({c.sortKey(m_pending[i].first), i});
+        std::stable_sort(keys.begin(), keys.end(),
+                         [](const auto& a, const auto& b) { return a.first.compare(b.first) < 0; });
+        std::vector<std::pair<QString, int>> sorted;
+        sorted.reserve(m_pending.size());
+        for (const auto& k : keys)
+            sorted.push_back(std::move(m_pending[k.second]));
+        m_pending.swap(sorted);
+    }
+    const QString shown = isEditable() ? currentText() : QString();
+    const int sel = currentIndex();
+    const bool wasBlocked = blockSignals(true);
+    if (auto* m = qobject_cast<QStandardItemModel*>(model())) {
+        // all rows in one insertion
+        QList<QStandardItem*> items;
+        items.reserve(qsizetype(m_pending.size()));
+        for (const auto& p : m_pending) {
+            auto* item = new QStandardItem(p.first);
+            item->setData(p.second, Qt::UserRole);
+            items << item;
+        }
+        m->invisibleRootItem()->appendRows(items);
+    } else {
+        for (const auto& p : m_pending)
+            QComboBox::addItem(p.first, p.second);
+    }
+    if (isEditable() && sel < 0) {
+        setCurrentIndex(-1);
+        setEditText(shown);
+    }
+    blockSignals(wasBlocked);
+    m_pending.clear();
+}
+
 void IdComboBox::clearItems() {
     m_pending.clear();
+    if (m_updating > 0) {
+        m_clearing = true; // decided when the update ends
+        return;
+    }
+    clearNow();
+}
+
+void IdComboBox::clearNow() {
+    m_filledValid = false;
     const QString shown = isEditable() ? currentText() : QString();
     const bool wasBlocked = blockSignals(true);
     clear();
@@ -93,10 +128,12 @@ void IdComboBox::insertSorted(const QString& text, int id) {
     const QCollator c = collator();
     int i = count();
     if (m_sorted) {
+        // after the items that sort equal, as the stable sort of a refill puts it
+        const QCollatorSortKey key = c.sortKey(text);
         int lo = 0, hi = count();
         while (lo < hi) {
             const int mid = (lo + hi) / 2;
-            if (c.compare(itemText(mid), text) <= 0)
+            if (c.sortKey(itemText(mid)).compare(key) <= 0)
                 lo = mid + 1;
             else
                 hi = mid;
@@ -113,10 +150,12 @@ void IdComboBox::insertSorted(const QString& text, int id) {
 }
 
 void IdComboBox::addItem(const QString& text, int id) {
-    if (m_updating > 0)
+    if (m_updating > 0) {
         m_pending.push_back({text, id});
-    else
+    } else {
+        m_filledValid = false;
         insertSorted(text, id);
+    }
 }
 
 int IdComboBox::itemId(int index) const {
@@ -143,7 +182,11 @@ void IdComboBox::setSelectedIndex(int index) {
 
 void IdComboBox::clearSelectionAndText() {
     setCurrentIndex(-1);
-    if (isEditable()) setEditText(QString());
+    // an empty text with no history and no change mark is what emptying leaves
+    const QLineEdit* le = lineEdit();
+    if (le && (!le->text().isEmpty() || le->isUndoAvailable() || le->isRedoAvailable() ||
+               le->isModified()))
+        setEditText(QString());
 }
 
 // Typing drops the selected item as soon as the text is no longer its text.

@@ -37,11 +37,18 @@ class IdComboBox : public QComboBox, public ComboBoxIntf {
   private:
     bool tryComplete(QKeyEvent* e);
     void insertSorted(const QString& text, int id);
+    void fillFromPending();
+    void clearNow();
     void onTextEdited(const QString& text);
 
     bool m_sorted;
     int m_updating = 0;
     std::vector<std::pair<QString, int>> m_pending;
+    // The rows of the last refill in the table's order, while the list holds
+    // exactly them; a later refill that only appends rows adds just those.
+    std::vector<std::pair<QString, int>> m_filled;
+    bool m_filledValid = false;
+    bool m_clearing = false;
 };
 
 } // namespace qardel

@@ -16,6 +16,7 @@
 #include <QKeyEvent>
 #include <QLocale>
 #include <QPainter>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QVBoxLayout>
 
@@ -39,14 +40,17 @@ QChar cyrillicToLatin(QChar u) {
 }
 
 void setBackground(QWidget* w, const QColor& c) {
-    QPalette p = w->palette();
-    for (auto g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        p.setColor(g, QPalette::Base, c);
-        // a drop-down list draws its face with the button colour
-        if (qobject_cast<QComboBox*>(w) && !static_cast<QComboBox*>(w)->isEditable())
-            p.setColor(g, QPalette::Button, c);
-    }
-    w->setPalette(p);
+    // a drop-down list draws its face with the button colour
+    if (qobject_cast<QComboBox*>(w) && !static_cast<QComboBox*>(w)->isEditable())
+        setWidgetColor(w, {QPalette::Base, QPalette::Button}, c);
+    else
+        setWidgetColor(w, {QPalette::Base}, c);
+}
+
+// Empties an edit. One that is empty, with nothing to undo, is left alone:
+// emptying it would change nothing but cost a round of its signals.
+void emptyEdit(QLineEdit* e) {
+    if (!e->text().isEmpty() || e->isUndoAvailable()) e->clear();
 }
 
 // The picture of the list-editing buttons: a yellow plus on a transparent ground.
@@ -383,10 +387,8 @@ void TfMain::closeEvent(QCloseEvent* e) {
 // ---------------------------------------------------------------- the panel
 
 void TfMain::setNoticeColor(const QColor& c) {
-    QPalette p = mmNotice->palette();
-    for (auto g : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
-        p.setColor(g, QPalette::Text, c);
-    mmNotice->setPalette(p);
+    m_noticeColor = c;
+    if (m_noticeColorHeld == 0) setWidgetColor(mmNotice, {QPalette::Text}, c);
 }
 
 void TfMain::SetEditMode(bool on) {
@@ -412,7 +414,18 @@ void TfMain::updateRecordCount() {
     miDeleteQSO->setEnabled(n > 0);
 }
 
+// The notice's colour changes several times in a save and in ClearEntry
+// (window text, then the grey of the preview): only the last one reaches
+// the memo, when the returned guard ends.
+auto TfMain::holdNoticeColor() {
+    ++m_noticeColorHeld;
+    return qScopeGuard([this] {
+        if (--m_noticeColorHeld == 0) setWidgetColor(mmNotice, {QPalette::Text}, m_noticeColor);
+    });
+}
+
 void TfMain::ClearEntry() {
+    const auto held = holdNoticeColor();
     SetEditMode(false);
     auto reload = [this](IdComboBox* box, Table* t, const QString& field) {
         if (DM->IsModified(*t) || box->count() == 0) DM->FillCombo(*box, *t, field);
@@ -429,11 +442,11 @@ void TfMain::ClearEntry() {
         edCallNameChange();
     else
         edCallName->clear();
-    edSuffix->clear();
-    edCorPower->clear();
+    emptyEdit(edSuffix);
+    emptyEdit(edCorPower);
     for (IdComboBox* b : {cbCorRS, cbMyRS})
         if (b->currentIndex() >= 0) b->clearSelectionAndText();
-    mmNotice->clear();
+    if (DM->dsMain->isEmpty()) mmNotice->clear(); // else the preview replaces the text
     PickSingleChoices();
     ShowNoticePreview(*DM->dsMain);
     updateRecordCount();
@@ -528,7 +541,7 @@ void TfMain::edCallNameChange() {
 void TfMain::clearCorrespondentFields() {
     for (IdComboBox* b : {cbName, cbCity, cbCountry, cbCorRS})
         b->clearSelectionAndText();
-    edCorPower->clear();
+    emptyEdit(edCorPower);
     PickSingleChoices();
 }
 
@@ -571,6 +584,7 @@ void TfMain::CompleteCallSign(QLineEdit* edit, int& mark) {
 // ---------------------------------------------------------------- saving
 
 void TfMain::btnSaveClick() {
+    const auto held = holdNoticeColor();
     if (m_noticePreview) {
         setNoticeColor(windowTextColor());
         m_noticePreview = false;

@@ -116,6 +116,7 @@ class TfMain : public QMainWindow {
     void buildUi();
     void clearCorrespondentFields();
     void setNoticeColor(const QColor& c);
+    auto holdNoticeColor();
     void updateRecordCount();
     void openEditor(IdComboBox* box, Table* table, int page);
     bool handleDefaultKeys(QObject* watched, QKeyEvent* e);
@@ -123,6 +124,8 @@ class TfMain : public QMainWindow {
     QString m_fatal;
     std::unique_ptr<DataFolder> m_folder; // held while the window lives
     bool m_noticePreview = false;
+    QColor m_noticeColor;      // the notice's text colour, applied unless held
+    int m_noticeColorHeld = 0; // by ClearEntry, which sets it twice
     bool m_shown = false;
     bool m_completing = false;
     bool m_upcasing = false;
