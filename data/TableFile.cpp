@@ -186,13 +186,43 @@ QString TableFile::declaredType(const Table& t, int fi) {
     return {};
 }
 
+struct TableFile::Statements {
+    SqliteStmt version, begin, commit, del, ins, meta;
+    Statements(const SqliteDb& db, const Table& t, const StoredFields& stored)
+        : version(db, QStringLiteral("PRAGMA data_version")),
+          begin(db, QStringLiteral("BEGIN IMMEDIATE")), commit(db, QStringLiteral("COMMIT")),
+          del(db, QStringLiteral("DELETE FROM records WHERE \"%1\"=?")
+                      .arg(t.fieldDefs()[size_t(stored.fields.front())].name)),
+          ins(db, QStringLiteral("INSERT OR REPLACE INTO records(%1) VALUES(%2)")
+                      .arg(stored.columns(), stored.placeholders())),
+          meta(db, QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)")) {}
+    bool prepared() const {
+        return version.prepared() && begin.prepared() && commit.prepared() && del.prepared() &&
+               ins.prepared() && meta.prepared();
+    }
+    // One step of a statement without rows; it is ready for the next at once.
+    static int run(SqliteStmt& st) {
+        const int rc = st.step();
+        st.reset();
+        return rc;
+    }
+    qint64 dataVersion() {
+        const qint64 v = version.step() == SQLITE_ROW ? sqlite3_column_int64(version.get(), 0) : -1;
+        version.reset();
+        return v;
+    }
+};
+
+TableFile::TableFile() = default;
+
 TableFile::~TableFile() {
     closeConnection();
 }
 
 void TableFile::closeConnection() {
     // closing the last connection checkpoints the log into the file and
-    // removes it
+    // removes it; a statement left unfinalized would keep it open
+    m_stmts.reset();
     m_db.close();
 }
 
@@ -466,11 +496,12 @@ bool TableFile::writeIncremental(Table& t) {
         closeConnection();
         cannotWrite(path, reason);
     };
-    if (m_db.isOpen() && m_db.dataVersion() != m_dataVersion) {
+    if (m_db.isOpen() && m_stmts->dataVersion() != m_dataVersion) {
         // another program wrote to the file: it is written whole
         closeConnection();
         return false;
     }
+    const StoredFields stored(t);
     if (!m_db.isOpen()) {
         if (m_db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX) != SQLITE_OK) return false;
         sqlite3_busy_timeout(m_db.handle(), 2000);
@@ -490,49 +521,37 @@ bool TableFile::writeIncremental(Table& t) {
         if (m_db.exec("PRAGMA journal_mode=WAL") != SQLITE_OK ||
             m_db.exec("PRAGMA synchronous=FULL") != SQLITE_OK)
             fail(m_db.error());
-        m_dataVersion = m_db.dataVersion();
+        m_stmts = std::make_unique<Statements>(m_db, t, stored);
+        if (!m_stmts->prepared()) fail(m_db.error());
+        m_dataVersion = m_stmts->dataVersion();
     }
-    if (m_db.exec("BEGIN IMMEDIATE") != SQLITE_OK) fail(m_db.error());
+    Statements& st = *m_stmts;
+    if (Statements::run(st.begin) != SQLITE_DONE) fail(m_db.error());
     auto rollback = [&](const QString& reason) {
         m_db.exec("ROLLBACK");
         fail(reason);
     };
-    const StoredFields stored(t);
     const RowStore& rows = t.rows();
-    {
-        SqliteStmt del(m_db, QStringLiteral("DELETE FROM records WHERE \"%1\"=?")
-                                 .arg(t.fieldDefs()[size_t(stored.fields.front())].name));
-        if (!del.prepared()) rollback(m_db.error());
-        for (int id : t.deletedIds()) {
-            del.bindInt(1, id);
-            if (del.step() != SQLITE_DONE) rollback(m_db.error());
-            del.reset();
-        }
-        SqliteStmt ins(m_db, QStringLiteral("INSERT OR REPLACE INTO records(%1) VALUES(%2)")
-                                 .arg(stored.columns(), stored.placeholders()));
-        if (!ins.prepared()) rollback(m_db.error());
-        QSet<uint32_t> done;
-        for (uint32_t id : t.changedIds()) {
-            if (done.contains(id)) continue;
-            done.insert(id);
-            const int64_t slot = rows.idSlot(int(id));
-            if (slot < 0) continue; // deleted since
-            for (int c = 0; c < int(stored.fields.size()); ++c)
-                bindStored(ins.get(), c + 1, rows.column(stored.fields[size_t(c)]), uint32_t(slot));
-            if (ins.step() != SQLITE_DONE) rollback(m_db.error());
-            ins.reset();
-        }
-        SqliteStmt meta(m_db,
-                        QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)"));
-        if (!meta.prepared()) rollback(m_db.error());
-        for (const auto& [key, value] :
-             {std::pair{QByteArray("generation"), QByteArray::number(m_generation + 1)},
-              std::pair{QByteArray(kLastIdKey), QByteArray::number(t.lastId())}}) {
-            meta.bindText(1, key);
-            meta.bindText(2, value);
-            if (meta.step() != SQLITE_DONE) rollback(m_db.error());
-            meta.reset();
-        }
+    for (int id : t.deletedIds()) {
+        st.del.bindInt(1, id);
+        if (Statements::run(st.del) != SQLITE_DONE) rollback(m_db.error());
+    }
+    QSet<uint32_t> done;
+    for (uint32_t id : t.changedIds()) {
+        if (done.contains(id)) continue;
+        done.insert(id);
+        const int64_t slot = rows.idSlot(int(id));
+        if (slot < 0) continue; // deleted since
+        for (int c = 0; c < int(stored.fields.size()); ++c)
+            bindStored(st.ins.get(), c + 1, rows.column(stored.fields[size_t(c)]), uint32_t(slot));
+        if (Statements::run(st.ins) != SQLITE_DONE) rollback(m_db.error());
+    }
+    for (const auto& [key, value] :
+         {std::pair{QByteArray("generation"), QByteArray::number(m_generation + 1)},
+          std::pair{QByteArray(kLastIdKey), QByteArray::number(t.lastId())}}) {
+        st.meta.bindText(1, key);
+        st.meta.bindText(2, value);
+        if (Statements::run(st.meta) != SQLITE_DONE) rollback(m_db.error());
     }
     if (faultHook) {
         try {
@@ -543,8 +562,8 @@ bool TableFile::writeIncremental(Table& t) {
             throw;
         }
     }
-    if (m_db.exec("COMMIT") != SQLITE_OK) rollback(m_db.error());
-    m_dataVersion = m_db.dataVersion();
+    if (Statements::run(st.commit) != SQLITE_DONE) rollback(m_db.error());
+    m_dataVersion = st.dataVersion();
     ++m_generation;
     rememberFile(path);
     return true;

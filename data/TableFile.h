@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace qardel {
@@ -21,7 +22,7 @@ class TableFile {
     // The metadata key of the highest ID the table ever assigned.
     static constexpr const char* kLastIdKey = "last_id";
 
-    TableFile() = default;
+    TableFile();
     ~TableFile();
     TableFile(const TableFile&) = delete;
     TableFile& operator=(const TableFile&) = delete;
@@ -53,6 +54,10 @@ class TableFile {
 
     SqliteDb m_db; // kept open between incremental writes
     qint64 m_dataVersion = -1;
+    // the statements of an incremental write, prepared once for the open
+    // connection: a save parses no SQL
+    struct Statements;
+    std::unique_ptr<Statements> m_stmts;
 
     QString m_path;  // the file this table last wrote or loaded
     QString m_token; // random identity of that file
