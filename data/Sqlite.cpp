@@ -39,11 +39,6 @@ void SqliteDb::keepLogAtClose() {
     if (m_db) sqlite3_db_config(m_db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
 }
 
-qint64 SqliteDb::dataVersion() {
-    SqliteStmt st(*this, QStringLiteral("PRAGMA data_version"));
-    return st.step() == SQLITE_ROW ? sqlite3_column_int64(st.get(), 0) : -1;
-}
-
 SqliteStmt::SqliteStmt(const SqliteDb& db, const QString& sql) {
     if (sqlite3_prepare_v2(db.handle(), sql.toUtf8().constData(), -1, &m_stmt, nullptr) !=
         SQLITE_OK) {

@@ -26,7 +26,6 @@ class SqliteDb {
     int exec(const QString& sql);
     // Closing then leaves a write-ahead log as it is, without a checkpoint.
     void keepLogAtClose();
-    qint64 dataVersion(); // -1 when it cannot be read
 
   private:
     sqlite3* m_db = nullptr;

@@ -187,9 +187,10 @@ QString TableFile::declaredType(const Table& t, int fi) {
 }
 
 struct TableFile::Statements {
+    std::vector<int> fields; // the stored fields, in the insert's order
     SqliteStmt version, begin, commit, del, ins, meta;
     Statements(const SqliteDb& db, const Table& t, const StoredFields& stored)
-        : version(db, QStringLiteral("PRAGMA data_version")),
+        : fields(stored.fields), version(db, QStringLiteral("PRAGMA data_version")),
           begin(db, QStringLiteral("BEGIN IMMEDIATE")), commit(db, QStringLiteral("COMMIT")),
           del(db, QStringLiteral("DELETE FROM records WHERE \"%1\"=?")
                       .arg(t.fieldDefs()[size_t(stored.fields.front())].name)),
@@ -501,7 +502,6 @@ bool TableFile::writeIncremental(Table& t) {
         closeConnection();
         return false;
     }
-    const StoredFields stored(t);
     if (!m_db.isOpen()) {
         if (m_db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX) != SQLITE_OK) return false;
         sqlite3_busy_timeout(m_db.handle(), 2000);
@@ -521,7 +521,7 @@ bool TableFile::writeIncremental(Table& t) {
         if (m_db.exec("PRAGMA journal_mode=WAL") != SQLITE_OK ||
             m_db.exec("PRAGMA synchronous=FULL") != SQLITE_OK)
             fail(m_db.error());
-        m_stmts = std::make_unique<Statements>(m_db, t, stored);
+        m_stmts = std::make_unique<Statements>(m_db, t, StoredFields(t));
         if (!m_stmts->prepared()) fail(m_db.error());
         m_dataVersion = m_stmts->dataVersion();
     }
@@ -542,8 +542,8 @@ bool TableFile::writeIncremental(Table& t) {
         done.insert(id);
         const int64_t slot = rows.idSlot(int(id));
         if (slot < 0) continue; // deleted since
-        for (int c = 0; c < int(stored.fields.size()); ++c)
-            bindStored(st.ins.get(), c + 1, rows.column(stored.fields[size_t(c)]), uint32_t(slot));
+        for (int c = 0; c < int(st.fields.size()); ++c)
+            bindStored(st.ins.get(), c + 1, rows.column(st.fields[size_t(c)]), uint32_t(slot));
         if (Statements::run(st.ins) != SQLITE_DONE) rollback(m_db.error());
     }
     for (const auto& [key, value] :
