@@ -43,18 +43,18 @@ void IdComboBox::endUpdate() {
         const bool onlyAdded = m_filledValid && count() == qsizetype(m_filled.size()) &&
                                m_pending.size() >= m_filled.size() &&
                                std::equal(m_filled.begin(), m_filled.end(), m_pending.begin());
-        std::vector<std::pair<QString, int>> rows = m_pending;
         if (onlyAdded) {
-            m_pending.clear();
             const bool wasBlocked = blockSignals(true);
-            for (size_t i = m_filled.size(); i < rows.size(); ++i)
-                insertSorted(rows[i].first, rows[i].second);
+            for (size_t i = m_filled.size(); i < m_pending.size(); ++i)
+                insertSorted(m_pending[i].first, m_pending[i].second);
             blockSignals(wasBlocked);
+            m_filled = std::move(m_pending);
+            m_pending.clear();
         } else {
             clearNow();
+            m_filled = m_pending; // in the table's order, before the fill sorts them
             fillFromPending();
         }
-        m_filled = std::move(rows);
         m_filledValid = true;
     } else if (!m_pending.empty()) {
         m_filledValid = false;
