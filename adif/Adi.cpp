@@ -1,6 +1,7 @@
 // The tagged form: <NAME:LENGTH[:TYPE]>value ... <EOR>, after an optional
 // header that ends with <EOH>.
 #include "adif/Adif.h"
+#include "adif/Text.h"
 
 #include <QStringEncoder>
 
@@ -76,15 +77,16 @@ bool endsCleanly(const QByteArray& d, qsizetype end) {
     return true;
 }
 
-bool isUtf8(const QByteArray& d) {
-    return QString::fromUtf8(d).toUtf8() == d;
-}
-
 } // namespace
 
-ReadResult readAdi(const QByteArray& d) {
+ReadResult readAdi(const QByteArray& bytes, Encoding encoding) {
     ReadResult r;
-    const bool utf8 = isUtf8(d);
+    const text::FileText how = text::detect(bytes, encoding);
+    // a UTF-16 file is read as the same text in UTF-8, its lengths counted
+    // in characters as its writer counted them
+    const bool utf16 = how.kind == text::FileText::Utf16;
+    const QByteArray d = utf16 ? how.text.toUtf8() : how.body;
+    const bool singleByte = how.kind == text::FileText::Fixed && how.fixed != Encoding::Utf8;
     const qsizetype n = d.size();
     qsizetype pos = 0;
     // A file that does not begin with a tag has a header up to <EOH>.
@@ -108,19 +110,13 @@ ReadResult readAdi(const QByteArray& d) {
     // In UTF-8 a length may count bytes or characters: each value takes the
     // reading after which the next tag follows; a value that neither fits is
     // refused, never cut.
-    Record rec;
-    QString refusal;
-    bool cp1251Used = false;
+    QList<text::RawRecord> raw;
+    text::RawRecord rec;
+    qsizetype recordAt = -1; // where the record's first field began
     auto finish = [&]() {
-        if (!refusal.isEmpty())
-            r.refused.append({rec.number, refusal});
-        else if (!rec.fields.isEmpty()) {
-            r.records.append(rec);
-            if (cp1251Used) ++r.repairs[kRepairCp1251];
-        }
-        rec = Record{};
-        refusal.clear();
-        cp1251Used = false;
+        if (!rec.fields.isEmpty() || !rec.refusal.isEmpty()) raw.append(std::move(rec));
+        rec = text::RawRecord{};
+        recordAt = -1;
     };
     int number = 0;
     while (pos < n) {
@@ -133,60 +129,78 @@ ReadResult readAdi(const QByteArray& d) {
         }
         pos = t.valueAt;
         if (t.name == QLatin1String("EOR")) {
-            if (!rec.fields.isEmpty() || !refusal.isEmpty()) finish();
+            finish();
             continue;
         }
         if (t.name == QLatin1String("EOH")) {
             // what came before was a header that began with a tag
-            rec = Record{};
-            refusal.clear();
+            rec = text::RawRecord{};
+            recordAt = -1;
             number = 0;
             continue;
         }
         if (t.length < 0) continue;
-        if (rec.fields.isEmpty() && refusal.isEmpty()) rec.number = ++number;
-        if (!refusal.isEmpty()) continue; // skipping to the record's end
+        if (rec.fields.isEmpty() && rec.refusal.isEmpty()) {
+            rec.number = ++number;
+            recordAt = lt;
+        }
+        if (!rec.refusal.isEmpty()) continue; // skipping to the record's end
         qsizetype bytes = t.length;
-        if (utf8) {
-            const qsizetype asChars = utf8Bytes(d, pos, t.length);
+        const qsizetype asChars = singleByte ? -1 : utf8Bytes(d, pos, t.length);
+        if (asChars != t.length) {
             const bool bytesFit = endsCleanly(d, pos + t.length);
-            const bool charsFit = asChars >= 0 && endsCleanly(d, pos + asChars);
-            if (asChars != t.length) {
-                // Bytes are the rule (what a reader of ASCII expects);
-                // characters, as some programs count, are a repair. Where
-                // both fit, they differ only in trailing blanks.
-                if (!bytesFit && !charsFit) {
-                    refusal = QStringLiteral("the length of field %1 fits neither its bytes nor "
+            const bool charsFit = asChars >= 0 && endsCleanly(d, pos + asChars) &&
+                                  isUtf8(d.constData() + pos, asChars);
+            // Bytes are the rule (what a reader of ASCII expects);
+            // characters, as some programs count, are a repair. Where both
+            // fit, they differ only in trailing blanks.
+            if (!bytesFit && !charsFit) {
+                rec.refusal = QStringLiteral("the length of field %1 fits neither its bytes nor "
                                              "its characters")
                                   .arg(t.name);
-                    continue;
-                }
-                if (!bytesFit) {
-                    bytes = asChars;
-                    ++r.repairs[kRepairCharLengths];
-                }
+                continue;
             }
-            if (pos + bytes > n) {
-                refusal = QStringLiteral("field %1 runs past the end of the file").arg(t.name);
-                break;
+            if (charsFit && (utf16 || !bytesFit)) {
+                bytes = asChars;
+                if (!utf16) ++r.repairs[kRepairCharLengths];
             }
-            rec.set(t.name, QString::fromUtf8(d.constData() + pos, bytes));
-        } else {
-            if (pos + bytes > n) {
-                refusal = QStringLiteral("field %1 runs past the end of the file").arg(t.name);
-                break;
-            }
-            const QByteArray raw = d.mid(pos, bytes);
-            for (char c : raw)
-                if (uchar(c) >= 0x80) cp1251Used = true;
-            rec.set(t.name, fromCp1251(raw));
         }
+        if (pos + bytes > n) {
+            rec.refusal = QStringLiteral("field %1 runs past the end of the file").arg(t.name);
+            break;
+        }
+        if (pos + bytes - recordAt > kMaxRecordBytes) {
+            rec.refusal =
+                QStringLiteral("the record is larger than %1 MiB").arg(kMaxRecordBytes >> 20);
+            pos += bytes;
+            continue;
+        }
+        text::RawField f;
+        f.name = t.name;
+        f.raw = d.mid(pos, bytes);
+        if (utf16) {
+            f.decoded = QString::fromUtf8(f.raw);
+            f.isDecoded = true;
+        }
+        // a field given twice keeps its last value
+        bool replaced = false;
+        for (text::RawField& old : rec.fields)
+            if (old.name == f.name) {
+                old = f;
+                replaced = true;
+                break;
+            }
+        if (!replaced) rec.fields.append(std::move(f));
         pos += bytes;
     }
-    if (!rec.fields.isEmpty() || !refusal.isEmpty()) {
-        if (refusal.isEmpty()) refusal = QStringLiteral("the record has no end (<EOR>)");
+    if (!rec.fields.isEmpty() || !rec.refusal.isEmpty()) {
+        // A last record without <EOR> may have been cut off with the file:
+        // taken, it could stand in the log without the fields that followed
+        // and block the whole record as a duplicate later.
+        if (rec.refusal.isEmpty()) rec.refusal = QStringLiteral("the record has no end (<EOR>)");
         finish();
     }
+    text::decodeRecords(raw, how, &r);
     return r;
 }
 
@@ -257,25 +271,6 @@ QByteArray writeAdi(const QList<Record>& records, const QString& program, const 
     return out;
 }
 
-QString fromCp1251(const QByteArray& bytes) {
-    static const char16_t high[64] = {
-        0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409,
-        0x2039, 0x040A, 0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-        0x2013, 0x2014, 0xFFFD, 0x2122, 0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0,
-        0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6, 0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB,
-        0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456, 0x0491, 0x00B5, 0x00B6,
-        0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457};
-    QString s;
-    s.reserve(bytes.size());
-    for (char c : bytes) {
-        const auto b = uchar(c);
-        s += b < 0x80   ? QChar(b)
-             : b < 0xC0 ? QChar(high[b - 0x80])
-                        : QChar(char16_t(0x0410 + b - 0xC0));
-    }
-    return s;
-}
-
 QString Record::value(const QString& name) const {
     for (const Field& f : fields)
         if (f.name == name) return f.value;
@@ -298,13 +293,15 @@ void Record::set(const QString& name, const QString& value) {
 }
 
 bool looksLikeAdx(const QByteArray& bytes) {
-    const QByteArray head = bytes.left(512).trimmed();
-    return head.startsWith("<?xml") || head.startsWith("<ADX") ||
-           head.startsWith("\xEF\xBB\xBF<?xml");
+    const text::FileText how = text::detect(bytes.left(1024), Encoding::Auto);
+    const QByteArray head = how.kind == text::FileText::Utf16
+                                ? how.text.left(256).toUtf8().trimmed()
+                                : how.body.left(512).trimmed();
+    return head.startsWith("<?xml") || head.startsWith("<ADX");
 }
 
-ReadResult read(const QByteArray& bytes) {
-    return looksLikeAdx(bytes) ? readAdx(bytes) : readAdi(bytes);
+ReadResult read(const QByteArray& bytes, Encoding encoding) {
+    return looksLikeAdx(bytes) ? readAdx(bytes, encoding) : readAdi(bytes, encoding);
 }
 
 } // namespace qardel::adif

@@ -32,25 +32,38 @@ struct Refusal {
     QString reason;
 };
 
-// What reading a file gave. Repairs are counted by kind, for the summary:
-// kRepairCharLengths, kRepairCp1251.
+// What reading a file gave. Repairs are counted by kind, for the summary
+// (kRepairCharLengths); encodings by name ("UTF-8", "Windows-1251", …), each
+// with the number of fields whose text needed it (plain ASCII counts for none).
 struct ReadResult {
     QList<Record> records;
     QList<Refusal> refused;
     QMap<QString, int> repairs;
+    QMap<QString, int> encodings;
     QString error; // the file as a whole could not be read; nothing was taken
 };
 
 // Lengths of UTF-8 values counted in characters: QARDEL counts bytes, what
 // a reader of ASCII expects, and reads both.
 inline const QString kRepairCharLengths = QStringLiteral("lengths counted in characters");
-// Text in the Windows Cyrillic code page instead of UTF-8 (one per record).
-inline const QString kRepairCp1251 = QStringLiteral("text in Windows-1251");
 
-ReadResult readAdi(const QByteArray& bytes);
-ReadResult readAdx(const QByteArray& bytes);
+// The text of a file's fields. Auto: a byte-order mark decides (and for ADX
+// the XML declaration); UTF-16 is also known by its zero bytes; otherwise each
+// field on its own: valid UTF-8 is UTF-8, other text Windows-1251 or
+// Windows-1252 by what its words look like. The others force one.
+enum class Encoding { Auto, Utf8, Cp1251, Cp1252 };
+
+// What one file may cost: a larger file or record is refused whole, so that
+// a hostile or wrong file (a device, a disk image) never takes all memory.
+inline constexpr qsizetype kMaxFileBytes = qsizetype(1) << 30;   // 1 GiB
+inline constexpr qsizetype kMaxRecordBytes = qsizetype(1) << 20; // 1 MiB
+// How deep elements may nest inside an ADX record (fields have no children).
+inline constexpr int kMaxAdxDepth = 8;
+
+ReadResult readAdi(const QByteArray& bytes, Encoding encoding = Encoding::Auto);
+ReadResult readAdx(const QByteArray& bytes, Encoding encoding = Encoding::Auto);
 // ADX when the content is XML, else ADI.
-ReadResult read(const QByteArray& bytes);
+ReadResult read(const QByteArray& bytes, Encoding encoding = Encoding::Auto);
 bool looksLikeAdx(const QByteArray& bytes);
 
 // ADI: UTF-8, each length the count of the value's bytes, so that a reader
@@ -67,7 +80,15 @@ inline void appendAdiEnd(QByteArray& out) {
 // ADX: UTF-8 XML; text beyond ASCII goes to the fields' _INTL forms.
 QByteArray writeAdx(const QList<Record>& records, const QString& program, const QString& version);
 
-// The Windows Cyrillic code page (1251) decoded.
+// The Windows Cyrillic (1251) and Western (1252) code pages decoded.
 QString fromCp1251(const QByteArray& bytes);
+QString fromCp1252(const QByteArray& bytes);
+// Whether ADIF gives the field an international form (NAME_INTL …).
+bool hasIntlForm(const QString& name);
+// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
+bool isUtf8(const char* p, qsizetype n);
+inline bool isUtf8(const QByteArray& b) {
+    return isUtf8(b.constData(), b.size());
+}
 
 } // namespace qardel::adif

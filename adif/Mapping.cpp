@@ -5,6 +5,7 @@
 
 #include <QTimeZone>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <type_traits>
@@ -31,28 +32,155 @@ const Band kBands[] = {
     {"6mm", 47000, 47200},     {"4mm", 75500, 81000},   {"2.5mm", 119980, 123000},
     {"2mm", 134000, 149000},   {"1mm", 241000, 250000}, {"submm", 300000, 7500000}};
 
-// ADIF's modes, and submodes with the mode they belong to.
-const QStringList kModes = {
-    "AM",      "ARDOP", "ATV",   "CHIP",   "CLO",   "CONTESTI", "CW",    "DIGITALVOICE", "DOMINO",
-    "DYNAMIC", "FAX",   "FM",    "FSK441", "FT8",   "HELL",     "ISCAT", "JT4",          "JT9",
-    "JT44",    "JT65",  "MFSK",  "MSK144", "MT63",  "OLIVIA",   "OPERA", "PAC",          "PAX",
-    "PKT",     "PSK",   "PSK2K", "Q15",    "QRA64", "ROS",      "RTTY",  "RTTYM",        "SSB",
-    "SSTV",    "T10",   "THOR",  "THRB",   "TOR",   "V4",       "VOI",   "WINMOR",       "WSPR"};
-const QHash<QString, QString> kSubmodes = {{"USB", "SSB"},
-                                           {"LSB", "SSB"},
-                                           {"FT4", "MFSK"},
-                                           {"JS8", "MFSK"},
-                                           {"FST4", "MFSK"},
-                                           {"Q65", "MFSK"},
-                                           {"PSK31", "PSK"},
-                                           {"PSK63", "PSK"},
-                                           {"PSK125", "PSK"},
-                                           {"BPSK31", "PSK"},
-                                           {"QPSK31", "PSK"},
-                                           {"C4FM", "DIGITALVOICE"},
-                                           {"DMR", "DIGITALVOICE"},
-                                           {"DSTAR", "DIGITALVOICE"},
-                                           {"FREEDV", "DIGITALVOICE"}};
+// ADIF's modes, each with its submodes.
+struct ModeDef {
+    const char* mode;
+    std::initializer_list<const char*> submodes;
+};
+const ModeDef kModeDefs[] = {
+    {"AM", {}},
+    {"ARDOP", {}},
+    {"ATV", {}},
+    {"CHIP", {"CHIP64", "CHIP128"}},
+    {"CLO", {}},
+    {"CONTESTI", {}},
+    {"CW", {"PCW"}},
+    {"DIGITALVOICE", {"C4FM", "DMR", "DSTAR", "FREEDV", "M17"}},
+    {"DOMINO",
+     {"DOM-M", "DOM4", "DOM5", "DOM8", "DOM11", "DOM16", "DOM22", "DOM44", "DOM88", "DOMINOEX",
+      "DOMINOF"}},
+    {"DYNAMIC", {"VARA HF", "VARA SATELLITE", "VARA FM 1200", "VARA FM 9600"}},
+    {"FAX", {}},
+    {"FM", {}},
+    {"FSK441", {}},
+    {"FT8", {}},
+    {"HELL", {"FMHELL", "FSKHELL", "HELL80", "HELLX5", "HELLX9", "HFSK", "PSKHELL", "SLOWHELL"}},
+    {"ISCAT", {"ISCAT-A", "ISCAT-B"}},
+    {"JT4", {"JT4A", "JT4B", "JT4C", "JT4D", "JT4E", "JT4F", "JT4G"}},
+    {"JT9",
+     {"JT9-1", "JT9-2", "JT9-5", "JT9-10", "JT9-30", "JT9A", "JT9B", "JT9C", "JT9D", "JT9E",
+      "JT9E FAST", "JT9F", "JT9F FAST", "JT9G", "JT9G FAST", "JT9H", "JT9H FAST"}},
+    {"JT44", {}},
+    {"JT65", {"JT65A", "JT65B", "JT65B2", "JT65C", "JT65C2"}},
+    {"MFSK",
+     {"FSQCALL", "FST4", "FST4W", "FT4", "JS8", "JTMS", "MFSK4", "MFSK8", "MFSK11", "MFSK16",
+      "MFSK22", "MFSK31", "MFSK32", "MFSK64", "MFSK64L", "MFSK128", "MFSK128L", "Q65"}},
+    {"MSK144", {}},
+    {"MT63", {}},
+    {"OLIVIA",
+     {"OLIVIA 4/125", "OLIVIA 4/250", "OLIVIA 8/250", "OLIVIA 8/500", "OLIVIA 16/500",
+      "OLIVIA 16/1000", "OLIVIA 32/1000"}},
+    {"OPERA", {"OPERA-BEACON", "OPERA-QSO"}},
+    {"PAC", {"PAC2", "PAC3", "PAC4"}},
+    {"PAX", {"PAX2"}},
+    {"PKT", {}},
+    {"PSK",
+     {"8PSK125",   "8PSK125F",   "8PSK125FL",  "8PSK250",    "8PSK250F",   "8PSK250FL", "8PSK500",
+      "8PSK500F",  "8PSK1000",   "8PSK1000F",  "8PSK1200F",  "FSK31",      "PSK10",     "PSK31",
+      "PSK63",     "PSK63F",     "PSK63RC10",  "PSK63RC20",  "PSK63RC32",  "PSK63RC4",  "PSK63RC5",
+      "PSK125",    "PSK125RC10", "PSK125RC12", "PSK125RC16", "PSK125RC4",  "PSK125RC5", "PSK250",
+      "PSK250RC2", "PSK250RC3",  "PSK250RC5",  "PSK250RC6",  "PSK250RC7",  "PSK500",    "PSK500RC2",
+      "PSK500RC3", "PSK500RC4",  "PSK800RC2",  "PSK1000",    "PSK1000RC2", "PSKAM10",   "PSKAM31",
+      "PSKAM50",   "PSKFEC31",   "QPSK31",     "QPSK63",     "QPSK125",    "QPSK250",   "QPSK500",
+      "SIM31"}},
+    {"PSK2K", {}},
+    {"Q15", {}},
+    {"QRA64", {"QRA64A", "QRA64B", "QRA64C", "QRA64D", "QRA64E"}},
+    {"ROS", {"ROS-EME", "ROS-HF", "ROS-MF"}},
+    {"RTTY", {"ASCI"}},
+    {"RTTYM", {}},
+    {"SSB", {"LSB", "USB"}},
+    {"SSTV", {}},
+    {"T10", {}},
+    {"THOR",
+     {"THOR-M", "THOR4", "THOR5", "THOR8", "THOR11", "THOR16", "THOR22", "THOR25X4", "THOR50X1",
+      "THOR50X2", "THOR100"}},
+    {"THRB", {"THRBX", "THRBX1", "THRBX2", "THRBX4", "THROB1", "THROB2", "THROB4"}},
+    {"TOR", {"AMTORFEC", "GTOR", "NAVTEX", "SITORB"}},
+    {"V4", {}},
+    {"VOI", {}},
+    {"WINMOR", {}},
+    {"WSPR", {}}};
+
+// Names loggers use for what ADIF calls otherwise.
+const std::pair<const char*, const char*> kModeAliases[] = {
+    {"BPSK31", "PSK31"},   {"BPSK63", "PSK63"},
+    {"BPSK125", "PSK125"}, {"BPSK250", "PSK250"},
+    {"PACKET", "PKT"},     {"DV", "DIGITALVOICE"},
+    {"YSF", "C4FM"},       {"FUSION", "C4FM"},
+    {"PHONE", "SSB"},      {"DIGITAL VOICE", "DIGITALVOICE"}};
+
+// An ADIF MODE with its SUBMODE (empty when it is a mode itself).
+struct AdifMode {
+    QString mode, submode;
+};
+
+// Letters and digits only, upper case: "jt9h-fast" and "JT9H FAST" meet.
+QString bare(const QString& s) {
+    QString out;
+    for (QChar c : s)
+        if (c.isLetterOrNumber()) out += c.toUpper();
+    return out;
+}
+
+// A log's mode as ADIF names it: the mode or submode itself (spelled with
+// or without blanks and hyphens), a name loggers use for it, or the longest
+// ADIF name the mode begins with, up to a character that is not a letter
+// ("RTTY 45" → RTTY, "CW-R" → CW, "OLIVIA 8-500" → OLIVIA). None: empty.
+AdifMode adifModeOf(const QString& logMode) {
+    static const QHash<QString, AdifMode> byName = [] {
+        QHash<QString, AdifMode> h;
+        for (const ModeDef& m : kModeDefs) {
+            h.insert(bare(QLatin1String(m.mode)), {QLatin1String(m.mode), {}});
+            for (const char* sub : m.submodes)
+                h.insert(bare(QLatin1String(sub)), {QLatin1String(m.mode), QLatin1String(sub)});
+        }
+        for (const auto& [alias, name] : kModeAliases)
+            h.insert(bare(QLatin1String(alias)), h.value(bare(QLatin1String(name))));
+        return h;
+    }();
+    const QString name = logMode.simplified().toUpper();
+    const auto it = byName.constFind(bare(name));
+    if (it != byName.constEnd()) return *it;
+    AdifMode best;
+    qsizetype bestLength = 0;
+    auto consider = [&](const QString& adif, const AdifMode& m) {
+        if (adif.size() < 2 || adif.size() <= bestLength || !name.startsWith(adif)) return;
+        if (name.size() > adif.size() && name[adif.size()].isLetter()) return;
+        best = m;
+        bestLength = adif.size();
+    };
+    for (const ModeDef& m : kModeDefs) {
+        consider(QLatin1String(m.mode), {QLatin1String(m.mode), {}});
+        for (const char* sub : m.submodes)
+            consider(QLatin1String(sub), {QLatin1String(m.mode), QLatin1String(sub)});
+    }
+    return best;
+}
+
+// A log's band as ADIF names it: one of ADIF's bands however it is written
+// ("20M", "20 м", "70 см"), or the band of a frequency in its name ("14 МГц",
+// "3500 kHz"). None: empty.
+QString adifBandOf(const QString& logBand) {
+    QString s = logBand.simplified().toLower();
+    s.remove(QLatin1Char(' '));
+    s.replace(QLatin1Char(','), QLatin1Char('.'));
+    static const std::pair<const char*, double> kUnits[] = {
+        {"khz", 0.001}, {"кгц", 0.001}, {"mhz", 1}, {"мгц", 1}, {"ghz", 1000}, {"ггц", 1000}};
+    for (const auto& [unit, mhz] : kUnits) {
+        const QString u = QString::fromUtf8(unit);
+        if (!s.endsWith(u)) continue;
+        bool ok = false;
+        const double v = s.chopped(u.size()).toDouble(&ok);
+        return ok && std::isfinite(v) ? bandOfFrequency(v * mhz) : QString();
+    }
+    s.replace(QStringLiteral("см"), QStringLiteral("cm"));
+    s.replace(QStringLiteral("мм"), QStringLiteral("mm"));
+    s.replace(QStringLiteral("м"), QStringLiteral("m"));
+    for (const Band& b : kBands)
+        if (s == QLatin1String(b.name)) return QString::fromLatin1(b.name);
+    return {};
+}
 
 // QARDEL's own fields: what ADIF has no place for, so that a log comes back
 // exactly as it went out.
@@ -224,7 +352,14 @@ void emitLog(TDM& dm, Emit put, End end, const std::function<void(int, int)>& pr
         countries(*dm.dsCountryes, fld::Name), bands(*dm.dsBands, fld::Name),
         modes(*dm.dsModes, fld::Name), reports(*dm.dsRS, fld::Value);
     auto textOf = [](const Column& c, uint32_t s) -> const QString& { return c.texts[s]; };
-    const std::vector<uint32_t> order = log.slotsInIdOrder();
+    // oldest first by the QSO's time (a log imported from files that were
+    // not in time order has its IDs out of it), ties by ID
+    std::vector<uint32_t> order = log.slotsInIdOrder();
+    std::stable_sort(order.begin(), order.end(), [&cTime](uint32_t a, uint32_t b) {
+        const qint64 ta = cTime.isNull(a) ? LLONG_MIN : cTime.times[a];
+        const qint64 tb = cTime.isNull(b) ? LLONG_MIN : cTime.times[b];
+        return ta < tb;
+    });
     const int total = int(order.size());
     int done = 0;
     for (uint32_t s : order) {
@@ -249,21 +384,22 @@ void emitLog(TDM& dm, Emit put, End end, const std::function<void(int, int)>& pr
             put("TIME_ON", utc.time());
             put(kAppTimeTag, local.full());
         }
+        // every band and mode goes out: under ADIF's name where one fits,
+        // else as the log names it; QARDEL's own name beside it
         const QString& band = bands.text(intOf(cBandID, s));
         if (!band.isEmpty()) {
-            for (const Band& b : kBands)
-                if (band.compare(QLatin1String(b.name), Qt::CaseInsensitive) == 0)
-                    put("BAND", QString::fromLatin1(b.name));
+            const QString adif = adifBandOf(band);
+            put("BAND", adif.isEmpty() ? band.trimmed() : adif);
             put(kAppBandTag, band);
         }
         const QString& mode = modes.text(intOf(cModeID, s));
         if (!mode.isEmpty()) {
-            const QString up = mode.toUpper();
-            if (kModes.contains(up)) {
-                put("MODE", up);
-            } else if (kSubmodes.contains(up)) {
-                put("MODE", kSubmodes.value(up));
-                put("SUBMODE", up);
+            const AdifMode adif = adifModeOf(mode);
+            if (adif.mode.isEmpty()) {
+                put("MODE", mode.trimmed());
+            } else {
+                put("MODE", adif.mode);
+                if (!adif.submode.isEmpty()) put("SUBMODE", adif.submode);
             }
             put(kAppModeTag, mode);
         }
@@ -368,115 +504,150 @@ void importRecords(TDM& dm, const QList<Record>& records, ImportSummary* s,
             if (!newest.contains(cor) || newest.value(cor) < t) newest.insert(cor, t);
         }
     }
+    // A value longer than its list's field is cut before it is looked up or
+    // added, so that its second occurrence finds the first; every cut is
+    // counted by field.
+    auto fit = [s](const char* tag, const QString& value, Table& t, const QString& field) {
+        const int size = t.fieldDefs()[size_t(t.fieldIndex(field))].size;
+        const QString cut = size > 0 ? cutText(value, size) : value;
+        if (cut.size() != value.size())
+            ++s->repairs
+                  [QStringLiteral("%1 cut to %2 characters").arg(QLatin1String(tag)).arg(size)];
+        return cut;
+    };
     int done = 0;
     for (const Record& r : records) {
         ++s->read;
         if (progress && ++done % 10000 == 0) progress(done, int(records.size()));
         auto refuse = [&](const QString& why) { s->refused.append({r.number, why}); };
-        QString call, suffix;
-        const bool held = splitCall(r.value("CALL"), &call, &suffix);
-        if (r.has(kAppSuffix)) suffix = r.value(kAppSuffix);
-        if (!held) {
-            refuse(r.has("CALL") ? QStringLiteral("the call sign '%1' cannot be held as typed")
-                                       .arg(r.value("CALL"))
-                                 : QStringLiteral("no call sign"));
-            continue;
-        }
-        QDateTime time;
-        if (r.has(kAppTime)) {
-            // the wall-clock time as written, also one the clocks skipped
-            const QByteArray t = r.value(kAppTime).toLatin1();
-            qint64 ms = 0;
-            if (parseNaiveTime(t.constData(), int(t.size()), &ms)) {
-                const qint64 day = ms / kMsPerDay;
-                time = QDateTime(QDate::fromJulianDay(day),
-                                 QTime::fromMSecsSinceStartOfDay(int(ms - day * kMsPerDay)),
-                                 QTimeZone::utc());
+        // enumerations, dates and numbers without the blanks and line breaks
+        // around them
+        auto word = [&r](const char* name) { return r.value(QLatin1String(name)).trimmed(); };
+        try {
+            QString call, suffix;
+            const bool held = splitCall(r.value("CALL"), &call, &suffix);
+            if (r.has(kAppSuffix))
+                suffix = fit(kAppSuffixTag, r.value(kAppSuffix), log, fld::CorSuffix);
+            if (!held) {
+                refuse(r.has("CALL") ? QStringLiteral("the call sign '%1' cannot be held as typed")
+                                           .arg(r.value("CALL"))
+                                     : QStringLiteral("no call sign"));
+                continue;
             }
-        } else {
-            const QDate d = QDate::fromString(r.value("QSO_DATE"), QStringLiteral("yyyyMMdd"));
-            const QString on = r.value("TIME_ON");
-            const QTime t = QTime::fromString(on, on.size() == 4 ? QStringLiteral("HHmm")
-                                                                 : QStringLiteral("HHmmss"));
-            if (d.isValid() && t.isValid()) {
-                const QDateTime local = QDateTime(d, t, QTimeZone::utc()).toLocalTime();
-                // the log's wall-clock time (a UTC form, so that no zone moves it)
-                time = QDateTime(local.date(), local.time(), QTimeZone::utc());
+            QDateTime time;
+            if (r.has(kAppTime)) {
+                // the wall-clock time as written, also one the clocks skipped
+                const QByteArray t = r.value(kAppTime).trimmed().toLatin1();
+                qint64 ms = 0;
+                if (parseNaiveTime(t.constData(), int(t.size()), &ms)) {
+                    const qint64 day = ms / kMsPerDay;
+                    time = QDateTime(QDate::fromJulianDay(day),
+                                     QTime::fromMSecsSinceStartOfDay(int(ms - day * kMsPerDay)),
+                                     QTimeZone::utc());
+                }
+            } else {
+                const QDate d = QDate::fromString(word("QSO_DATE"), QStringLiteral("yyyyMMdd"));
+                const QString on = word("TIME_ON");
+                const QTime t = QTime::fromString(on, on.size() == 4 ? QStringLiteral("HHmm")
+                                                                     : QStringLiteral("HHmmss"));
+                if (d.isValid() && t.isValid()) {
+                    const QDateTime local = QDateTime(d, t, QTimeZone::utc()).toLocalTime();
+                    // the log's wall-clock time (a UTC form, so that no zone moves it)
+                    time = QDateTime(local.date(), local.time(), QTimeZone::utc());
+                }
             }
-        }
-        if (!time.isValid()) {
-            refuse(QStringLiteral("no valid QSO_DATE and TIME_ON"));
-            continue;
-        }
-        QString band = r.has(kAppBand) ? r.value(kAppBand) : r.value("BAND");
-        double freq = 0;
-        if (band.isEmpty() && parseNumber(r.value("FREQ"), &freq)) band = bandOfFrequency(freq);
-        const QString mode = r.has(kAppMode)    ? r.value(kAppMode)
-                             : r.has("SUBMODE") ? r.value("SUBMODE")
-                                                : r.value("MODE");
-        const QString fullCall = call + (suffix.isEmpty() ? QString() : "/" + suffix);
-        const qint64 wall = toNaive(time);
-        const QString k = key(fullCall, wall, band, mode);
-        if (known.contains(k)) {
-            ++s->duplicates;
-            continue;
-        }
-        LogRowValues row;
-        row.exact = true;
-        row.time = time;
-        for (auto [tag, value] :
-             {std::pair{"RX_PWR", &row.corPowerValue}, std::pair{"TX_PWR", &row.myPowerValue}}) {
-            *value = std::nan("");
-            const QString t = r.value(QLatin1String(tag));
-            if (!t.isEmpty() && !parseNumber(t, value)) {
+            if (!time.isValid()) {
+                refuse(QStringLiteral("no valid QSO_DATE and TIME_ON"));
+                continue;
+            }
+            QString band = r.has(kAppBand) ? r.value(kAppBand) : word("BAND");
+            double freq = 0;
+            if (band.isEmpty() && parseNumber(word("FREQ"), &freq)) band = bandOfFrequency(freq);
+            band = fit(r.has(kAppBand) ? kAppBandTag : "BAND", band, *dm.dsBands, fld::Name);
+            const QString submode = word("SUBMODE");
+            QString mode = r.has(kAppMode)      ? r.value(kAppMode)
+                           : !submode.isEmpty() ? submode
+                                                : word("MODE");
+            mode = fit(r.has(kAppMode)      ? kAppModeTag
+                       : !submode.isEmpty() ? "SUBMODE"
+                                            : "MODE",
+                       mode, *dm.dsModes, fld::Name);
+            const QString fullCall = call + (suffix.isEmpty() ? QString() : "/" + suffix);
+            const qint64 wall = toNaive(time);
+            const QString k = key(fullCall, wall, band, mode);
+            if (known.contains(k)) {
+                ++s->duplicates;
+                continue;
+            }
+            LogRowValues row;
+            row.exact = true;
+            row.time = time;
+            for (auto [tag, value] : {std::pair{"RX_PWR", &row.corPowerValue},
+                                      std::pair{"TX_PWR", &row.myPowerValue}}) {
                 *value = std::nan("");
-                ++s->repairs[kRepairPower];
+                const QString t = word(tag);
+                if (!t.isEmpty() && !parseNumber(t, value)) {
+                    *value = std::nan("");
+                    ++s->repairs[kRepairPower];
+                }
             }
+            // the lists and the correspondent as a save finds or adds them
+            const QString city = r.value("QTH"), country = r.value("COUNTRY");
+            auto whole = [&r](const QString& cut, const QString& app) {
+                const QString w = r.value(app);
+                return !cut.isEmpty() && w.size() > cut.size() && cutText(w, 25) == cutText(cut, 25)
+                           ? w
+                           : cut;
+            };
+            CorProps props{
+                dm.FindOrAddValue(*dm.dsNames, fld::Value,
+                                  fit("NAME", r.value("NAME"), *dm.dsNames, fld::Value)),
+                dm.FindOrAddValue(*dm.dsCityes, fld::Name,
+                                  fit("QTH", whole(city, kAppCorCity), *dm.dsCityes, fld::Name)),
+                dm.FindOrAddValue(
+                    *dm.dsCountryes, fld::Name,
+                    fit("COUNTRY", whole(country, kAppCorCountry), *dm.dsCountryes, fld::Name))};
+            Table& cors = *dm.dsCors;
+            if (cors.locate(fld::CallName, call, loCaseInsensitive)) {
+                // what the record does not say stays as the correspondent has it
+                if (!r.has("NAME")) props.nameId = cors.fieldByName(fld::NameID).asInteger();
+                if (!r.has("QTH")) props.cityId = cors.fieldByName(fld::CityID).asInteger();
+                if (!r.has("COUNTRY"))
+                    props.countryId = cors.fieldByName(fld::CountryID).asInteger();
+            }
+            const bool differs = dm.FindOrAddCorrespondent(call, props);
+            row.corId = cors.fieldByName(fld::ID).asInteger();
+            // a known correspondent ends with what its newest QSO says
+            if (differs && (!newest.contains(row.corId) || newest.value(row.corId) <= wall))
+                dm.SetCorrespondentProps(props);
+            if (!newest.contains(row.corId) || newest.value(row.corId) < wall)
+                newest.insert(row.corId, wall);
+            row.corRsId = dm.FindOrAddValue(
+                *dm.dsRS, fld::Value, fit("RST_SENT", r.value("RST_SENT"), *dm.dsRS, fld::Value));
+            row.myRsId = dm.FindOrAddValue(
+                *dm.dsRS, fld::Value, fit("RST_RCVD", r.value("RST_RCVD"), *dm.dsRS, fld::Value));
+            row.bandId = dm.FindOrAddValue(*dm.dsBands, fld::Name, band);
+            row.modeId = dm.FindOrAddValue(*dm.dsModes, fld::Name, mode);
+            row.suffix = suffix;
+            row.city = city;
+            row.country = country;
+            const QString notes = r.value("NOTES"), comment = r.value("COMMENT");
+            row.notice = notes.isEmpty() || comment.isEmpty() ? notes + comment
+                                                              : notes + QLatin1Char('\n') + comment;
+            row.repeater =
+                word("PROP_MODE").compare(QLatin1String("RPT"), Qt::CaseInsensitive) == 0;
+            dm.PostLogRow(false, row);
+            known.insert(k);
+            ++s->imported;
+            for (const adif::Field& fd : r.fields)
+                if (!kKept.contains(fd.name) &&
+                    !(fd.name == QLatin1String("PROP_MODE") && row.repeater))
+                    ++s->notKept[fd.name];
+        } catch (const DbError& e) {
+            // the tables refused something of this record: it is left out,
+            // with the reason; what it added to the lists stays unused
+            refuse(e.message());
         }
-        // the lists and the correspondent as a save finds or adds them
-        const QString city = r.value("QTH"), country = r.value("COUNTRY");
-        auto whole = [&r](const QString& cut, const QString& app) {
-            const QString w = r.value(app);
-            return !cut.isEmpty() && w.size() > cut.size() && cutText(w, 25) == cutText(cut, 25)
-                       ? w
-                       : cut;
-        };
-        CorProps props{
-            dm.FindOrAddValue(*dm.dsNames, fld::Value, r.value("NAME")),
-            dm.FindOrAddValue(*dm.dsCityes, fld::Name, whole(city, kAppCorCity)),
-            dm.FindOrAddValue(*dm.dsCountryes, fld::Name, whole(country, kAppCorCountry))};
-        Table& cors = *dm.dsCors;
-        if (cors.locate(fld::CallName, call, loCaseInsensitive)) {
-            // what the record does not say stays as the correspondent has it
-            if (!r.has("NAME")) props.nameId = cors.fieldByName(fld::NameID).asInteger();
-            if (!r.has("QTH")) props.cityId = cors.fieldByName(fld::CityID).asInteger();
-            if (!r.has("COUNTRY")) props.countryId = cors.fieldByName(fld::CountryID).asInteger();
-        }
-        const bool differs = dm.FindOrAddCorrespondent(call, props);
-        row.corId = cors.fieldByName(fld::ID).asInteger();
-        // a known correspondent ends with what its newest QSO says
-        if (differs && (!newest.contains(row.corId) || newest.value(row.corId) <= wall))
-            dm.SetCorrespondentProps(props);
-        if (!newest.contains(row.corId) || newest.value(row.corId) < wall)
-            newest.insert(row.corId, wall);
-        row.corRsId = dm.FindOrAddValue(*dm.dsRS, fld::Value, r.value("RST_SENT"));
-        row.myRsId = dm.FindOrAddValue(*dm.dsRS, fld::Value, r.value("RST_RCVD"));
-        row.bandId = dm.FindOrAddValue(*dm.dsBands, fld::Name, band);
-        row.modeId = dm.FindOrAddValue(*dm.dsModes, fld::Name, mode);
-        row.suffix = suffix;
-        row.city = city;
-        row.country = country;
-        const QString notes = r.value("NOTES"), comment = r.value("COMMENT");
-        row.notice = notes.isEmpty() || comment.isEmpty() ? notes + comment
-                                                          : notes + QLatin1Char('\n') + comment;
-        row.repeater = r.value("PROP_MODE").compare(QLatin1String("RPT"), Qt::CaseInsensitive) == 0;
-        dm.PostLogRow(false, row);
-        known.insert(k);
-        ++s->imported;
-        for (const adif::Field& fd : r.fields)
-            if (!kKept.contains(fd.name) &&
-                !(fd.name == QLatin1String("PROP_MODE") && row.repeater))
-                ++s->notKept[fd.name];
     }
 }
 

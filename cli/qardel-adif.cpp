@@ -3,6 +3,7 @@
 #include "adif/Mapping.h"
 #include "data/DataFolder.h"
 #include "data/FileSync.h"
+#include "data/ImportStage.h"
 #include "data/Schema.h"
 #include "data/uDM.h"
 
@@ -12,9 +13,13 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QRegularExpression>
-#include <QSaveFile>
 
+#include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace qardel;
 
@@ -41,7 +46,19 @@ QString reason(const QString& english) {
         {"^field (\\w+) runs past the end of the file$", "поле \\1 выходит за конец файла"},
         {"^the header has no end \\(<EOH>\\)$", "у заголовка нет конца (<EOH>)"},
         {"^the XML is not well-formed at line (\\d+), column (\\d+): (.*)$",
-         "XML испорчен в строке \\1, столбце \\2: \\3"}};
+         "XML испорчен в строке \\1, столбце \\2: \\3"},
+        {"^the text of field (\\w+) is neither UTF-8 nor clearly Windows-1251 or Windows-1252$",
+         "текст поля \\1 не в UTF-8 и не определяется однозначно как Windows-1251 или "
+         "Windows-1252"},
+        {"^field (\\w+) is not valid (.*)$", "поле \\1 не в кодировке \\2"},
+        {"^the record is larger than (\\d+) MiB$", "запись больше \\1 МиБ"},
+        {"^elements nest deeper than (\\d+) in the record$",
+         "элементы в записи вложены глубже \\1 уровней"},
+        {"^the file's encoding '(.*)' is not supported$",
+         "кодировка файла «\\1» не поддерживается"},
+        {"^(\\w+) cut to (\\d+) characters$", "\\1 обрезано до \\2 символов"},
+        {"^lengths counted in characters$", "длины полей в символах, а не в байтах"},
+        {"^a power that is not a number, left empty$", "мощность не число, оставлена пустой"}};
     for (const auto& [pattern, russian] : kTexts) {
         const QRegularExpression re(QString::fromUtf8(pattern));
         const auto m = re.match(english);
@@ -67,67 +84,136 @@ void progress(const QString& what, int done, int total) {
 
 int usage(FILE* f, int code) {
     out(f, say("Usage: qardel-adif [--data DIR] export FILE\n"
-               "       qardel-adif [--data DIR] import [--dry-run] FILE...\n\n"
+               "       qardel-adif [--data DIR] import [--dry-run] [--encoding ENC] FILE...\n\n"
                "Exports the whole log, oldest QSO first, as ADI (.adi, .adif, or - for the\n"
                "standard output) or ADX (.adx); imports ADI or ADX files, told apart by their\n"
-               "content. Works on QARDEL's data folder ($APPDATA/QARDEL, else\n"
-               "~/.local/share/QARDEL) or on DIR, while QARDEL is closed.\n"
+               "content. ENC (utf-8, cp1251 or cp1252) reads every field in that encoding;\n"
+               "without it each field's encoding is recognised. Works on QARDEL's data folder\n"
+               "($APPDATA/QARDEL, else ~/.local/share/QARDEL) or on DIR, while QARDEL is closed.\n"
                "Exit code: 0 all done, 1 some records refused, 2 nothing done.",
                "Использование: qardel-adif [--data ПАПКА] export ФАЙЛ\n"
-               "               qardel-adif [--data ПАПКА] import [--dry-run] ФАЙЛ...\n\n"
+               "               qardel-adif [--data ПАПКА] import [--dry-run] [--encoding КОД] "
+               "ФАЙЛ...\n\n"
                "export выгружает весь журнал, от старых связей к новым, в ADI (.adi, .adif или -\n"
                "для стандартного вывода) или ADX (.adx); import загружает файлы ADI или ADX\n"
-               "(вид определяется по содержимому). Работает с папкой данных QARDEL\n"
-               "($APPDATA/QARDEL, иначе ~/.local/share/QARDEL) или с ПАПКОЙ, пока QARDEL закрыт.\n"
+               "(вид определяется по содержимому). КОД (utf-8, cp1251 или cp1252) задаёт\n"
+               "кодировку всех полей; без него кодировка каждого поля определяется сама.\n"
+               "Работает с папкой данных QARDEL ($APPDATA/QARDEL, иначе ~/.local/share/QARDEL)\n"
+               "или с ПАПКОЙ, пока QARDEL закрыт.\n"
                "Код выхода: 0 всё сделано, 1 часть записей отклонена, 2 ничего не сделано."));
     return code;
 }
 
-// The nine files as they were, to put back when writing the import fails.
-class Snapshot {
-  public:
-    explicit Snapshot(const QString& dir) : m_dir(dir) {
-        m_copy = dir + QStringLiteral(".import-%1/").arg(QCoreApplication::applicationPid());
-    }
-    QString take() {
-        QDir().mkpath(m_copy);
-        for (const auto& tf : tableFiles()) {
-            const QString f = m_dir + tf.second;
-            if (!QFileInfo::exists(f)) continue;
-            m_had << tf.second;
-            if (!QFile::copy(f, m_copy + tf.second))
-                return say("cannot copy %1", "не удалось скопировать %1").arg(f);
-            const QString why = syncPath(m_copy + tf.second, false);
-            if (!why.isEmpty()) return why;
-        }
-        return syncPath(m_copy, true);
-    }
-    // Puts every file back as it was; empty when done.
-    QString restore() {
-        QString failed;
-        for (const auto& tf : tableFiles()) {
-            const QString f = m_dir + tf.second;
-            for (const char* side : {"-wal", "-shm"})
-                QFile::remove(f + QLatin1String(side));
-            if (m_had.contains(tf.second)) {
-                if (std::rename(QFile::encodeName(m_copy + tf.second).constData(),
-                                QFile::encodeName(f).constData()) != 0)
-                    failed += ' ' + tf.second;
-            } else {
-                QFile::remove(f); // made by the import
-            }
-        }
-        syncPath(m_dir, true);
-        if (failed.isEmpty()) drop();
-        return failed;
-    }
-    void drop() { QDir(m_copy).removeRecursively(); }
-    const QString& copy() const { return m_copy; }
+QString systemReason(int e) {
+    return QString::fromLocal8Bit(std::strerror(e));
+}
 
-  private:
-    QString m_dir, m_copy;
-    QStringList m_had;
-};
+// A file to import: only a regular file is read, and at most the size one
+// import may take, so that a device, a FIFO or a disk image never hangs the
+// command or takes all memory. Empty when read, else why not.
+QString readInput(const QString& file, QByteArray* bytes) {
+    // not blocking: a FIFO without a writer would wait for one
+    const int fd = ::open(QFile::encodeName(file).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return systemReason(errno);
+    struct stat st {};
+    QString why;
+    if (::fstat(fd, &st) != 0)
+        why = systemReason(errno);
+    else if (!S_ISREG(st.st_mode))
+        why = say("not a regular file (a folder, a device or a pipe)",
+                  "это не обычный файл (папка, устройство или канал)");
+    else if (st.st_size > adif::kMaxFileBytes)
+        why = say("larger than %1 MiB", "больше %1 МиБ").arg(adif::kMaxFileBytes >> 20);
+    if (why.isEmpty()) {
+        bytes->resize(qsizetype(st.st_size));
+        qsizetype got = 0;
+        for (;;) {
+            if (got == bytes->size()) {
+                if (bytes->size() > adif::kMaxFileBytes) break;
+                bytes->resize(std::min(bytes->size() + 65536, adif::kMaxFileBytes + 1));
+                if (got == bytes->size()) break;
+            }
+            const ssize_t n = ::read(fd, bytes->data() + got, size_t(bytes->size() - got));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) {
+                why = systemReason(errno);
+                break;
+            }
+            if (n == 0) break;
+            got += n;
+        }
+        bytes->resize(got);
+        if (why.isEmpty() && got > adif::kMaxFileBytes) // it grew while it was read
+            why = say("larger than %1 MiB", "больше %1 МиБ").arg(adif::kMaxFileBytes >> 20);
+    }
+    ::close(fd);
+    if (!why.isEmpty()) bytes->clear();
+    return why;
+}
+
+// Writes all of it to fd; empty when done, else the system's reason.
+QString writeAll(int fd, const QByteArray& bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return systemReason(n < 0 ? errno : EIO);
+        done += n;
+    }
+    return {};
+}
+
+// The exported file appears whole or not at all, and only where a regular
+// file is or none: a temporary file beside it, written, synced and renamed
+// over it, then the folder synced. Empty when done, else why not.
+QString writeExport(const QString& file, const QByteArray& bytes) {
+    // a link is followed, so that the file it points to is the one replaced
+    QFileInfo info(file);
+    const QString target =
+        info.isSymLink() && info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
+    auto notRegular = [&]() -> QString {
+        struct stat st {};
+        if (::stat(QFile::encodeName(target).constData(), &st) == 0 && !S_ISREG(st.st_mode))
+            return say("%1 is not a regular file (a folder, a device, a pipe or a socket)",
+                       "%1 — не обычный файл (папка, устройство, канал или сокет)")
+                .arg(file);
+        return {};
+    };
+    QString why = notRegular();
+    if (!why.isEmpty()) return why;
+    struct stat old {};
+    const bool existed = ::stat(QFile::encodeName(target).constData(), &old) == 0;
+    const QString dir = QFileInfo(target).absolutePath();
+    const QString tmp =
+        dir + QStringLiteral("/.%1.%2.tmp").arg(QFileInfo(target).fileName()).arg(::getpid());
+    const int fd =
+        ::open(QFile::encodeName(tmp).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
+               existed ? old.st_mode & 07777 : 0644);
+    if (fd < 0) return QStringLiteral("%1: %2").arg(tmp, systemReason(errno));
+    why = writeAll(fd, bytes);
+    if (why.isEmpty() && ::fsync(fd) != 0) why = systemReason(errno);
+    if (::close(fd) != 0 && why.isEmpty()) why = systemReason(errno);
+    if (why.isEmpty()) why = notRegular(); // something else took the name meanwhile
+    if (why.isEmpty()) why = renameFile(tmp, target);
+    if (!why.isEmpty()) {
+        ::unlink(QFile::encodeName(tmp).constData());
+        return why;
+    }
+    return syncPath(dir, true);
+}
+
+// The standard output, every write, the flush and the closing checked: a
+// full disk or a reader that went away is a failure, not an export.
+QString writeStdout(const QByteArray& bytes) {
+    std::fflush(stdout);
+    QString why = writeAll(STDOUT_FILENO, bytes);
+    struct stat st {};
+    if (why.isEmpty() && ::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode) &&
+        ::fsync(STDOUT_FILENO) != 0)
+        why = systemReason(errno);
+    if (why.isEmpty() && ::close(STDOUT_FILENO) != 0) why = systemReason(errno);
+    return why;
+}
 
 int exportLog(TDM& dm, const QString& file) {
     auto shown = [](int done, int total) { progress(say("QSOs:", "Связей:"), done, total); };
@@ -136,36 +222,66 @@ int exportLog(TDM& dm, const QString& file) {
     const int count = dm.dsMain->recordCount();
     const QByteArray bytes = adx ? adif::writeAdx(adif::exportLog(dm, shown), "QARDEL", version)
                                  : adif::exportAdi(dm, "QARDEL", version, shown);
-    if (file == QLatin1String("-")) {
-        std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
-    } else {
-        QSaveFile f(file); // the file appears whole or not at all
-        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.commit()) {
-            out(stderr, say("Cannot write %1: %2", "Не удалось записать %1: %2")
-                            .arg(file, f.errorString()));
-            return 2;
-        }
+    const bool toStdout = file == QLatin1String("-");
+    const QString why = toStdout ? writeStdout(bytes) : writeExport(file, bytes);
+    if (!why.isEmpty()) {
+        out(stderr,
+            say("Cannot write %1: %2. Nothing was exported.",
+                "Не удалось записать %1: %2. Ничего не выгружено.")
+                .arg(toStdout ? say("the standard output", "стандартный вывод") : file, why));
+        return 2;
     }
-    out(stderr,
-        say("%1 QSOs exported to %2.", "Выгружено связей: %1, файл %2.")
-            .arg(count)
-            .arg(file == QLatin1String("-") ? say("the standard output", "стандартный вывод")
-                                            : file));
+    out(stderr, say("%1 QSOs exported to %2.", "Выгружено связей: %1, файл %2.")
+                    .arg(count)
+                    .arg(toStdout ? say("the standard output", "стандартный вывод") : file));
     return 0;
 }
 
-int importFiles(TDM& dm, const QString& dir, const QStringList& files, bool dryRun) {
+void printSummary(const adif::ImportSummary& s, const QMap<QString, int>& encodings, int imported) {
+    out(stdout, say("Records read: %1", "Прочитано записей: %1").arg(s.read));
+    out(stdout, say("QSOs imported: %1", "Загружено связей: %1").arg(imported));
+    out(stdout, say("Duplicates skipped: %1", "Пропущено повторов: %1").arg(s.duplicates));
+    out(stdout, say("Records refused: %1", "Отклонено записей: %1").arg(s.refused.size()));
+    bool undecided = false;
+    for (const adif::Refusal& x : s.refused) {
+        out(stdout, say("  record %1: %2", "  запись %1: %2").arg(x.number).arg(x.reason));
+        undecided = undecided || x.reason.contains(QLatin1String("Windows-1252"));
+    }
+    if (undecided)
+        out(stdout, say("  (--encoding cp1251 or --encoding cp1252 reads such text as you say)",
+                        "  (--encoding cp1251 или --encoding cp1252 читает такой текст так, как "
+                        "вы укажете)"));
+    if (!encodings.isEmpty()) {
+        QStringList used;
+        for (auto it = encodings.begin(); it != encodings.end(); ++it)
+            used << say("%1 (%2 fields)", "%1 (полей: %2)").arg(it.key()).arg(it.value());
+        out(stdout, say("Encodings: %1", "Кодировки: %1").arg(used.join(QStringLiteral(", "))));
+    }
+    for (auto it = s.repairs.begin(); it != s.repairs.end(); ++it)
+        out(stdout,
+            say("Repaired: %1 (%2)", "Исправлено: %1 (%2)").arg(reason(it.key())).arg(it.value()));
+    for (auto it = s.notKept.begin(); it != s.notKept.end(); ++it)
+        out(stdout,
+            say("Not kept: %1 (%2)", "Не сохранено поле: %1 (%2)").arg(it.key()).arg(it.value()));
+}
+
+int importFiles(TDM& dm, const QStringList& files, bool dryRun, adif::Encoding encoding) {
     adif::ImportSummary s;
+    QMap<QString, int> encodings;
     for (const QString& file : files) {
-        QFile f(file);
-        if (!f.open(QIODevice::ReadOnly)) {
+        QByteArray bytes;
+        const QString unread = readInput(file, &bytes);
+        if (!unread.isEmpty()) {
+            dm.AbandonTables();
             out(stderr, say("Cannot read %1: %2. Nothing was imported.",
                             "Не удалось прочитать %1: %2. Ничего не загружено.")
-                            .arg(file, f.errorString()));
+                            .arg(file, unread));
             return 2;
         }
-        const adif::ReadResult r = adif::read(f.readAll());
+        const adif::ReadResult r = adif::read(bytes, encoding);
+        bytes.clear();
         if (!r.error.isEmpty()) {
+            dm.AbandonTables();
             out(stderr, say("%1 cannot be read: %2. Nothing was imported.",
                             "Файл %1 не читается: %2. Ничего не загружено.")
                             .arg(file, reason(r.error)));
@@ -173,70 +289,35 @@ int importFiles(TDM& dm, const QString& dir, const QStringList& files, bool dryR
         }
         for (auto it = r.repairs.begin(); it != r.repairs.end(); ++it)
             s.repairs[it.key()] += it.value();
+        for (auto it = r.encodings.begin(); it != r.encodings.end(); ++it)
+            encodings[it.key()] += it.value();
         for (const adif::Refusal& x : r.refused)
             s.refused.append({x.number, file + ": " + reason(x.reason)});
         s.read += int(r.refused.size());
-        const int before = int(s.refused.size());
+        const qsizetype before = s.refused.size();
         adif::importRecords(dm, r.records, &s, [&](int done, int total) {
             progress(say("Records:", "Записей:"), done, total);
         });
         for (qsizetype i = before; i < s.refused.size(); ++i)
             s.refused[i].reason = file + ": " + reason(s.refused[i].reason);
     }
-    // the summary
-    out(stdout, say("Records read: %1", "Прочитано записей: %1").arg(s.read));
-    out(stdout, say("QSOs imported: %1", "Загружено связей: %1").arg(s.imported));
-    out(stdout, say("Duplicates skipped: %1", "Пропущено повторов: %1").arg(s.duplicates));
-    out(stdout, say("Records refused: %1", "Отклонено записей: %1").arg(s.refused.size()));
-    for (const adif::Refusal& x : s.refused)
-        out(stdout, say("  record %1: %2", "  запись %1: %2").arg(x.number).arg(x.reason));
-    static const QHash<QString, QString> repairsRu = {
-        {adif::kRepairCharLengths, QStringLiteral("длины полей в символах, а не в байтах")},
-        {adif::kRepairCp1251, QStringLiteral("текст в кодировке Windows-1251")},
-        {adif::kRepairPower, QStringLiteral("мощность не число, оставлена пустой")}};
-    for (auto it = s.repairs.begin(); it != s.repairs.end(); ++it)
-        out(stdout, say("Repaired: %1 (%2)", "Исправлено: %1 (%2)")
-                        .arg(g_russian ? repairsRu.value(it.key(), it.key()) : it.key())
-                        .arg(it.value()));
-    for (auto it = s.notKept.begin(); it != s.notKept.end(); ++it)
-        out(stdout,
-            say("Not kept: %1 (%2)", "Не сохранено поле: %1 (%2)").arg(it.key()).arg(it.value()));
     if (dryRun) {
         dm.AbandonTables();
+        printSummary(s, encodings, s.imported);
         out(stdout, say("Dry run: nothing was written.", "Пробный прогон: ничего не записано."));
         return s.refused.isEmpty() ? 0 : 1;
     }
-    Snapshot snap(dir);
-    const QString notTaken = snap.take();
-    if (!notTaken.isEmpty()) {
-        snap.drop();
-        dm.AbandonTables();
-        out(stderr,
-            say("Cannot keep a copy of the log before writing (%1). Nothing was written.",
-                "Не удалось сохранить копию журнала перед записью (%1). Ничего не записано.")
-                .arg(notTaken));
-        return 2;
-    }
     try {
-        dm.SaveAll();
-        dm.CloseTables();
+        importstage::write(dm);
     } catch (const DbError& e) {
         dm.AbandonTables();
-        const QString failed = snap.restore();
-        if (failed.isEmpty())
-            out(stderr,
-                say("%1\nThe data folder was put back exactly as it was; nothing was imported.",
-                    "%1\nПапка данных возвращена в прежнее состояние; ничего не загружено.")
-                    .arg(e.message()));
-        else
-            out(stderr, say("%1\nThe data folder could not be put back (%2); the files as they "
-                            "were are in %3.",
-                            "%1\nПапку данных не удалось вернуть в прежнее состояние (%2); прежние "
-                            "файлы лежат в %3.")
-                            .arg(e.message(), failed, snap.copy()));
+        printSummary(s, encodings, 0);
+        out(stderr, say("%1\nNothing was imported: the data folder is as it was.",
+                        "%1\nНичего не загружено: папка данных осталась прежней.")
+                        .arg(e.message()));
         return 2;
     }
-    snap.drop();
+    printSummary(s, encodings, s.imported);
     return s.refused.isEmpty() ? 0 : 1;
 }
 
@@ -247,6 +328,8 @@ int main(int argc, char** argv) {
     app.setApplicationName(QStringLiteral("qardel-adif"));
     app.setApplicationVersion(QStringLiteral(QARDEL_VERSION));
     g_russian = QLocale::system().language() == QLocale::Russian;
+    // a reader that goes away is a write error to report, not a silent end
+    std::signal(SIGPIPE, SIG_IGN);
     QStringList args = app.arguments().mid(1);
     if (args.contains(QLatin1String("--help")) || args.contains(QLatin1String("-h")))
         return usage(stdout, 0);
@@ -254,13 +337,33 @@ int main(int argc, char** argv) {
     const qsizetype at = args.indexOf(QLatin1String("--data"));
     if (at >= 0) {
         if (at + 1 >= args.size()) return usage(stderr, 2);
+        if (args[at + 1].trimmed().isEmpty()) {
+            // an empty name would be the current folder
+            out(stderr, say("--data needs the name of a folder.", "--data требует имя папки."));
+            return 2;
+        }
         dir = QDir(args[at + 1]).absolutePath() + QLatin1Char('/');
         args.remove(at, 2);
+    }
+    adif::Encoding encoding = adif::Encoding::Auto;
+    const qsizetype enc = args.indexOf(QLatin1String("--encoding"));
+    if (enc >= 0) {
+        const QString name = enc + 1 < args.size() ? args[enc + 1].toLower() : QString();
+        if (name == QLatin1String("utf-8") || name == QLatin1String("utf8"))
+            encoding = adif::Encoding::Utf8;
+        else if (name == QLatin1String("cp1251") || name == QLatin1String("windows-1251"))
+            encoding = adif::Encoding::Cp1251;
+        else if (name == QLatin1String("cp1252") || name == QLatin1String("windows-1252"))
+            encoding = adif::Encoding::Cp1252;
+        else
+            return usage(stderr, 2);
+        args.remove(enc, 2);
     }
     const bool dryRun = args.removeAll(QLatin1String("--dry-run")) > 0;
     if (args.size() < 2 ||
         (args[0] != QLatin1String("export") && args[0] != QLatin1String("import")) ||
-        (args[0] == QLatin1String("export") && (args.size() != 2 || dryRun)))
+        (args[0] == QLatin1String("export") &&
+         (args.size() != 2 || dryRun || encoding != adif::Encoding::Auto)))
         return usage(stderr, 2);
 
     DataFolder folder(dir, !g_russian);
@@ -269,6 +372,7 @@ int main(int argc, char** argv) {
         out(stderr, refused);
         return 2;
     }
+    if (!folder.recovered().isEmpty()) out(stderr, folder.recovered());
     TDM dm;
     dm.DataDir = dir;
     try {
@@ -278,10 +382,22 @@ int main(int argc, char** argv) {
         out(stderr, folder.unreadable(e.message()));
         return 2;
     }
-    if (args[0] == QLatin1String("export")) {
-        const int rc = exportLog(dm, args[1]);
-        dm.AbandonTables(); // nothing to write
-        return rc;
+    const bool exporting = args[0] == QLatin1String("export");
+    try {
+        if (exporting) {
+            const int rc = exportLog(dm, args[1]);
+            dm.AbandonTables(); // nothing to write
+            return rc;
+        }
+        return importFiles(dm, args.mid(1), dryRun, encoding);
+    } catch (const std::exception& e) {
+        // whatever went wrong, nothing half done reaches the folder
+        dm.AbandonTables();
+        out(stderr, exporting ? say("%1\nNothing was exported.", "%1\nНичего не выгружено.")
+                                    .arg(QString::fromLocal8Bit(e.what()))
+                              : say("%1\nNothing was imported: the data folder is as it was.",
+                                    "%1\nНичего не загружено: папка данных осталась прежней.")
+                                    .arg(QString::fromLocal8Bit(e.what())));
+        return 2;
     }
-    return importFiles(dm, dir, args.mid(1), dryRun);
 }

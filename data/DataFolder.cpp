@@ -1,6 +1,7 @@
 #include "data/DataFolder.h"
 
 #include "data/Backup.h"
+#include "data/ImportStage.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -62,7 +63,7 @@ QString DataFolder::take() {
             .arg(native(m_dir), refusal);
     m_lock = std::make_unique<QLockFile>(lockPath);
     m_lock->setStaleLockTime(0);
-    if (m_lock->tryLock(0)) return {};
+    if (m_lock->tryLock(0)) return recoverImport();
     const bool held = m_lock->error() == QLockFile::LockFailedError;
     m_lock.reset();
     return held
@@ -74,6 +75,31 @@ QString DataFolder::take() {
                : text("Не удалось заблокировать папку данных\n%1",
                       "Cannot lock the data folder\n%1")
                      .arg(native(m_dir));
+}
+
+QString DataFolder::recoverImport() {
+    const importstage::Recovery r = importstage::recover(m_dir);
+    if (!r.error.isEmpty()) {
+        m_lock.reset();
+        return text("Загрузка связей из ADIF в журнал в папке\n%1\nбыла прервана, и её не удалось "
+                    "ни завершить, ни отменить:\n%2\n\nПрограмма будет закрыта; файлы данных "
+                    "оставлены как есть.",
+                    "An import into the log in the folder\n%1\nwas interrupted and can be neither "
+                    "finished nor undone:\n%2\n\nNothing else was done; the data files were left "
+                    "as they are.")
+            .arg(native(m_dir), r.error);
+    }
+    if (r.found == importstage::Found::Finished)
+        m_recovered = text("Загрузка связей из ADIF была прервана после того, как была полностью "
+                           "подготовлена; теперь она завершена: журнал содержит загруженные связи.",
+                           "An ADIF import was interrupted after it had been fully prepared; it "
+                           "is now complete: the log holds the imported QSOs.");
+    else if (r.found == importstage::Found::Removed)
+        m_recovered = text("Загрузка связей из ADIF была прервана, не успев записаться; она "
+                           "отменена: журнал такой же, каким был до неё.",
+                           "An ADIF import was interrupted before it was written; it was undone: "
+                           "the log is as it was before it.");
+    return {};
 }
 
 QString DataFolder::unreadable(const QString& engineError) const {

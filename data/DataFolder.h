@@ -18,7 +18,11 @@ class DataFolder {
     const QString& path() const { return m_dir; }
 
     // Makes the folder and takes its lock: empty when done, else why not.
+    // An import that a crash interrupted is finished or undone here first.
     QString take();
+    // What take() did about an interrupted import, for the operator; empty
+    // when there was none.
+    const QString& recovered() const { return m_recovered; }
     // The message for a table file that could not be read: the engine's
     // error, the newest backup of that file, and that nothing was changed.
     QString unreadable(const QString& engineError) const;
@@ -27,10 +31,12 @@ class DataFolder {
     QString backUp(const QDate& today) const;
 
   private:
+    QString recoverImport();
     QString text(const char* russian, const char* english) const;
 
     QString m_dir;
     bool m_english = false;
+    QString m_recovered;
     std::unique_ptr<QLockFile> m_lock;
 };
 

@@ -25,6 +25,8 @@ QStringList lines(const ReadResult& r) {
         out << QString::number(f.number) + " refused: " + f.reason;
     for (auto it = r.repairs.begin(); it != r.repairs.end(); ++it)
         out << it.key() + " x" + QString::number(it.value());
+    for (auto it = r.encodings.begin(); it != r.encodings.end(); ++it)
+        out << it.key() + ": " + QString::number(it.value());
     if (!r.error.isEmpty()) out << "error: " + r.error;
     return out;
 }
@@ -36,6 +38,16 @@ QByteArray cp1251(const QString& s) {
              : c == QChar(0x0401) ? char(0xA8)
              : c == QChar(0x0451) ? char(0xB8)
                                   : char(0xC0 + c.unicode() - 0x0410);
+    return b;
+}
+
+QByteArray utf16(const QString& s, bool littleEndian, bool mark) {
+    QByteArray b;
+    if (mark) b += littleEndian ? "\xFF\xFE" : "\xFE\xFF";
+    for (QChar c : s) {
+        const char lo = char(c.unicode() & 0xFF), hi = char(c.unicode() >> 8);
+        b.append(littleEndian ? lo : hi).append(littleEndian ? hi : lo);
+    }
     return b;
 }
 
@@ -55,16 +67,18 @@ class TestAdif : public QObject {
             << QStringList{"1: CALL=R1ABC|BAND=20m"};
         QTest::newRow("UTF-8, lengths in bytes")
             << QStringLiteral("<EOH><CALL:5>R1ABC<NAME:8>Иван <QTH:4>Omsk<EOR>").toUtf8()
-            << QStringList{"1: CALL=R1ABC|NAME=Иван|QTH=Omsk"};
+            << QStringList{"1: CALL=R1ABC|NAME=Иван|QTH=Omsk", "UTF-8: 1"};
         QTest::newRow("UTF-8, lengths in characters")
             << QStringLiteral("<EOH><CALL:5>R1ABC<NAME:4>Иван <QTH:4>Омск<EOR>").toUtf8()
-            << QStringList{"1: CALL=R1ABC|NAME=Иван|QTH=Омск", "lengths counted in characters x2"};
+            << QStringList{"1: CALL=R1ABC|NAME=Иван|QTH=Омск", "lengths counted in characters x2",
+                           "UTF-8: 2"};
         QTest::newRow("Windows-1251")
             << QByteArray("<EOH><CALL:5>R1ABC<NAME:4>" + cp1251(QStringLiteral("Пётр")) +
                           "<EOR><CALL:5>R1ABD<EOR>")
-            << QStringList{"1: CALL=R1ABC|NAME=Пётр", "2: CALL=R1ABD", "text in Windows-1251 x1"};
+            << QStringList{"1: CALL=R1ABC|NAME=Пётр", "2: CALL=R1ABD", "Windows-1251: 1"};
         QTest::newRow("both readings fit: bytes, the blanks after it ignored")
-            << QStringLiteral("<EOH><NAME:3>Я   <EOR>").toUtf8() << QStringList{"1: NAME=Я "};
+            << QStringLiteral("<EOH><NAME:3>Я   <EOR>").toUtf8()
+            << QStringList{"1: NAME=Я ", "UTF-8: 1"};
         QTest::newRow("neither reading fits: that record refused alone")
             << QStringLiteral("<EOH><CALL:5>R1ABC<NAME:3>ЯЯЯЯ<EOR><CALL:5>R1ABD<EOR>").toUtf8()
             << QStringList{"2: CALL=R1ABD",
@@ -90,7 +104,7 @@ class TestAdif : public QObject {
                    "<APP PROGRAMID=\"x\" FIELDNAME=\"y\" TYPE=\"S\">z</APP></RECORD></RECORDS>"
                    "</ADX>")
                    .toUtf8()
-            << QStringList{"1: CALL=R1ABC|NAME=Иван|APP_X_Y=z"};
+            << QStringList{"1: CALL=R1ABC|NAME=Иван|APP_X_Y=z", "UTF-8: 1"};
         QTest::newRow("ADX cut short")
             << QByteArray("<?xml version=\"1.0\"?><ADX><RECORDS><RECORD><CALL>R1ABC</CALL>")
             << QStringList{"error: the XML is not well-formed at line 1, column 61: Premature "
@@ -99,7 +113,151 @@ class TestAdif : public QObject {
     void readsWhatOthersWrite() {
         QFETCH(QByteArray, file);
         QFETCH(QStringList, expected);
-        QCOMPARE(lines(read(file)), expected);
+        QCOMPARE(lines(read(file)).join("\n"), expected.join("\n"));
+    }
+
+    // Each field's text as its writer meant it, whatever the file's
+    // encoding; told per field and counted.
+    void readsTextInEveryEncoding_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<int>("forced");
+        QTest::addColumn<QStringList>("expected");
+        const int none = int(Encoding::Auto);
+        const QString adi = QStringLiteral("<CALL:5>R1ABC<NAME:4>Пётр<QTH:5>Zürch<EOR>");
+        QTest::newRow("UTF-8 with a mark, no header")
+            << "\xEF\xBB\xBF" + adi.toUtf8() << none
+            << QStringList{"1: CALL=R1ABC|NAME=Пётр|QTH=Zürch", "lengths counted in characters x2",
+                           "UTF-8: 2"};
+        QTest::newRow("UTF-16LE with a mark")
+            << utf16(adi, true, true) << none
+            << QStringList{"1: CALL=R1ABC|NAME=Пётр|QTH=Zürch", "UTF-16LE: 2"};
+        QTest::newRow("UTF-16BE with a mark")
+            << utf16(adi, false, true) << none
+            << QStringList{"1: CALL=R1ABC|NAME=Пётр|QTH=Zürch", "UTF-16BE: 2"};
+        QTest::newRow("UTF-16LE known by its zero bytes")
+            << utf16("<EOH>" + adi, true, false) << none
+            << QStringList{"1: CALL=R1ABC|NAME=Пётр|QTH=Zürch", "UTF-16LE: 2"};
+        // one file, a field of each kind: no field decides for another
+        QTest::newRow("UTF-8, Windows-1251 and Windows-1252 fields in one file")
+            << QByteArray("<EOH><CALL:5>R1ABC<NAME:8>" + QStringLiteral("Пётр").toUtf8() +
+                          "<EOR><CALL:5>R1ABD<NAME:4>" + cp1251(QStringLiteral("Иван")) +
+                          "<QTH:6>" + cp1251(QStringLiteral("Москва")) + "<EOR><CALL:5>EA1AB" +
+                          "<NAME:10>" + QStringLiteral("Juán Muñoz").toLatin1() + "<QTH:6>" +
+                          QStringLiteral("Málaga").toLatin1() + "<EOR>")
+            << none
+            << QStringList{"1: CALL=R1ABC|NAME=Пётр",
+                           "2: CALL=R1ABD|NAME=Иван|QTH=Москва",
+                           "3: CALL=EA1AB|NAME=Juán Muñoz|QTH=Málaga",
+                           "UTF-8: 1",
+                           "Windows-1251: 2",
+                           "Windows-1252: 2"};
+        // "№5" reads "¹5" in Windows-1252: nothing in it tells which
+        const QByteArray number("\xB9"
+                                "5");
+        QTest::newRow("an undecided field takes what the file's other fields show")
+            << QByteArray("<EOH><CALL:5>R1ABC<QTH:6>" + cp1251(QStringLiteral("Москва")) +
+                          "<EOR><CALL:5>R1ABD<QTH:2>" + number + "<EOR>")
+            << none
+            << QStringList{"1: CALL=R1ABC|QTH=Москва", "2: CALL=R1ABD|QTH=№5", "Windows-1251: 2"};
+        QTest::newRow("an undecided field and nothing else: refused with the reason")
+            << QByteArray("<EOH><CALL:5>R1ABC<QTH:2>" + number + "<EOR><CALL:5>R1ABD<EOR>") << none
+            << QStringList{"2: CALL=R1ABD",
+                           "1 refused: the text of field QTH is neither UTF-8 nor clearly "
+                           "Windows-1251 or Windows-1252"};
+        QTest::newRow("forced: Windows-1252 read as told")
+            << QByteArray("<EOH><CALL:5>R1ABC<NAME:4>" + cp1251(QStringLiteral("Иван")) + "<EOR>")
+            << int(Encoding::Cp1252) << QStringList{"1: CALL=R1ABC|NAME=Èâàí", "Windows-1252: 1"};
+        QTest::newRow("forced: UTF-8, a field that is not: refused")
+            << QByteArray("<EOH><CALL:5>R1ABC<NAME:4>" + cp1251(QStringLiteral("Иван")) +
+                          "<EOR><CALL:5>R1ABD<NAME:2>Ян<EOR>")
+            << int(Encoding::Utf8)
+            << QStringList{"2: CALL=R1ABD|NAME=Ян", "1 refused: field NAME is not valid UTF-8",
+                           "lengths counted in characters x1", "UTF-8: 1"};
+        // a surrogate and an overlong form are not UTF-8: Windows-1251 then
+        QTest::newRow("UTF-8 lookalikes")
+            << QByteArray("<EOH><CALL:5>R1ABC<QTH:6>\xED\xA0\x80\xEF\xF0\xE5<EOR>"
+                          "<CALL:5>R1ABD<QTH:6>\xC0\x80\xEF\xF0\xE5\xEB<EOR>")
+            << none
+            << QStringList{"1: CALL=R1ABC|QTH=н\u00A0Ђпре", "2: CALL=R1ABD|QTH=АЂпрел",
+                           "Windows-1251: 2"};
+        // ADX: the mark, then the declaration, then each field as in ADI
+        const QString adx = QStringLiteral(
+            "<ADX><RECORDS><RECORD><CALL>R1ABC</CALL><NAME>Иван</NAME></RECORD></RECORDS></ADX>");
+        QTest::newRow("ADX in UTF-16LE with a mark")
+            << utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + adx, true, true) << none
+            << QStringList{"1: CALL=R1ABC|NAME=Иван", "UTF-16LE: 1"};
+        QTest::newRow("ADX in UTF-8 with a mark")
+            << "\xEF\xBB\xBF<?xml version=\"1.0\"?>" + adx.toUtf8() << none
+            << QStringList{"1: CALL=R1ABC|NAME=Иван", "UTF-8: 1"};
+        QTest::newRow("ADX declared Windows-1251")
+            << "<?xml version=\"1.0\" encoding=\"windows-1251\"?>" + cp1251(adx) << none
+            << QStringList{"1: CALL=R1ABC|NAME=Иван", "Windows-1251: 1"};
+        QTest::newRow("ADX declared UTF-8 holding Windows-1251 and -1252 fields")
+            << "<?xml version=\"1.0\"?>" +
+                   cp1251(adx).replace("</RECORDS>", "<RECORD><CALL>EA1A</CALL><NAME>" +
+                                                         QStringLiteral("Muñoz").toLatin1() +
+                                                         "</NAME></RECORD></RECORDS>")
+            << none
+            << QStringList{"1: CALL=R1ABC|NAME=Иван", "2: CALL=EA1A|NAME=Muñoz", "Windows-1251: 1",
+                           "Windows-1252: 1"};
+        QTest::newRow("ADX in an encoding QARDEL does not read")
+            << QByteArray("<?xml version=\"1.0\" encoding=\"koi8-r\"?><ADX></ADX>") << none
+            << QStringList{"error: the file's encoding 'koi8-r' is not supported"};
+    }
+    void readsTextInEveryEncoding() {
+        QFETCH(QByteArray, file);
+        QFETCH(int, forced);
+        QFETCH(QStringList, expected);
+        QCOMPARE(lines(read(file, Encoding(forced))).join("\n"), expected.join("\n"));
+    }
+
+    // The international form of a field is its whole text, whichever comes
+    // first; hostile files cost bounded work and refuse only what they spoil.
+    void internationalFieldsAndHostileInput_data() {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QStringList>("expected");
+        for (bool intlFirst : {false, true}) {
+            const QString plain = "<NAME>Ivan</NAME><QTH>Moskva</QTH>",
+                          intl = "<NAME_INTL>Иван</NAME_INTL><QTH_INTL>Москва</QTH_INTL>";
+            QTest::addRow("ADX, _INTL %s", intlFirst ? "first" : "last")
+                << ("<ADX><RECORDS><RECORD><CALL>R1ABC</CALL>" +
+                    (intlFirst ? intl + plain : plain + intl) + "</RECORD></RECORDS></ADX>")
+                       .toUtf8()
+                << QStringList{intlFirst ? "1: CALL=R1ABC|NAME=Иван|QTH=Москва"
+                                         : "1: CALL=R1ABC|NAME=Иван|QTH=Москва",
+                               "UTF-8: 2"};
+        }
+        QTest::newRow("ADI, _INTL first")
+            << QStringLiteral("<EOH><NAME_INTL:8>Иван<NAME:4>Ivan<CALL:5>R1ABC<EOR>").toUtf8()
+            << QStringList{"1: NAME=Иван|CALL=R1ABC", "UTF-8: 1"};
+        QTest::newRow("an _INTL that ADIF does not define stays as it is")
+            << QByteArray("<EOH><CALL_INTL:5>R1ABC<EOR>") << QStringList{"1: CALL_INTL=R1ABC"};
+        const QByteArray deep = QByteArray("<a>").repeated(100000);
+        QTest::newRow("ADX nested 100 000 deep inside a record")
+            << "<ADX><RECORDS><RECORD><CALL>R1A</CALL><X>" + deep +
+                   QByteArray("</a>").repeated(100000) +
+                   "</X></RECORD><RECORD><CALL>R1B</CALL></RECORD></RECORDS></ADX>"
+            << QStringList{"2: CALL=R1B", "1 refused: elements nest deeper than 8 in the record"};
+        const QByteArray huge(kMaxRecordBytes + 10, 'x');
+        QTest::newRow("ADI record over the cap")
+            << "<EOH><CALL:3>R1A<NOTES:" + QByteArray::number(huge.size()) + ">" + huge +
+                   "<EOR><CALL:3>R1B<EOR>"
+            << QStringList{"2: CALL=R1B", "1 refused: the record is larger than 1 MiB"};
+        QTest::newRow("ADX record over the cap")
+            << "<ADX><RECORDS><RECORD><CALL>R1A</CALL><NOTES>" + huge +
+                   "</NOTES></RECORD><RECORD><CALL>R1B</CALL></RECORD></RECORDS></ADX>"
+            << QStringList{"2: CALL=R1B", "1 refused: the record is larger than 1 MiB"};
+        QTest::newRow("lengths with too many digits or none are no tags")
+            << QByteArray("<EOH><CALL:3>R1A<NAME:99999999999999999999>X<QTH:>Y<EOR>")
+            << QStringList{"1: CALL=R1A"};
+        QTest::newRow("a length that counts a 4-byte character as one")
+            << QStringLiteral("<EOH><CALL:3>R1A<NAME:2>😀я<EOR>").toUtf8()
+            << QStringList{"1: CALL=R1A|NAME=😀я", "lengths counted in characters x1", "UTF-8: 1"};
+    }
+    void internationalFieldsAndHostileInput() {
+        QFETCH(QByteArray, file);
+        QFETCH(QStringList, expected);
+        QCOMPARE(lines(read(file)).join("\n"), expected.join("\n"));
     }
 
     void roundTripsBothForms() {

@@ -184,6 +184,119 @@ class TestMapping : public QObject {
         QCOMPARE(m.fieldByName(fld::Mode).asString(), QStringLiteral("FT8"));
         QVERIFY(m.fieldByName(fld::MyPower).isNull());
     }
+
+    // A value longer than its list's field is cut before it is looked up, so
+    // its second occurrence finds the first; each cut is counted by field.
+    // Enumerations and dates come without the blanks around them.
+    void longValuesAndBlanksOfOtherPrograms() {
+        TempDataDir dir;
+        TDM dm;
+        dm.DataDir = dir.path();
+        dm.OpenTables();
+        QByteArray file = "<EOH>";
+        const QString name(40, QChar(u'Ж')), city(60, 'C'), rst(25, '5'), mode(30, 'M'),
+            band(30, 'B');
+        for (const char* call : {"UA3AAA", "UA3BBB"})
+            for (auto [tag, value] :
+                 {std::pair{"CALL", QString::fromLatin1(call)},
+                  std::pair{"QSO_DATE", QString("20240105")}, std::pair{"TIME_ON", QString("1230")},
+                  std::pair{"NAME", name}, std::pair{"QTH", city}, std::pair{"RST_SENT", rst},
+                  std::pair{"MODE", mode}, std::pair{"BAND", band}, std::pair{"EOR", QString()}})
+                file += tag == QLatin1String("EOR") ? QByteArray("<EOR>\n")
+                                                    : QStringLiteral("<%1:%2>%3")
+                                                          .arg(tag)
+                                                          .arg(value.toUtf8().size())
+                                                          .arg(value)
+                                                          .toUtf8();
+        file += "<CALL:6>UA3CCC<QSO_DATE:9>20240106\n<TIME_ON:6> 0915 <BAND:4>20m\n"
+                "<MODE:5> FT8 <PROP_MODE:4>RPT\n<EOR>";
+        adif::ImportSummary s;
+        adif::importRecords(dm, adif::read(file).records, &s);
+        QCOMPARE(s.imported, 3);
+        QCOMPARE(s.refused.size(), 0);
+        QCOMPARE(s.repairs, (QMap<QString, int>{{"BAND cut to 25 characters", 2},
+                                                {"MODE cut to 25 characters", 2},
+                                                {"NAME cut to 25 characters", 2},
+                                                {"QTH cut to 50 characters", 2},
+                                                {"RST_SENT cut to 20 characters", 2}}));
+        QCOMPARE(testutil::dumpTable(*dm.dsNames), QStringList{"i:1|t:" + name.left(25)});
+        QCOMPARE(dm.dsBands->recordCount(), 2);
+        QCOMPARE(dm.dsModes->recordCount(), 2);
+        Table& m = *dm.dsMain;
+        m.first();
+        QCOMPARE(m.fieldByName(fld::Band).asString() + "|" + m.fieldByName(fld::Mode).asString() +
+                     "|" + m.fieldByName(fld::Time).asDateTime().toUTC().toString("hhmm") + "|" +
+                     m.fieldByName(fld::Repeater).asString(),
+                 QStringLiteral("20m|FT8|0915|+"));
+    }
+
+    // Every band and mode of the log goes out: under ADIF's name where one
+    // fits, else as the log names it.
+    void everyBandAndModeGoesOut_data() {
+        QTest::addColumn<QString>("logName");
+        QTest::addColumn<QString>("adif"); // BAND, or MODE/SUBMODE
+        QTest::newRow("band, upper case") << "band:20M"
+                                          << "20m";
+        QTest::newRow("band in Russian") << "band:70 см"
+                                         << "70cm";
+        QTest::newRow("band with a line break") << "band:2m\n"
+                                                << "2m";
+        QTest::newRow("band as a frequency") << "band:14 МГц"
+                                             << "20m";
+        QTest::newRow("band ADIF does not have") << "band:Своя"
+                                                 << "Своя";
+        QTest::newRow("mode") << "mode:ft8"
+                              << "FT8/";
+        QTest::newRow("submode with a blank") << "mode:JT9H FAST"
+                                              << "JT9/JT9H FAST";
+        QTest::newRow("submode spelled with a hyphen") << "mode:PSK-31"
+                                                       << "PSK/PSK31";
+        QTest::newRow("a name loggers use") << "mode:BPSK63"
+                                            << "PSK/PSK63";
+        QTest::newRow("a variant of a mode") << "mode:RTTY 45"
+                                             << "RTTY/";
+        QTest::newRow("reverse CW") << "mode:CW-R"
+                                    << "CW/";
+        QTest::newRow("no prefix inside a word") << "mode:AMTOR"
+                                                 << "AMTOR/";
+        QTest::newRow("mode ADIF does not have") << "mode:Цифра-Х"
+                                                 << "Цифра-Х/";
+    }
+    void everyBandAndModeGoesOut() {
+        QFETCH(QString, logName);
+        QFETCH(QString, adif);
+        TempDataDir dir;
+        TDM dm;
+        dm.DataDir = dir.path();
+        dm.OpenTables();
+        const bool band = logName.startsWith("band:");
+        const int id = addRow(band ? *dm.dsBands : *dm.dsModes, {{"Name", logName.mid(5)}});
+        const int cor = addRow(*dm.dsCors, {{"CallName", "R1ABC"}});
+        addRow(*dm.dsMain, {{"CorID", cor}, {band ? "BandID" : "ModeID", id}});
+        const adif::Record r = adif::exportLog(dm).value(0);
+        QCOMPARE(band ? r.value("BAND") : r.value("MODE") + "/" + r.value("SUBMODE"), adif);
+        QCOMPARE(r.value(band ? "APP_QARDEL_BAND" : "APP_QARDEL_MODE"), logName.mid(5));
+    }
+
+    // A log whose numbers are not in time order (brought in from files that
+    // were not) goes out oldest first all the same; equal times by number.
+    void exportsOldestFirstByTime() {
+        TempDataDir dir;
+        TDM dm;
+        dm.DataDir = dir.path();
+        dm.OpenTables();
+        const int cor = addRow(*dm.dsCors, {{"CallName", "R1ABC"}});
+        for (auto [day, notice] : {std::pair{3, "a"}, {1, "b"}, {2, "c"}, {1, "d"}})
+            addRow(*dm.dsMain, {{"CorID", cor},
+                                {"Time", QDateTime(QDate(2024, 1, day), QTime(12, 0))},
+                                {"Notice", QString::fromLatin1(notice)}});
+        QString order;
+        for (const adif::Record& r : adif::exportLog(dm))
+            order += r.value("NOTES");
+        QCOMPARE(order, QStringLiteral("bdca"));
+        QVERIFY(adif::exportAdi(dm, "Q", "1").indexOf("<NOTES:1>b") <
+                adif::exportAdi(dm, "Q", "1").indexOf("<NOTES:1>a"));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestMapping)

@@ -13,7 +13,7 @@ int g_beeps = 0;
 bool g_testMode = false;
 std::deque<msg::Answer> g_answers;
 int g_questions = 0;
-QString g_qCaption, g_qText, g_lastError;
+QString g_qCaption, g_qText, g_lastError, g_lastInformation;
 msg::Icon g_qIcon = msg::Icon::Question;
 msg::Answer g_qDefault = msg::Answer::Yes;
 int g_errors = 0;
@@ -72,6 +72,14 @@ void error(const QString& text) {
     box.exec();
 }
 
+void information(const QString& text) {
+    g_lastInformation = text;
+    if (g_testMode) return;
+    QMessageBox box(QMessageBox::Information, QStringLiteral("QARDEL"), text, QMessageBox::Ok,
+                    QApplication::activeWindow());
+    box.exec();
+}
+
 void setTestMode(bool on) {
     g_testMode = on;
 }
@@ -99,6 +107,9 @@ int errorCount() {
 QString lastError() {
     return g_lastError;
 }
+QString lastInformation() {
+    return g_lastInformation;
+}
 void resetCounters() {
     g_beeps = 0;
     g_questions = 0;
@@ -107,6 +118,7 @@ void resetCounters() {
     g_qCaption.clear();
     g_qText.clear();
     g_lastError.clear();
+    g_lastInformation.clear();
 }
 
 } // namespace msg

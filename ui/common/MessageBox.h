@@ -21,6 +21,8 @@ Answer question(const QString& caption, const QString& text, Icon icon,
                 Answer defaultButton = Answer::Yes);
 // A modal error box.
 void error(const QString& text);
+// A modal box that tells what the program did on its own.
+void information(const QString& text);
 
 // --- for tests: when the test mode is on, no box is shown; questions take
 // the preset answers in order (No when none is left) and errors are recorded.
@@ -33,6 +35,7 @@ Icon lastQuestionIcon();
 Answer lastQuestionDefault();
 int errorCount();
 QString lastError();
+QString lastInformation();
 void resetCounters();
 
 } // namespace msg

@@ -323,6 +323,8 @@ void TfMain::FormCreate() {
     m_folder = std::make_unique<DataFolder>(TDM::defaultDataDir());
     m_fatal = m_folder->take();
     if (!m_fatal.isEmpty()) return;
+    // an import a crash interrupted was finished or undone just now
+    if (!m_folder->recovered().isEmpty()) msg::information(m_folder->recovered());
     DM->DataDir = m_folder->path();
     DM->OnLogScroll = [this](Table& t) { ShowNoticePreview(t); };
     try {
