@@ -174,7 +174,17 @@ Recorder::~Recorder() {
 
 QString Recorder::nameIn(const QString& path) const {
     const QFileInfo fi(path);
-    return QFileInfo(fi.absolutePath()).canonicalFilePath() == m_folder ? fi.fileName() : QString();
+    const QString parent = QFileInfo(fi.absolutePath()).canonicalFilePath();
+    if (parent == m_folder) return fi.fileName();
+    // a folder inside it (an import's stage): the name with its folder
+    if (parent.startsWith(m_folder + QLatin1Char('/')))
+        return parent.mid(m_folder.size() + 1) + QLatin1Char('/') + fi.fileName();
+    return {};
+}
+
+QString folderOf(const QString& name) {
+    const qsizetype slash = name.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QString() : name.left(slash);
 }
 
 int Recorder::create(const QString& name) {
@@ -226,7 +236,8 @@ void Recorder::unlinking(const char* path) {
 }
 
 void Recorder::syncingFolderOf(const char* path) {
-    if (!nameIn(QFile::decodeName(path)).isEmpty()) push({Op::DirSync});
+    const QString name = nameIn(QFile::decodeName(path));
+    if (!name.isEmpty()) push({Op::DirSync, -1, folderOf(name)});
 }
 
 void Recorder::created(const QString& path) {
@@ -257,7 +268,11 @@ void Recorder::removed(const QString& path) {
 
 void Recorder::syncing(const QString& path, bool folder) {
     if (folder) {
-        if (QFileInfo(path).canonicalFilePath() == m_folder) push({Op::DirSync});
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        if (canonical == m_folder)
+            push({Op::DirSync});
+        else if (canonical.startsWith(m_folder + QLatin1Char('/')))
+            push({Op::DirSync, -1, canonical.mid(m_folder.size() + 1)});
         return;
     }
     const QString name = nameIn(path);

@@ -20,8 +20,10 @@ struct Op {
     Op(Kind k, int file = -1, QString from = {}, QString into = {})
         : kind(k), inode(file), name(std::move(from)), to(std::move(into)) {}
     Kind kind;
-    int inode = -1;    // the file written, synced, created, renamed or removed
-    QString name, to;  // names in the folder: created, removed, renamed (to `to`)
+    int inode = -1; // the file written, synced, created, renamed or removed
+    // names in the folder ("sub/name" in a folder inside it): created,
+    // removed, renamed (to `to`); for a folder sync, the folder ("" itself)
+    QString name, to;
     qint64 offset = 0; // where a write goes; the size a truncation leaves
     QByteArray data;   // what a write writes
     int save = 0;      // the save a mark is of
@@ -29,6 +31,9 @@ struct Op {
     bool isData() const { return kind == Write || kind == Truncate; }
     bool isName() const { return kind == Create || kind == Rename || kind == Unlink; }
 };
+
+// The folder a name is in: "" for the folder itself.
+QString folderOf(const QString& name);
 
 // Records while it lives; one at a time. The folder must be empty at first.
 class Recorder : public qardel::FileOpObserver {

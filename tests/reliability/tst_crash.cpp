@@ -4,7 +4,10 @@
 // that every file opens and that the whole log, read through its lookups,
 // is what the acknowledged saves made of it, give or take the one save under
 // way.
+#include "data/DataFolder.h"
+#include "data/DataTestUtil.h"
 #include "data/Fields.h"
+#include "data/ImportStage.h"
 #include "data/TableFile.h"
 #include "data/uDM.h"
 
@@ -394,6 +397,117 @@ class TestCrash : public QObject {
               kills, betweenKills, renameKills, acked, model.log.size());
         QVERIFY(betweenKills > 0);
         QVERIFY(acked > 0);
+    }
+
+    // qardel-adif killed at random moments of an import, half of them once it
+    // writes: the folder, opened again, holds the log as before the import or
+    // as after it, and no stage is left. QARDEL_CRASH_IMPORT_QSOS and
+    // QARDEL_CRASH_IMPORT_KILLS set the size and the number of kills.
+    void killedImportsLeaveTheLogBeforeOrAfter() {
+        const int qsos = qEnvironmentVariableIntValue("QARDEL_CRASH_IMPORT_QSOS") > 0
+                             ? qEnvironmentVariableIntValue("QARDEL_CRASH_IMPORT_QSOS")
+                             : 3000;
+        const int kills = qEnvironmentVariableIntValue("QARDEL_CRASH_IMPORT_KILLS") > 0
+                              ? qEnvironmentVariableIntValue("QARDEL_CRASH_IMPORT_KILLS")
+                              : 12;
+        QTemporaryDir tmp;
+        const QString base = tmp.path() + "/base/", work = tmp.path() + "/work/",
+                      file = tmp.path() + "/in.adi";
+        auto adi = [](int from, int count) {
+            QByteArray b = "<EOH>\n";
+            for (int i = from; i < from + count; ++i) {
+                const QByteArray call = "UA" + QByteArray::number(100000 + i);
+                const QByteArray name = QStringLiteral("Имя%1").arg(i % 997).toUtf8();
+                const QByteArray city = QStringLiteral("Город%1").arg(i % 1499).toUtf8();
+                b += "<CALL:" + QByteArray::number(call.size()) + ">" + call + "<QSO_DATE:8>2024" +
+                     QByteArray::number(1001 + i % 28 + (i / 28 % 2) * 100) + "<TIME_ON:4>" +
+                     QByteArray::number(1000 + i % 50) + "<BAND:3>20m<MODE:3>FT8" +
+                     "<NAME:" + QByteArray::number(name.size()) + ">" + name +
+                     "<QTH:" + QByteArray::number(city.size()) + ">" + city + "<RST_SENT:3>-" +
+                     QByteArray::number(10 + i % 13) + "<EOR>\n";
+            }
+            return b;
+        };
+        auto importInto = [&](const QString& dir) {
+            QProcess p;
+            p.start(QStringLiteral(QARDEL_ADIF), {"--data", dir, "import", file});
+            return p.waitForFinished(600000) && p.exitCode() == 0;
+        };
+        // what a folder holds once it is opened again (which finishes or
+        // undoes an interrupted import)
+        auto opened = [](const QString& dir) {
+            DataFolder folder(dir, true);
+            const QString refused = folder.take();
+            if (!refused.isEmpty()) return QStringList{refused};
+            TDM dm;
+            dm.DataDir = dir;
+            QStringList all;
+            try {
+                dm.OpenTables();
+                all = testutil::dumpModule(dm);
+            } catch (const DbError& e) {
+                all = QStringList{e.message()};
+            }
+            dm.AbandonTables();
+            if (QFileInfo::exists(importstage::folder(dir))) all << "a stage is left";
+            return all;
+        };
+        auto copyFolder = [](const QString& from, const QString& to) {
+            QDir(to).removeRecursively();
+            QDir().mkpath(to);
+            for (const QString& f : QDir(from).entryList({"*.db"}, QDir::Files))
+                QFile::copy(from + f, to + f);
+        };
+        QVERIFY(testutil::writeBytes(file, adi(0, 200)));
+        QVERIFY(importInto(base));
+        QVERIFY(testutil::writeBytes(file, adi(150, qsos))); // 50 of them known already
+        const QStringList before = opened(base);
+        copyFolder(base, work);
+        QElapsedTimer clock;
+        clock.start();
+        QProcess whole;
+        whole.start(QStringLiteral(QARDEL_ADIF), {"--data", work, "import", file});
+        qint64 staged = -1;
+        while (!whole.waitForFinished(1))
+            if (staged < 0 && QFileInfo::exists(importstage::folder(work)))
+                staged = clock.elapsed();
+        const qint64 total = clock.elapsed();
+        QCOMPARE(whole.exitCode(), 0);
+        const QStringList after = opened(work);
+        QVERIFY(after != before);
+
+        QRandomGenerator rng(20261208);
+        int wasBefore = 0, wasAfter = 0, whileWriting = 0;
+        for (int k = 0; k < kills; ++k) {
+            copyFolder(base, work);
+            QProcess p;
+            p.start(QStringLiteral(QARDEL_ADIF), {"--data", work, "import", file});
+            QVERIFY(p.waitForStarted());
+            clock.restart();
+            const bool aimAtWrite = k % 2 == 1;
+            if (aimAtWrite)
+                while (!QFileInfo::exists(importstage::folder(work)) &&
+                       p.state() == QProcess::Running && clock.elapsed() < 10 * total + 5000)
+                    QThread::usleep(200);
+            const qint64 delay = qint64(
+                rng.bounded(quint32(aimAtWrite ? std::max<qint64>(total - staged, 1) : total + 1)));
+            clock.restart();
+            while (p.state() == QProcess::Running && clock.elapsed() < delay)
+                p.waitForFinished(1);
+            whileWriting += QFileInfo::exists(importstage::folder(work));
+            p.kill();
+            p.waitForFinished();
+            const QStringList seen = opened(work);
+            QVERIFY2(seen == before || seen == after,
+                     qPrintable(QString("kill %1 after %2 ms: %3")
+                                    .arg(k)
+                                    .arg(delay)
+                                    .arg(testutil::firstDifference(seen, after))));
+            ++(seen == before ? wasBefore : wasAfter);
+        }
+        qInfo("%d kills of a %d-QSO import (%lld ms whole, writing from %lld ms): %d left the log "
+              "as before it, %d as after it; %d came while the stage was there",
+              kills, qsos, qlonglong(total), qlonglong(staged), wasBefore, wasAfter, whileWriting);
     }
 };
 
