@@ -9,7 +9,10 @@ using namespace qardel::adif;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QByteArray bytes(reinterpret_cast<const char*>(data), qsizetype(size));
-    (void)readAdx(bytes);
+    // the first byte picks the encoding an operator may force
+    const Encoding forced = size > 0 ? Encoding(data[0] % 4) : Encoding::Auto;
+    (void)readAdx(bytes, forced);
+    (void)read(bytes, forced);
     const ReadResult r = readAdi(bytes);
     const ReadResult back =
         readAdi(writeAdi(r.records, QStringLiteral("QARDEL"), QStringLiteral("1")));
