@@ -3,6 +3,7 @@
 #include "UiTestUtil.h"
 #include "data/Backup.h"
 #include "data/Fields.h"
+#include "data/ImportStage.h"
 #include "data/TableFile.h"
 #include "ui/common/Colors.h"
 
@@ -451,6 +452,33 @@ class TestMainWindow : public QObject {
         w->btnSave->click();
         QCOMPARE(msg::errorCount(), 1);
         QCOMPARE(w->DM->dsMain->recordCount(), 1);
+    }
+
+    // An import a crash interrupted: finished when it was committed, undone
+    // when not, before the log is read; the operator is told which.
+    void anInterruptedImportIsFinishedOrUndoneAtStart() {
+        for (bool committed : {false, true}) {
+            AppData a;
+            withData(a, [](TDM& dm) {
+                addRow(*dm.dsMain, {{"CorID", addRow(*dm.dsCors, {{"CallName", "UA3AAA"}})}});
+            });
+            TDM staged; // the import's tables, built whole in the stage
+            staged.DataDir = importstage::folder(a.dataDir());
+            QVERIFY(QDir().mkpath(staged.DataDir));
+            staged.OpenTables();
+            const int cor = addRow(*staged.dsCors, {{"CallName", "UA3AAA"}});
+            addRow(*staged.dsMain, {{"CorID", cor}});
+            addRow(*staged.dsMain, {{"CorID", cor}});
+            staged.CloseTables();
+            if (committed) QFile(staged.DataDir + "COMMITTED").open(QIODevice::WriteOnly);
+            msg::resetCounters();
+            auto w = startMain();
+            QVERIFY(w->fatalError().isEmpty());
+            QCOMPARE(w->DM->dsMain->recordCount(), committed ? 2 : 1);
+            QVERIFY2(msg::lastInformation().contains(committed ? "завершена" : "отменена"),
+                     qPrintable(msg::lastInformation()));
+            QVERIFY(!QFileInfo::exists(staged.DataDir));
+        }
     }
 
     void failedWritesAtShutdownAndEditorCloseLoseNothing() {
