@@ -189,6 +189,32 @@ class TestMainWindow : public QObject {
         QCOMPARE(QApplication::focusWidget(), w->cbBand);
     }
 
+    // A notice typed for the QSO being entered stays when the log's current
+    // row moves (a click in the grid, a completed call sign); an empty memo
+    // shows the preview again.
+    void aTypedNoticeIsNeverReplacedByThePreview() {
+        AppData a;
+        withData(a, [](TDM& dm) {
+            const int cor = addRow(*dm.dsCors, {{"CallName", "UA3AAA"}});
+            addRow(*dm.dsMain, {{"CorID", cor}, {"Notice", "first"}});
+            addRow(*dm.dsMain,
+                   {{"CorID", addRow(*dm.dsCors, {{"CallName", "RA1BBB"}})}, {"Notice", "second"}});
+        });
+        auto w = startMain();
+        w->mmNotice->setFocus();
+        QTest::keyClicks(w->mmNotice, "typed");
+        clickGridRow(w->grMain, 1);
+        QCOMPARE(gridCurrentId(w->grMain), 1);
+        type(w->edCallName, "ua");
+        QCOMPARE(w->edCallName->text(), QStringLiteral("UA3AAA"));
+        QCOMPARE(w->mmNotice->toPlainText() + "|" + QString::number(w->noticeIsPreview()),
+                 QStringLiteral("typed|0"));
+        w->mmNotice->clear();
+        clickGridRow(w->grMain, 0);
+        QCOMPARE(w->mmNotice->toPlainText() + "|" + QString::number(w->noticeIsPreview()),
+                 QStringLiteral("second|1"));
+    }
+
     void cancelClearsWhatBelongsToTheQsoAndKeepsTheRest() {
         AppData a;
         withData(a, [](TDM& dm) {

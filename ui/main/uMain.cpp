@@ -448,7 +448,11 @@ void TfMain::ClearEntry() {
     emptyEdit(edCorPower);
     for (IdComboBox* b : {cbCorRS, cbMyRS})
         if (b->currentIndex() >= 0) b->clearSelectionAndText();
-    if (DM->dsMain->isEmpty()) mmNotice->clear(); // else the preview replaces the text
+    // the memo is emptied: with a log the preview replaces the text at once
+    if (DM->dsMain->isEmpty())
+        mmNotice->clear();
+    else
+        m_noticePreview = true;
     PickSingleChoices();
     ShowNoticePreview(*DM->dsMain);
     updateRecordCount();
@@ -466,6 +470,9 @@ void TfMain::PickSingleChoices() {
 
 void TfMain::ShowNoticePreview(Table& table) {
     if (table.isEmpty()) return;
+    // a notice typed for the QSO being entered is the operator's: a move in
+    // the log (a click in the grid, a completed call sign) never replaces it
+    if (!m_noticePreview && !mmNotice->toPlainText().isEmpty()) return;
     setNoticeColor(previewColor());
     m_noticePreview = true;
     // the preview shows the beginning of the notice: a huge one would cost
