@@ -31,7 +31,9 @@ def check(cond, what):
 
 
 def start_xvfb():
-    return xsession.start_xvfb(os.path.join(SHOTS, "xvfb-output.txt"))
+    proc, name = xsession.start_xvfb(os.path.join(SHOTS, "xvfb-output.txt"))
+    xsession.add_cyrillic_keys(name)
+    return proc, name
 
 
 xvfb, DISPLAY = start_xvfb()

@@ -27,6 +27,29 @@ def start_xvfb(log_path):
     return proc, ":" + num.decode().strip()
 
 
+CYRILLIC = ["a", "be", "ve", "ghe", "de", "ie", "io", "zhe", "ze", "i", "shorti", "ka", "el", "em",
+            "en", "o", "pe", "er", "es", "te", "u", "ef", "ha", "tse", "che", "sha", "shcha",
+            "hardsign", "yeru", "softsign", "e", "yu", "ya"]
+
+
+def add_cyrillic_keys(display_name):
+    """Gives the Russian letters keys of their own on keycodes nobody uses.
+    Without them xdotool maps each letter onto a spare key just before it
+    types it, and a program busy at that moment reads the key as the next
+    letter or as none."""
+    from Xlib import XK
+    d = xdisplay.Display(display_name)
+    first, last = d.display.info.min_keycode, d.display.info.max_keycode
+    mapping = d.get_keyboard_mapping(first, last - first + 1)
+    free = [first + i for i, syms in enumerate(mapping) if not any(syms)]
+    for code, name in zip(free, CYRILLIC):
+        lower = XK.string_to_keysym("Cyrillic_" + name)
+        upper = XK.string_to_keysym("Cyrillic_" + name.upper())
+        d.change_keyboard_mapping(code, [(lower, upper)])
+    d.sync()
+    d.close()
+
+
 def xdo(env, *args):
     return subprocess.run(["xdotool", *args], env=env, capture_output=True, text=True, timeout=30).stdout.strip()
 
