@@ -182,15 +182,7 @@ ReadResult readAdi(const QByteArray& bytes, Encoding encoding) {
             f.decoded = QString::fromUtf8(f.raw);
             f.isDecoded = true;
         }
-        // a field given twice keeps its last value
-        bool replaced = false;
-        for (text::RawField& old : rec.fields)
-            if (old.name == f.name) {
-                old = f;
-                replaced = true;
-                break;
-            }
-        if (!replaced) rec.fields.append(std::move(f));
+        rec.put(std::move(f));
         pos += bytes;
     }
     if (!rec.fields.isEmpty() || !rec.refusal.isEmpty()) {

@@ -85,14 +85,7 @@ QString readRecords(QXmlStreamReader& x, bool transparent, QList<text::RawRecord
                         f.decoded = value;
                         f.isDecoded = true;
                     }
-                    bool replaced = false;
-                    for (text::RawField& old : rec.fields)
-                        if (old.name == f.name) {
-                            old = f;
-                            replaced = true;
-                            break;
-                        }
-                    if (!replaced) rec.fields.append(std::move(f));
+                    rec.put(std::move(f));
                 }
                 --depth;
             }

@@ -122,6 +122,15 @@ bool isUtf8(const char* p, qsizetype n) {
 
 namespace text {
 
+void RawRecord::put(RawField f) {
+    for (RawField& old : fields)
+        if (old.name == f.name) {
+            old = std::move(f);
+            return;
+        }
+    fields.append(std::move(f));
+}
+
 QString encodingName(Encoding e) {
     switch (e) {
     case Encoding::Utf8:

@@ -21,6 +21,8 @@ struct RawRecord {
     int number = 0;
     QList<RawField> fields;
     QString refusal; // set: the record is refused with this reason
+    // a field given twice keeps its last value, in the place of its first
+    void put(RawField f);
 };
 
 // What decides the text of a whole file before its fields are read.
