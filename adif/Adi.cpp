@@ -79,9 +79,9 @@ bool endsCleanly(const QByteArray& d, qsizetype end) {
 
 } // namespace
 
-ReadResult readAdi(const QByteArray& bytes, Encoding encoding) {
+ReadResult readAdi(const QByteArray& file, Encoding encoding) {
     ReadResult r;
-    const text::FileText how = text::detect(bytes, encoding);
+    const text::FileText how = text::detect(file, encoding);
     // a UTF-16 file is read as the same text in UTF-8, its lengths counted
     // in characters as its writer counted them
     const bool utf16 = how.kind == text::FileText::Utf16;
