@@ -86,7 +86,7 @@ bool incomingFrom(const WsjtxQso& m, IncomingQso* out, QString* why) {
         *why = QStringLiteral("нет позывного");
         return false;
     }
-    if (!q.timeUtc.isValid()) {
+    if (!q.timeUtc.isValid() || q.timeUtc.date().year() < 1900 || q.timeUtc.date().year() > 9999) {
         *why = QStringLiteral("нет времени QSO");
         return false;
     }
@@ -161,6 +161,8 @@ LogOutcome QsoLogger::write(const IncomingQso& q) {
         return o;
     };
     if (!dm.dsMain->isActive()) return refuse(QStringLiteral("журнал закрыт"));
+    if (!q.timeUtc.isValid() || q.timeUtc.date().year() < 1900 || q.timeUtc.date().year() > 9999)
+        return refuse(QStringLiteral("нет времени QSO"));
     QString call, suffix;
     if (!adif::splitCall(q.call, &call, &suffix))
         return refuse(QStringLiteral("такой позывной не вводится на панели"));

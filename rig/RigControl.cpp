@@ -11,6 +11,14 @@ namespace qardel::rig {
 
 namespace {
 
+// Hamlib's reason in a few words: its message may go on with lines of its
+// debugging state.
+QString reasonOf(int code) {
+    QString why = QString::fromUtf8(rigerror(code)).section(QLatin1Char('\n'), 0, 0).trimmed();
+    if (why.isEmpty()) why = QStringLiteral("Hamlib error %1").arg(code);
+    return why.size() > 120 ? why.left(119) + QChar(0x2026) : why;
+}
+
 // Hamlib's lists of backends and models are shared by all its radios.
 QMutex& hamlibLock() {
     static QMutex m;
@@ -89,7 +97,7 @@ class RigWorker : public QObject {
         freq_t freq = 0;
         int r = rig_get_freq(m_rig, RIG_VFO_CURR, &freq);
         if (r != RIG_OK) {
-            lost(QString::fromUtf8(rigerror(r)));
+            lost(reasonOf(r));
             return;
         }
         rmode_t mode = RIG_MODE_NONE;
@@ -130,9 +138,8 @@ class RigWorker : public QObject {
         conf("retry", QStringLiteral("0"));
         const int r = rig_open(m_rig);
         if (r != RIG_OK) {
-            const QString why = QString::fromUtf8(rigerror(r));
             closeRig();
-            return why.trimmed().isEmpty() ? QStringLiteral("error %1").arg(r) : why.trimmed();
+            return reasonOf(r);
         }
         m_open = true;
         return {};

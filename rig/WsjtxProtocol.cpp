@@ -58,6 +58,12 @@ WsjtxDecode decodeWsjtx(const QByteArray& datagram, WsjtxQso* out) {
                            &q.exchangeReceived, &q.propMode})
             if (!in.atEnd()) *s = readUtf8(in);
         if (in.status() != QDataStream::Ok) return WsjtxDecode::Malformed;
+        // times as UTC, and only those a log can hold
+        for (QDateTime* t : {&q.timeOff, &q.timeOn}) {
+            *t = t->toUTC();
+            if (t->isValid() && (t->date().year() < 1900 || t->date().year() > 9999))
+                return WsjtxDecode::Malformed;
+        }
         if (!q.timeOn.isValid()) q.timeOn = q.timeOff;
         if (!q.timeOn.isValid()) return WsjtxDecode::Malformed;
         *out = q;

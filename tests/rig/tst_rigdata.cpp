@@ -39,7 +39,7 @@ struct Dm {
 
 // A message of type 5 laid out byte by byte as WSJT-X's network protocol
 // describes it, without the encoder: big-endian, texts as UTF-8 byte arrays.
-QByteArray handMadeQsoLogged(quint32 schema) {
+QByteArray handMadeQsoLogged(quint32 schema, qint64 dayOn = 0) {
     QByteArray b;
     auto u32 = [&b](quint32 v) {
         for (int s = 24; s >= 0; s -= 8)
@@ -72,8 +72,8 @@ QByteArray handMadeQsoLogged(quint32 schema) {
     text("+03");
     text("100");
     text("tnx");
-    text("\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd");    // Иван
-    dateTime(day, (12 * 3600 + 30 * 60) * 1000); // on
+    text("\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd");                    // Иван
+    dateTime(dayOn ? dayOn : day, (12 * 3600 + 30 * 60) * 1000); // on
     return b;
 }
 
@@ -243,6 +243,9 @@ class TestRigData : public QObject {
             {schema1, WsjtxDecode::Foreign},
             {bigType, WsjtxDecode::Malformed},
             {handMadeQsoLogged(3).left(40), WsjtxDecode::Malformed},
+            // dates no log holds
+            {handMadeQsoLogged(3, QDate(10000, 1, 1).toJulianDay()), WsjtxDecode::Malformed},
+            {handMadeQsoLogged(3, QDate(1899, 12, 31).toJulianDay()), WsjtxDecode::Malformed},
             {adif.left(adif.size() - 3), WsjtxDecode::Malformed},
         };
         int i = 0;

@@ -7,20 +7,49 @@
 
 #include <QAbstractItemView>
 #include <QApplication>
+#include <QPainter>
 #include <QPointer>
 #include <QScopeGuard>
 #include <QStatusBar>
 
 namespace qardel {
 
+namespace {
+
+// A status-bar text that gives way: cut with an ellipsis to the room it
+// gets, so that the window's own panels keep theirs; the whole text in its
+// tooltip.
+class ElidedLabel : public QLabel {
+  public:
+    ElidedLabel(int most, QWidget* parent) : QLabel(parent), m_most(most) {}
+    QSize sizeHint() const override {
+        const QSize s = QLabel::sizeHint();
+        return {std::min(s.width(), m_most), s.height()};
+    }
+    QSize minimumSizeHint() const override { return {20, QLabel::minimumSizeHint().height()}; }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const QRect r = contentsRect();
+        p.setPen(palette().color(foregroundRole()));
+        p.drawText(r, Qt::AlignVCenter | Qt::AlignLeft,
+                   fontMetrics().elidedText(text(), Qt::ElideRight, r.width()));
+    }
+
+  private:
+    int m_most;
+};
+
+} // namespace
+
 StationLink::StationLink(TfMain* window, QObject* parent)
     : QObject(parent), m_w(window), m_rig(new rig::RigControl(this)),
       m_listener(new rig::WsjtxListener(this)), m_logger(new rig::QsoLogger(window->DM, this)) {
     QStatusBar* sb = m_w->statusBar();
-    lbNotice = new QLabel(sb);
+    lbNotice = new ElidedLabel(260, sb);
     lbNotice->setObjectName(QStringLiteral("lbStationNotice"));
-    lbNotice->setMaximumWidth(360);
-    lbRig = new QLabel(sb);
+    lbRig = new ElidedLabel(160, sb);
     lbRig->setObjectName(QStringLiteral("lbRig"));
     lbRig->hide();
     sbStation = new QToolButton(sb);
@@ -116,7 +145,7 @@ void StationLink::onRigState(rig::RigState state, const QString& detail) {
         lbRig->setToolTip(
             QStringLiteral("Hamlib: %1\nНовые попытки идут сами; набор QSO это не задерживает.")
                 .arg(detail));
-        setNotice(QStringLiteral("Радиостанция не отвечает: %1").arg(detail));
+        setNotice(QStringLiteral("Радиостанция не отвечает; попытки продолжаются"));
         break;
     }
 }
