@@ -354,10 +354,11 @@ class TestRigData : public QObject {
         TDM disk;
         disk.DataDir = d.dir.path();
         disk.OpenTables();
-        const QDateTime local0 =
-            QDateTime(QDate(2024, 5, 17), QTime(12, 30), QTimeZone::utc()).toLocalTime();
+        // Moscow, three hours ahead of UTC (the test runs with TZ=Europe/Moscow)
         auto at = [&](int minutes) {
-            return local0.addSecs(minutes * 60).toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+            return QDateTime(QDate(2024, 5, 17), QTime(15, 30))
+                .addSecs(minutes * 60)
+                .toString(QStringLiteral("yyyy-MM-dd HH:mm"));
         };
         QCOMPARE(logDump(disk), (QStringList{
                                     "DL1ABC||40m|CW||||||" + at(10),

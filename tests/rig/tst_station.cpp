@@ -308,7 +308,8 @@ class TestStation : public QObject {
         rig::WsjtxQso adif;
         adif.type = rig::kWsjtxLoggedAdif;
         adif.id = QStringLiteral("WSJT-X");
-        adif.adif = QStringLiteral("<call:5>R1ABC <gridsquare:4>KO85 <mode:3>FT8 <rst_sent:3>-12 "
+        adif.adif = QStringLiteral("\n<adif_ver:5>3.1.0\n<programid:6>WSJT-X\n<EOH>\n<call:5>R1ABC "
+                                   "<gridsquare:4>KO85 <mode:3>FT8 <rst_sent:3>-12 "
                                    "<rst_rcvd:3>+05 <qso_date:8>20240517 <time_on:6>123015 "
                                    "<band:3>20m <freq:9>14.075200 <eor>");
         send(rig::encodeWsjtx(adif, 2), port);
