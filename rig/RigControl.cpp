@@ -6,6 +6,7 @@
 #include <hamlib/rig.h>
 
 #include <algorithm>
+#include <clocale>
 
 namespace qardel::rig {
 
@@ -25,10 +26,17 @@ QMutex& hamlibLock() {
     return m;
 }
 
-void quietHamlib() {
+// Before Hamlib is first used, on the window's thread. Hamlib sets the C
+// library's number format to "C" around its work and back, from the radio's
+// thread, and reads the old name after the switch freed it. With the process
+// in "C" already that switch changes nothing, so it neither frees nor races
+// the window's thread; nothing else here formats numbers through the C
+// library (Qt uses QLocale).
+void prepareHamlib() {
     static bool done = false;
     if (done) return;
     done = true;
+    std::setlocale(LC_NUMERIC, "C");
     rig_set_debug(RIG_DEBUG_NONE);
 }
 
@@ -46,7 +54,7 @@ QList<RigModelInfo> hamlibModels() {
     QList<RigModelInfo> out;
     {
         QMutexLocker lock(&hamlibLock());
-        quietHamlib();
+        prepareHamlib();
         rig_load_all_backends();
         rig_list_foreach(collectModel, &out);
     }
@@ -118,7 +126,6 @@ class RigWorker : public QObject {
         const bool network = m_settings.connection == RigSettings::Rigctld;
         {
             QMutexLocker lock(&hamlibLock());
-            quietHamlib();
             m_rig = rig_init(network ? RIG_MODEL_NETRIGCTL : rig_model_t(m_settings.model));
         }
         if (!m_rig)
@@ -184,6 +191,10 @@ RigControl::~RigControl() {
 
 void RigControl::start(const RigSettings& settings, int pollMs, int retryMs) {
     stop();
+    {
+        QMutexLocker lock(&hamlibLock());
+        prepareHamlib();
+    }
     m_thread = new QThread;
     m_thread->setObjectName(QStringLiteral("rig"));
     m_worker = new RigWorker(settings, pollMs, retryMs);
