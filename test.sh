@@ -22,7 +22,8 @@ fi
 if [ "${QARDEL_NO_FUZZ:-0}" != "1" ] && command -v clang++ >/dev/null; then
   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DQARDEL_FUZZ=ON -DQARDEL_SANITIZE=ON -DQARDEL_GUI=OFF -DQARDEL_BENCH=OFF >/dev/null
-  cmake --build build-fuzz -j"$jobs" --target fuzz_tablefile fuzz_make_corpus fuzz_adif
+  cmake --build build-fuzz -j"$jobs" --target fuzz_tablefile fuzz_make_corpus fuzz_adif \
+    fuzz_wsjtx fuzz_wsjtx_corpus
   corpus="$(mktemp -d)"
   ./build-fuzz/tests/fuzz/fuzz_make_corpus "$corpus"
   (cd "$(mktemp -d)" && "$OLDPWD/build-fuzz/tests/fuzz/fuzz_tablefile" "$corpus" \
@@ -36,6 +37,13 @@ if [ "${QARDEL_NO_FUZZ:-0}" != "1" ] && command -v clang++ >/dev/null; then
   printf '<?xml version="1.0"?><ADX><RECORDS><RECORD><CALL>R1ABC</CALL><NAME_INTL>X</NAME_INTL></RECORD></RECORDS></ADX>' > "$corpus/c.adx"
   (cd "$(mktemp -d)" && "$OLDPWD/build-fuzz/tests/fuzz/fuzz_adif" "$corpus" \
       -max_total_time="${QARDEL_FUZZ_ADIF_SECONDS:-30}" -max_len=16384 -timeout=10 -print_final_stats=1 \
+      2>&1 | grep -E 'stat::number_of_executed_units|Done|ERROR|SUMMARY' )
+  rm -rf "$corpus"
+  # WSJT-X's datagrams, from the ones WSJT-X sends.
+  corpus="$(mktemp -d)"
+  ./build-fuzz/tests/fuzz/fuzz_wsjtx_corpus "$corpus"
+  (cd "$(mktemp -d)" && "$OLDPWD/build-fuzz/tests/fuzz/fuzz_wsjtx" "$corpus" \
+      -max_total_time="${QARDEL_FUZZ_WSJTX_SECONDS:-30}" -max_len=4096 -timeout=10 -print_final_stats=1 \
       2>&1 | grep -E 'stat::number_of_executed_units|Done|ERROR|SUMMARY' )
   rm -rf "$corpus"
 fi

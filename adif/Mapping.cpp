@@ -1,5 +1,6 @@
 #include "adif/Mapping.h"
 
+#include "data/BandPlan.h"
 #include "data/Fields.h"
 #include "data/TableColumn.h"
 
@@ -14,23 +15,9 @@ namespace qardel::adif {
 
 namespace {
 
-// ADIF's bands with their edges in MHz.
-struct Band {
-    const char* name;
-    double low, high;
-};
-const Band kBands[] = {
-    {"2190m", 0.1357, 0.1378}, {"630m", 0.472, 0.479},  {"560m", 0.501, 0.504},
-    {"160m", 1.8, 2.0},        {"80m", 3.5, 4.0},       {"60m", 5.06, 5.45},
-    {"40m", 7.0, 7.3},         {"30m", 10.1, 10.15},    {"20m", 14.0, 14.35},
-    {"17m", 18.068, 18.168},   {"15m", 21.0, 21.45},    {"12m", 24.89, 24.99},
-    {"10m", 28.0, 29.7},       {"8m", 40, 45},          {"6m", 50, 54},
-    {"5m", 54.000001, 69.9},   {"4m", 70, 71},          {"2m", 144, 148},
-    {"1.25m", 222, 225},       {"70cm", 420, 450},      {"33cm", 902, 928},
-    {"23cm", 1240, 1300},      {"13cm", 2300, 2450},    {"9cm", 3300, 3500},
-    {"6cm", 5650, 5925},       {"3cm", 10000, 10500},   {"1.25cm", 24000, 24250},
-    {"6mm", 47000, 47200},     {"4mm", 75500, 81000},   {"2.5mm", 119980, 123000},
-    {"2mm", 134000, 149000},   {"1mm", 241000, 250000}, {"submm", 300000, 7500000}};
+// ADIF's bands with their edges in MHz: the shared band plan.
+using Band = PlanBand;
+constexpr const auto& kBands = kBandPlan;
 
 // ADIF's modes, each with its submodes.
 struct ModeDef {
@@ -295,9 +282,8 @@ bool splitCall(const QString& text, QString* callSign, QString* suffix) {
 }
 
 QString bandOfFrequency(double mhz) {
-    for (const Band& b : kBands)
-        if (mhz >= b.low && mhz <= b.high) return QString::fromLatin1(b.name);
-    return {};
+    const PlanBand* b = planBandOf(mhz);
+    return b ? QString::fromLatin1(b->name) : QString();
 }
 
 namespace {

@@ -2,6 +2,7 @@
 #include "ui/common/Guard.h"
 #include "ui/common/MessageBox.h"
 #include "ui/main/uMain.h"
+#include "ui/rig/StationLink.h"
 
 int main(int argc, char** argv) {
     qardel::QardelApplication app(argc, argv);
@@ -13,6 +14,8 @@ int main(int argc, char** argv) {
         qardel::msg::error(fMain.fatalError());
         return 1;
     }
+    // the radio and WSJT-X, seen in the status bar
+    qardel::StationLink station(&fMain);
     fMain.show();
     return app.exec();
 }

@@ -48,4 +48,16 @@ namespace qardel::setting {
 inline const QString LastBand = QStringLiteral("LastBand");
 inline const QString LastMode = QStringLiteral("LastMode");
 
+// The radio and WSJT-X (numbers through Get/SetIntSetting, texts through
+// Get/SetTextSetting).
+inline const QString RigEnabled = QStringLiteral("RigEnabled");       // 0 or 1
+inline const QString RigConnection = QStringLiteral("RigConnection"); // 0 direct, 1 rigctld
+inline const QString RigModel = QStringLiteral("RigModel");           // Hamlib's model number
+inline const QString RigDevice = QStringLiteral("RigDevice");         // text: serial device
+inline const QString RigSpeed = QStringLiteral("RigSpeed");           // baud, 0 = the model's
+inline const QString RigAddress = QStringLiteral("RigAddress");       // text: rigctld host:port
+inline const QString WsjtxEnabled = QStringLiteral("WsjtxEnabled");   // 0 or 1
+inline const QString WsjtxAddress = QStringLiteral("WsjtxAddress");   // text: IP, multicast too
+inline const QString WsjtxPort = QStringLiteral("WsjtxPort");         // UDP port
+
 } // namespace qardel::setting

@@ -206,6 +206,28 @@ void TDM::SetIntSetting(const QString& name, int value) {
     dsINI->post();
 }
 
+QString TDM::GetTextSetting(const QString& name, const QString& def) {
+    if (!dsINI->locate(fld::Name, name, loCaseInsensitive)) return def;
+    const Field& v = dsINI->fieldByName(fld::Value);
+    return v.isNull() ? def : v.asString();
+}
+
+void TDM::SetTextSetting(const QString& name, const QString& value) {
+    Field& v = dsINI->fieldByName(fld::Value);
+    if (value.size() > v.def().size)
+        throw DbError(QStringLiteral("The value of the setting '%1' is longer than %2 characters")
+                          .arg(name)
+                          .arg(v.def().size));
+    if (dsINI->locate(fld::Name, name, loCaseInsensitive)) {
+        dsINI->edit();
+    } else {
+        dsINI->append();
+        dsINI->fieldByName(fld::Name).setAsString(name);
+    }
+    SetTextOrClear(dsINI->fieldByName(fld::Value), value);
+    dsINI->post();
+}
+
 void TDM::SetFloatFromText(Field& field, const QString& text) {
     double v = 0;
     if (!textToFloat(text, &v)) {

@@ -5,9 +5,9 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 fail=0
-sources=$(git ls-files 'data/*.cpp' 'data/*.h' 'adif/*.cpp' 'adif/*.h' 'cli/*.cpp' 'ui/*.cpp' 'ui/*.h' 'app/*.cpp' 'app/*.h' \
+sources=$(git ls-files 'data/*.cpp' 'data/*.h' 'adif/*.cpp' 'adif/*.h' 'rig/*.cpp' 'rig/*.h' 'cli/*.cpp' 'ui/*.cpp' 'ui/*.h' 'app/*.cpp' 'app/*.h' \
           'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' 2>/dev/null)
-[ -n "$sources" ] || sources=$(find data adif cli ui app tests bench -name '*.cpp' -o -name '*.h')
+[ -n "$sources" ] || sources=$(find data adif rig cli ui app tests bench -name '*.cpp' -o -name '*.h')
 
 if out=$(grep -nE '#include <QMessageBox>|QMessageBox::|QMessageBox[ *&]+[A-Za-z_]' $sources | grep -v '^ui/common/'); then
     echo "QMessageBox is used outside ui/common (use ui/common/MessageBox.h):"
@@ -29,7 +29,23 @@ for f in $(echo "$sources" | grep -E '^(data|adif)/'); do
     done
 done
 
-for layer in data adif ui/common ui/main ui/editor; do
+# rig/ talks to the radio and the network, never to a window: QtCore and
+# QtNetwork only.
+net=$(find /usr/include -type d -path '*qt6/QtNetwork' 2>/dev/null | head -1)
+for f in $(echo "$sources" | grep -E '^rig/'); do
+    for h in $(grep -o '#include <Q[A-Za-z/]*>' "$f" | sed 's/#include <\(.*\)>/\1/'); do
+        case $h in
+        QtCore/*|QtNetwork/*) ;;
+        Qt*/*|QtWidgets|QtGui) echo "$f includes <$h>: rig/ uses QtCore and QtNetwork only"; fail=1 ;;
+        *) if [ -n "$core" ] && [ ! -e "$core/$h" ] && { [ -z "$net" ] || [ ! -e "$net/$h" ]; }; then
+               echo "$f includes <$h>, which is not a QtCore or QtNetwork header: rig/ has no window code"
+               fail=1
+           fi ;;
+        esac
+    done
+done
+
+for layer in data adif rig ui/common ui/main ui/editor ui/rig; do
     for h in $(cd "$layer" && ls *.h); do
         if out=$(grep -n "#include \"$h\"" $sources); then
             echo "include \"$layer/$h\" by its folder:"

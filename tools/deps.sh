@@ -8,6 +8,8 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n
   libsqlite3-dev sqlite3
   libbenchmark-dev
+  # the radio: Hamlib's library, and rigctld/rigctl for the tests
+  libhamlib-dev libhamlib-utils
   xvfb xauth xdotool x11-utils imagemagick python3 python3-xlib
   fonts-wine fonts-dejavu-core
   clang libclang-rt-14-dev clang-format git

@@ -85,6 +85,8 @@ class TfMain : public QMainWindow {
     void mmNoticeEnter();
     void btnClearClick();
     bool noticeIsPreview() const { return m_noticePreview; }
+    // The record count of the status bar and the delete item, brought up to date.
+    void updateRecordCount();
 
     // typing
     QChar edCallNameKeyPress(QChar ch);
@@ -117,7 +119,6 @@ class TfMain : public QMainWindow {
     void clearCorrespondentFields();
     void setNoticeColor(const QColor& c);
     auto holdNoticeColor();
-    void updateRecordCount();
     void openEditor(IdComboBox* box, Table* table, int page);
     bool handleDefaultKeys(QObject* watched, QKeyEvent* e);
 
