@@ -145,28 +145,11 @@ AdifMode adifModeOf(const QString& logMode) {
     return best;
 }
 
-// A log's band as ADIF names it: one of ADIF's bands however it is written
-// ("20M", "20 м", "70 см"), or the band of a frequency in its name ("14 МГц",
-// "3500 kHz"). None: empty.
+// A log's band as ADIF names it: one of ADIF's bands however it is written,
+// or the band of a frequency in its name (planBandOfName). None: empty.
 QString adifBandOf(const QString& logBand) {
-    QString s = logBand.simplified().toLower();
-    s.remove(QLatin1Char(' '));
-    s.replace(QLatin1Char(','), QLatin1Char('.'));
-    static const std::pair<const char*, double> kUnits[] = {
-        {"khz", 0.001}, {"кгц", 0.001}, {"mhz", 1}, {"мгц", 1}, {"ghz", 1000}, {"ггц", 1000}};
-    for (const auto& [unit, mhz] : kUnits) {
-        const QString u = QString::fromUtf8(unit);
-        if (!s.endsWith(u)) continue;
-        bool ok = false;
-        const double v = s.chopped(u.size()).toDouble(&ok);
-        return ok && std::isfinite(v) ? bandOfFrequency(v * mhz) : QString();
-    }
-    s.replace(QStringLiteral("см"), QStringLiteral("cm"));
-    s.replace(QStringLiteral("мм"), QStringLiteral("mm"));
-    s.replace(QStringLiteral("м"), QStringLiteral("m"));
-    for (const Band& b : kBands)
-        if (s == QLatin1String(b.name)) return QString::fromLatin1(b.name);
-    return {};
+    const PlanBand* b = planBandOfName(logBand.simplified());
+    return b ? QString::fromLatin1(b->name) : QString();
 }
 
 // QARDEL's own fields: what ADIF has no place for, so that a log comes back

@@ -31,4 +31,12 @@ inline const PlanBand* planBandOf(double mhz) {
     return nullptr;
 }
 
+// The plan's band a band list's name stands for: an ADIF name ("20m",
+// "70cm"), the same in Cyrillic letters or with a space ("20 м", "70 см"),
+// a bare number that is a band's wavelength in metres ("160", "20"), or
+// else a frequency that lies in the band, in MHz unless its unit says
+// otherwise ("14", "144 МГц", "3,5", "3500 kHz", "10 GHz"). nullptr when the
+// name is none of these. The radio and the ADIF export read band names so.
+const PlanBand* planBandOfName(const QString& name);
+
 } // namespace qardel

@@ -10,12 +10,7 @@
 
 namespace qardel::rig {
 
-// The band plan's band a band list's name stands for: an ADIF name ("20m",
-// "70cm"), the same in Cyrillic letters or with a space ("20 м", "70 см"),
-// a bare number that is a band's wavelength in metres ("160", "20"), or
-// else a frequency in MHz that lies in the band ("14", "144 МГц", "3,5").
-// nullptr when the name is none of these.
-const PlanBand* planBandOfName(const QString& name);
+using qardel::planBandOfName;
 
 // The ID of the row of dsBands that holds a frequency in Hz, 0 when none.
 // A band whose Begin and End are both set holds the frequencies from Begin
