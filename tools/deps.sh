@@ -8,6 +8,9 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libgl-dev qt6-translations-l10n
   libsqlite3-dev sqlite3
   libbenchmark-dev
+  # the statistics window's charts; Qt Charts' CMake package needs the OpenGL
+  # module's, which Debian's qt6-charts-dev does not pull in by itself
+  qt6-charts-dev libqt6opengl6-dev
   xvfb xauth xdotool x11-utils imagemagick python3 python3-xlib
   fonts-wine fonts-dejavu-core
   clang libclang-rt-14-dev clang-format git

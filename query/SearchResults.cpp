@@ -1,0 +1,532 @@
+#include "query/SearchResults.h"
+
+#include "data/Fields.h"
+
+#include <QCollator>
+#include <QElapsedTimer>
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+
+namespace qardel {
+
+namespace {
+
+const QString kEntityTitle = QStringLiteral("Страна DXCC");
+const QString kNoticeTitle = QStringLiteral("Примечание");
+
+// Call signs, numbers and most band names: compared by their characters,
+// which gives the locale's order for them without its cost.
+bool isPlain(const QString& s) {
+    for (QChar c : s) {
+        const char16_t u = c.unicode();
+        if (!((u >= u'0' && u <= u'9') || (u >= u'A' && u <= u'Z') || (u >= u'a' && u <= u'z') ||
+              u == u'/'))
+            return false;
+    }
+    return true;
+}
+
+int sign(int v) {
+    return (v > 0) - (v < 0);
+}
+
+// A number as an unsigned key that sorts as the number does.
+uint64_t doubleKey(double d) {
+    const uint64_t bits = std::bit_cast<uint64_t>(d);
+    return (bits & (uint64_t(1) << 63)) ? ~bits : bits | (uint64_t(1) << 63);
+}
+
+} // namespace
+
+int compareTexts(const QString& a, const QString& b, const QCollator& collator) {
+    if (isPlain(a) && isPlain(b)) return sign(QString::compare(a, b, Qt::CaseInsensitive));
+    return sign(collator.compare(a, b));
+}
+
+// Tells the results of one table's changes.
+class SearchResults::Watch : public TableListener {
+  public:
+    Watch(SearchResults* r, Table* t, bool log) : m_r(r), m_t(t), m_log(log) {
+        m_t->addListener(this);
+    }
+    ~Watch() override { m_t->removeListener(this); }
+    void rowsAboutToBeReset() override {
+        if (m_log) m_r->logAboutToReset();
+    }
+    void rowsReset() override {
+        if (m_log)
+            m_r->logReset();
+        else
+            m_r->listsChanged();
+    }
+    void rowInserted(int pos) override {
+        if (m_log) m_r->logInserted(pos);
+    }
+    void rowAboutToBeRemoved(int pos) override {
+        if (m_log) m_r->logAboutToBeRemoved(pos);
+    }
+    void rowRemoved(int) override {
+        if (!m_log) m_r->listsChanged();
+    }
+    // a move of a row is followed by its change
+    void rowChanged(int pos) override {
+        if (m_log)
+            m_r->logChanged(pos);
+        else
+            m_r->listsChanged();
+    }
+
+  private:
+    SearchResults* m_r;
+    Table* m_t;
+    bool m_log;
+};
+
+SearchResults::SearchResults(TDM& dm, QObject* parent)
+    : QAbstractTableModel(parent), m_dm(dm), m_collator(std::make_unique<QCollator>(QLocale())),
+      m_idField(dm.dsMain->fieldIndex(fld::ID)) {
+    m_collator->setCaseSensitivity(Qt::CaseInsensitive);
+    m_slice.setSingleShot(true);
+    connect(&m_slice, &QTimer::timeout, this, &SearchResults::runSlice);
+    buildColumns();
+    m_watches.push_back(std::make_unique<Watch>(this, dm.dsMain, true));
+    for (Table* t : {dm.dsCors, dm.dsNames, dm.dsBands, dm.dsModes, dm.dsRS})
+        m_watches.push_back(std::make_unique<Watch>(this, t, false));
+}
+
+SearchResults::~SearchResults() {
+    detach();
+}
+
+void SearchResults::detach() {
+    m_watches.clear();
+    m_slice.stop();
+    m_job.reset();
+    m_matcher.reset();
+}
+
+void SearchResults::buildColumns() {
+    m_columns.clear();
+    Table& log = *m_dm.dsMain;
+    for (const QString& f : {fld::ID, fld::Time, fld::CorCallName, fld::CorSuffix, fld::CorName,
+                             fld::CorCity, fld::CorCountry, fld::Band, fld::Mode, fld::CorPower,
+                             fld::CorRS, fld::MyPower, fld::MyRS, fld::Repeater})
+        m_columns.push_back({log.fieldIndex(f)});
+    if (m_entities) m_columns.push_back({-1});
+    m_columns.push_back({log.fieldIndex(fld::Notice)});
+}
+
+void SearchResults::setEntityCache(EntityCache* cache) {
+    if (cache == m_entities) return;
+    beginResetModel();
+    m_entities = cache;
+    buildColumns();
+    m_sortColumn = -1;
+    endResetModel();
+    startJob();
+}
+
+int SearchResults::entityColumn() const {
+    for (int c = 0; c < int(m_columns.size()); ++c)
+        if (m_columns[size_t(c)].fi < 0) return c;
+    return -1;
+}
+
+int SearchResults::columnOfField(const QString& field) const {
+    const int fi = m_dm.dsMain->fieldIndex(field);
+    for (int c = 0; c < int(m_columns.size()); ++c)
+        if (fi >= 0 && m_columns[size_t(c)].fi == fi) return c;
+    return -1;
+}
+
+QString SearchResults::fieldOfColumn(int column) const {
+    if (column < 0 || column >= int(m_columns.size()) || m_columns[size_t(column)].fi < 0)
+        return {};
+    return m_dm.dsMain->fieldDefs()[size_t(m_columns[size_t(column)].fi)].name;
+}
+
+// ---------------------------------------------------------------- searching
+
+void SearchResults::setCriteria(const SearchCriteria& c) {
+    m_criteria = c;
+    startJob();
+}
+
+void SearchResults::startJob() {
+    m_slice.stop();
+    m_job.reset();
+    m_matcher.reset();
+    if (m_watches.empty() || !m_dm.dsMain->isActive()) {
+        showResults({});
+        return;
+    }
+    m_matcher = std::make_unique<SearchMatcher>(m_dm, m_criteria, m_entities);
+    m_job = std::make_unique<SearchJob>(m_dm, m_criteria, m_entities);
+    m_slice.start(0);
+}
+
+void SearchResults::runSlice() {
+    if (!m_job) return;
+    QElapsedTimer t;
+    t.start();
+    if (!m_job->step(t, kSliceMs)) {
+        m_slice.start(0);
+        return;
+    }
+    std::vector<uint32_t> found = std::move(m_job->result());
+    m_job.reset();
+    showResults(std::move(found));
+}
+
+void SearchResults::finishNow() {
+    if (!m_job) return;
+    m_slice.stop();
+    m_job->runToEnd();
+    std::vector<uint32_t> found = std::move(m_job->result());
+    m_job.reset();
+    showResults(std::move(found));
+}
+
+void SearchResults::showResults(std::vector<uint32_t> found) {
+    sortSlots(found);
+    beginResetModel();
+    m_slots = std::move(found);
+    endResetModel();
+    emit countChanged(count());
+    emit searchFinished();
+}
+
+// ---------------------------------------------------------------- following the log
+
+// A change while a search runs: the search starts again on the new log,
+// and the results shown meanwhile follow the change like finished ones.
+bool SearchResults::jobRestarted() {
+    if (!m_job) return false;
+    m_job = std::make_unique<SearchJob>(m_dm, m_criteria, m_entities);
+    m_slice.start(0);
+    return true;
+}
+
+void SearchResults::listsChanged() {
+    if (m_watches.empty()) return;
+    // what a correspondent's name or a list's text means to the criteria
+    // and the order is worked out again
+    startJob();
+}
+
+void SearchResults::logAboutToReset() {
+    beginResetModel();
+    m_slice.stop();
+    m_job.reset();
+    m_matcher.reset();
+    m_slots.clear();
+}
+
+void SearchResults::logReset() {
+    endResetModel();
+    emit countChanged(0);
+    startJob();
+}
+
+int SearchResults::indexOfSlot(uint32_t slot) const {
+    const auto it = std::find(m_slots.begin(), m_slots.end(), slot);
+    return it == m_slots.end() ? -1 : int(it - m_slots.begin());
+}
+
+void SearchResults::insertSorted(uint32_t slot) {
+    const auto it = std::lower_bound(m_slots.begin(), m_slots.end(), slot,
+                                     [this](uint32_t a, uint32_t b) { return lessInOrder(a, b); });
+    const int row = int(it - m_slots.begin());
+    beginInsertRows({}, row, row);
+    m_slots.insert(m_slots.begin() + row, slot);
+    endInsertRows();
+    emit countChanged(count());
+}
+
+void SearchResults::logInserted(int pos) {
+    jobRestarted();
+    if (!m_matcher) return;
+    const uint32_t slot = m_dm.dsMain->slotAtPosition(pos);
+    if (m_matcher->matches(slot)) insertSorted(slot);
+}
+
+void SearchResults::logChanged(int pos) {
+    jobRestarted();
+    if (!m_matcher) return;
+    const uint32_t slot = m_dm.dsMain->slotAtPosition(pos);
+    const int row = indexOfSlot(slot);
+    const bool matches = m_matcher->matches(slot);
+    if (row >= 0) {
+        const bool inPlace = matches && (row == 0 || lessInOrder(m_slots[size_t(row - 1)], slot)) &&
+                             (row + 1 == count() || lessInOrder(slot, m_slots[size_t(row + 1)]));
+        if (inPlace) {
+            emit dataChanged(index(row, 0), index(row, columnCount() - 1));
+            return;
+        }
+        beginRemoveRows({}, row, row);
+        m_slots.erase(m_slots.begin() + row);
+        endRemoveRows();
+        emit countChanged(count());
+    }
+    if (matches) insertSorted(slot);
+}
+
+void SearchResults::logAboutToBeRemoved(int pos) {
+    jobRestarted();
+    const int row = indexOfSlot(m_dm.dsMain->slotAtPosition(pos));
+    if (row < 0) return;
+    beginRemoveRows({}, row, row);
+    m_slots.erase(m_slots.begin() + row);
+    endRemoveRows();
+    emit countChanged(count());
+}
+
+// ---------------------------------------------------------------- the model
+
+int SearchResults::idAt(int row) const {
+    if (row < 0 || row >= count()) return 0;
+    return m_dm.dsMain->rows().idOf(m_slots[size_t(row)]);
+}
+
+int SearchResults::rowOfId(int id) const {
+    if (id <= 0 || !m_dm.dsMain->isActive()) return -1;
+    const int64_t slot = m_dm.dsMain->rows().idSlot(id);
+    return slot < 0 ? -1 : indexOfSlot(uint32_t(slot));
+}
+
+int SearchResults::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : count();
+}
+
+int SearchResults::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : int(m_columns.size());
+}
+
+QString SearchResults::textOf(uint32_t slot, int fi) const {
+    if (fi < 0) {
+        const int e = m_entities ? m_entities->ofSlot(slot) : -1;
+        return e < 0 ? QString() : m_entities->entities()[size_t(e)].name;
+    }
+    const Table& log = *m_dm.dsMain;
+    return log.formatValue(fi, log.valueOfSlot(slot, fi));
+}
+
+QString SearchResults::cellText(int row, int column) const {
+    if (row < 0 || row >= count() || column < 0 || column >= columnCount()) return {};
+    return textOf(m_slots[size_t(row)], m_columns[size_t(column)].fi);
+}
+
+QVariant SearchResults::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= count() || index.column() >= columnCount()) return {};
+    const uint32_t slot = m_slots[size_t(index.row())];
+    const int fi = m_columns[size_t(index.column())].fi;
+    const FieldDef* f = fi < 0 ? nullptr : &m_dm.dsMain->fieldDefs()[size_t(fi)];
+    switch (role) {
+    case Qt::DisplayRole: {
+        QString s = textOf(slot, fi);
+        if (f && f->type == FieldType::Memo)
+            s.replace(QLatin1Char('\n'), QLatin1Char(' ')).remove(QLatin1Char('\r'));
+        return s;
+    }
+    case Qt::ToolTipRole:
+        if (f && f->type == FieldType::Memo) return cutText(textOf(slot, fi), 2000);
+        return {};
+    case Qt::TextAlignmentRole:
+        return QVariant::fromValue(Qt::Alignment(
+            (f && f->centered ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignVCenter));
+    default:
+        return {};
+    }
+}
+
+QVariant SearchResults::headerData(int section, Qt::Orientation o, int role) const {
+    if (o != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= columnCount())
+        return {};
+    const int fi = m_columns[size_t(section)].fi;
+    if (fi < 0) return kEntityTitle;
+    const FieldDef& f = m_dm.dsMain->fieldDefs()[size_t(fi)];
+    return f.type == FieldType::Memo ? kNoticeTitle : f.displayLabel();
+}
+
+// ---------------------------------------------------------------- order
+
+int SearchResults::compareColumn(uint32_t a, uint32_t b) const {
+    const int fi = m_columns[size_t(m_sortColumn)].fi;
+    const Table& log = *m_dm.dsMain;
+    if (fi >= 0) {
+        const FieldDef& f = log.fieldDefs()[size_t(fi)];
+        if (f.isStored() && !isTextType(f.type)) {
+            const Column& c = log.rows().column(fi);
+            const bool na = c.isNull(a), nb = c.isNull(b);
+            if (na || nb) return na == nb ? 0 : (na ? -1 : 1);
+            switch (f.type) {
+            case FieldType::Float:
+                return (c.floats[a] > c.floats[b]) - (c.floats[a] < c.floats[b]);
+            case FieldType::DateTime:
+                return (c.times[a] > c.times[b]) - (c.times[a] < c.times[b]);
+            default:
+                return (c.ints[a] > c.ints[b]) - (c.ints[a] < c.ints[b]);
+            }
+        }
+    }
+    const QString ta = fi >= 0 && log.fieldDefs()[size_t(fi)].isStored()
+                           ? log.rows().column(fi).texts[a]
+                           : textOf(a, fi);
+    const QString tb = fi >= 0 && log.fieldDefs()[size_t(fi)].isStored()
+                           ? log.rows().column(fi).texts[b]
+                           : textOf(b, fi);
+    if (ta.isEmpty() || tb.isEmpty()) return int(!ta.isEmpty()) - int(!tb.isEmpty());
+    return compareTexts(ta, tb, *m_collator);
+}
+
+bool SearchResults::lessInOrder(uint32_t a, uint32_t b) const {
+    const RowStore& rows = m_dm.dsMain->rows();
+    if (m_sortColumn < 0) return rows.idOf(a) > rows.idOf(b);
+    if (m_sortOrder == Qt::DescendingOrder) std::swap(a, b);
+    const int c = compareColumn(a, b);
+    return c != 0 ? c < 0 : rows.idOf(a) > rows.idOf(b);
+}
+
+// The whole list in the chosen order: each row gets a key that sorts as the
+// column does (texts ranked once per distinct text), then one sort of the
+// keys. A million rows take a fraction of a second, not a comparison of
+// texts per step.
+void SearchResults::sortSlots(std::vector<uint32_t>& order) const {
+    if (m_sortColumn < 0 || order.size() < 2) return; // the search gives the log's order
+    const int fi = m_columns[size_t(m_sortColumn)].fi;
+    const Table& log = *m_dm.dsMain;
+    const RowStore& rows = log.rows();
+    struct Key {
+        uint64_t key; // 0: null or empty
+        int id;
+        uint32_t slot;
+    };
+    std::vector<Key> keys(order.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        keys[i] = {0, rows.idOf(order[i]), order[i]};
+    const FieldDef* f = fi < 0 ? nullptr : &log.fieldDefs()[size_t(fi)];
+    if (f && f->isStored() && !isTextType(f->type)) {
+        const Column& c = rows.column(fi);
+        for (Key& k : keys) {
+            if (c.isNull(k.slot)) continue;
+            switch (f->type) {
+            case FieldType::Float:
+                k.key = doubleKey(c.floats[k.slot]);
+                break;
+            case FieldType::DateTime:
+                k.key = uint64_t(c.times[k.slot]) ^ (uint64_t(1) << 63);
+                break;
+            default:
+                k.key = uint64_t(int64_t(c.ints[k.slot]) - INT32_MIN) + 1;
+                break;
+            }
+        }
+    } else {
+        // every row's text by a number: the distinct texts, found through
+        // what the text comes from (the text itself, a lookup's key, an entity)
+        std::vector<QString> texts;
+        std::vector<int> textOfRow(keys.size(), -1);
+        if (f && f->isStored()) {
+            QHash<QString, int> seen;
+            const Column& c = rows.column(fi);
+            for (size_t i = 0; i < keys.size(); ++i) {
+                const QString& t = c.texts[keys[i].slot];
+                if (t.isEmpty()) continue;
+                auto it = seen.constFind(t);
+                if (it == seen.constEnd()) {
+                    it = seen.insert(t, int(texts.size()));
+                    texts.push_back(t);
+                }
+                textOfRow[i] = *it;
+            }
+        } else {
+            // a lookup: one text per key value (CorName: per correspondent);
+            // the entity: one per entity
+            const int keyFi = f ? log.fieldIndex(f->keyField) : -1;
+            QHash<int, int> seen;
+            for (size_t i = 0; i < keys.size(); ++i) {
+                const uint32_t s = keys[i].slot;
+                int k = -1;
+                if (f) {
+                    const Column& kc = rows.column(keyFi);
+                    if (kc.isNull(s)) continue;
+                    k = kc.ints[s];
+                } else {
+                    k = m_entities ? m_entities->ofSlot(s) : -1;
+                    if (k < 0) continue;
+                }
+                auto it = seen.constFind(k);
+                if (it == seen.constEnd()) {
+                    const QString t = textOf(s, fi);
+                    it = seen.insert(k, t.isEmpty() ? -1 : int(texts.size()));
+                    if (!t.isEmpty()) texts.push_back(t);
+                }
+                textOfRow[i] = *it;
+            }
+        }
+        // the distinct texts in order; equal ones share a rank
+        std::vector<int> byText(texts.size());
+        for (size_t i = 0; i < byText.size(); ++i)
+            byText[i] = int(i);
+        std::vector<int> rank(texts.size(), 0);
+        const bool plain = std::all_of(texts.begin(), texts.end(), isPlain);
+        if (plain) {
+            auto cmp = [&](int a, int b) {
+                return QString::compare(texts[size_t(a)], texts[size_t(b)], Qt::CaseInsensitive);
+            };
+            std::sort(byText.begin(), byText.end(), [&](int a, int b) { return cmp(a, b) < 0; });
+            for (size_t i = 0; i < byText.size(); ++i)
+                rank[size_t(byText[i])] = i > 0 && cmp(byText[i - 1], byText[i]) == 0
+                                              ? rank[size_t(byText[i - 1])]
+                                              : int(i) + 1;
+        } else {
+            std::vector<QCollatorSortKey> sk;
+            sk.reserve(texts.size());
+            for (const QString& t : texts)
+                sk.push_back(m_collator->sortKey(t));
+            auto cmp = [&](int a, int b) { return sk[size_t(a)].compare(sk[size_t(b)]); };
+            std::sort(byText.begin(), byText.end(), [&](int a, int b) { return cmp(a, b) < 0; });
+            for (size_t i = 0; i < byText.size(); ++i)
+                rank[size_t(byText[i])] = i > 0 && cmp(byText[i - 1], byText[i]) == 0
+                                              ? rank[size_t(byText[i - 1])]
+                                              : int(i) + 1;
+        }
+        for (size_t i = 0; i < keys.size(); ++i)
+            if (textOfRow[i] >= 0) keys[i].key = uint64_t(rank[size_t(textOfRow[i])]);
+    }
+    std::sort(keys.begin(), keys.end(), [](const Key& a, const Key& b) {
+        return a.key != b.key ? a.key < b.key : a.id > b.id;
+    });
+    if (m_sortOrder == Qt::DescendingOrder) std::reverse(keys.begin(), keys.end());
+    for (size_t i = 0; i < keys.size(); ++i)
+        order[i] = keys[i].slot;
+}
+
+void SearchResults::sort(int column, Qt::SortOrder order) {
+    if (column >= columnCount()) column = -1;
+    if (column == m_sortColumn && (column < 0 || order == m_sortOrder)) return;
+    emit layoutAboutToBeChanged();
+    // the current row and selection follow their QSOs
+    const QModelIndexList before = persistentIndexList();
+    std::vector<uint32_t> slotsBefore;
+    for (const QModelIndex& i : before)
+        slotsBefore.push_back(i.row() < count() ? m_slots[size_t(i.row())] : UINT32_MAX);
+    m_sortColumn = column;
+    m_sortOrder = order;
+    if (column < 0) {
+        std::sort(m_slots.begin(), m_slots.end(), [this](uint32_t a, uint32_t b) {
+            return m_dm.dsMain->rows().idOf(a) > m_dm.dsMain->rows().idOf(b);
+        });
+    } else {
+        sortSlots(m_slots);
+    }
+    QModelIndexList after;
+    for (int i = 0; i < before.size(); ++i)
+        after << index(indexOfSlot(slotsBefore[size_t(i)]), before[i].column());
+    changePersistentIndexList(before, after);
+    emit layoutChanged();
+}
+
+} // namespace qardel
