@@ -56,11 +56,10 @@ int EntityCache::ofSlot(uint32_t slot) {
         return cs < 0 ? QString() : m_dm.dsCors->rows().column(m_corCallField).texts[size_t(cs)];
     };
     if (!suffix.isEmpty()) {
-        const QString call = callOf();
-        const QString full = callWithSuffix(call, suffix);
-        auto it = m_withSuffix.constFind(full);
+        const std::pair<int, QString> key{corId, suffix};
+        auto it = m_withSuffix.constFind(key);
         if (it != m_withSuffix.constEnd()) return *it;
-        return *m_withSuffix.insert(full, resolve(call, suffix));
+        return *m_withSuffix.insert(key, resolve(callOf(), suffix));
     }
     if (corId < kDenseIds) {
         if (size_t(corId) >= m_byCor.size())

@@ -51,8 +51,8 @@ class EntityCache {
     // by correspondent ID: the program never renames a correspondent nor
     // hands its ID out again, so an answer stays true; -2: not asked yet
     std::vector<int> m_byCor;
-    QHash<int, int> m_byCorSparse;    // IDs too far apart for the vector
-    QHash<QString, int> m_withSuffix; // "CALL/SUFFIX" -> index
+    QHash<int, int> m_byCorSparse;                    // IDs too far apart for the vector
+    QHash<std::pair<int, QString>, int> m_withSuffix; // (correspondent ID, suffix) -> index
 };
 
 // A call sign with its suffix as the operator writes it: "UA3AAA/P".

@@ -140,6 +140,17 @@ bool SearchMatcher::entityMatches(int entity) {
     return ok != 0;
 }
 
+bool SearchMatcher::sharedTextMatches(const Column& c, uint32_t slot, const QString& part,
+                                      QHash<const void*, bool>& memo) {
+    const QString& text = c.texts[slot];
+    // only the shared strings of the column's pool live as long as the table
+    if (!c.intern || text.isEmpty() || text.size() > 64) return containsText(text, part);
+    const void* key = text.constData();
+    auto it = memo.constFind(key);
+    if (it == memo.constEnd()) it = memo.insert(key, containsText(text, part));
+    return *it;
+}
+
 bool SearchMatcher::matches(uint32_t s) {
     if (m_c.bandId > 0 && (m_cBand->isNull(s) || m_cBand->ints[s] != m_c.bandId)) return false;
     if (m_c.modeId > 0 && (m_cMode->isNull(s) || m_cMode->ints[s] != m_c.modeId)) return false;
@@ -155,8 +166,9 @@ bool SearchMatcher::matches(uint32_t s) {
         if (!callMatches(callWithSuffix(call, suffix), m_call)) return false;
     }
     if (!m_c.name.isEmpty() && !corNameMatches(corId)) return false;
-    if (!m_c.city.isEmpty() && !containsText(m_cCity->texts[s], m_c.city)) return false;
-    if (!m_c.country.isEmpty() && !containsText(m_cCountry->texts[s], m_c.country)) return false;
+    if (!m_c.city.isEmpty() && !sharedTextMatches(*m_cCity, s, m_c.city, m_cityOk)) return false;
+    if (!m_c.country.isEmpty() && !sharedTextMatches(*m_cCountry, s, m_c.country, m_countryOk))
+        return false;
     if (!m_c.notice.isEmpty() && !containsText(m_cNotice->texts[s], m_c.notice)) return false;
     if (!m_c.entity.isEmpty() && !entityMatches(m_entities ? m_entities->ofSlot(s) : -1))
         return false;

@@ -61,6 +61,10 @@ class SearchMatcher {
     bool corCallMatches(int corId);
     bool corNameMatches(int corId);
     bool entityMatches(int entity);
+    // a text of a list-like column (city, country): most rows share one of
+    // a few thousand strings, so each string is tested once
+    bool sharedTextMatches(const Column& c, uint32_t slot, const QString& part,
+                           QHash<const void*, bool>& memo);
 
     TDM& m_dm;
     SearchCriteria m_c;
@@ -78,6 +82,7 @@ class SearchMatcher {
     QHash<int, CorFlags> m_corSparse;
     QHash<int, bool> m_nameIds;
     std::vector<int8_t> m_entityOk; // by entity index; -1: not worked out yet
+    QHash<const void*, bool> m_cityOk, m_countryOk;
 };
 
 // One search over the whole log, done a slice at a time. The log must not

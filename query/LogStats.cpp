@@ -201,21 +201,39 @@ void StatsJob::finish() {
         }
 
     // stations: the most QSOs first, then by call sign
-    const Column& calls = col(*m_dm.dsCors, fld::CallName);
+    const Column& callColumn = col(*m_dm.dsCors, fld::CallName);
     auto callOf = [&](int corId) {
         const int64_t slot = corId > 0 ? m_dm.dsCors->rows().idSlot(corId) : -1;
-        return slot < 0 ? QString() : calls.texts[size_t(slot)];
+        return slot < 0 ? QString() : callColumn.texts[size_t(slot)];
     };
-    std::vector<std::pair<int, int>> stations;
+    // the counts the top reaches down to first, then only the stations with
+    // as many QSOs are ordered by call sign
+    std::vector<int> counts;
     for (size_t i = 0; i < c.perStation.size(); ++i)
-        if (c.stations.ids()[i] > 0) stations.push_back({c.stations.ids()[i], c.perStation[i]});
-    const size_t top = std::min(stations.size(), size_t(LogStatistics::kTop));
-    std::partial_sort(stations.begin(), stations.begin() + ptrdiff_t(top), stations.end(),
-                      [&](const auto& a, const auto& b) {
-                          if (a.second != b.second) return a.second > b.second;
-                          return callOf(a.first) < callOf(b.first);
-                      });
-    m_s.topStations.assign(stations.begin(), stations.begin() + ptrdiff_t(top));
+        if (c.stations.ids()[i] > 0) counts.push_back(c.perStation[i]);
+    const size_t top = std::min(counts.size(), size_t(LogStatistics::kTop));
+    if (top > 0) {
+        std::nth_element(counts.begin(), counts.begin() + ptrdiff_t(top - 1), counts.end(),
+                         std::greater<int>());
+        const int least = counts[top - 1];
+        std::vector<std::pair<int, int>> stations;
+        for (size_t i = 0; i < c.perStation.size(); ++i)
+            if (c.stations.ids()[i] > 0 && c.perStation[i] >= least)
+                stations.push_back({c.stations.ids()[i], c.perStation[i]});
+        std::vector<QString> calls;
+        for (const auto& st : stations)
+            calls.push_back(callOf(st.first));
+        std::vector<size_t> order(stations.size());
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            if (stations[a].second != stations[b].second)
+                return stations[a].second > stations[b].second;
+            return calls[a] < calls[b];
+        });
+        for (size_t i = 0; i < top; ++i)
+            m_s.topStations.push_back(stations[order[i]]);
+    }
 
     if (!m_entities) return;
     // entities by name, each with its QSOs per band and per mode

@@ -69,6 +69,8 @@ void TfMain::OpenSearch() {
         m_search = new TfSearch(DM, this);
         m_search->setAttribute(Qt::WA_DeleteOnClose);
         m_search->showQso = [this](int id) { return ShowQso(id); };
+        // the keys work from the other windows too
+        m_search->addActions({miSearch, miStats});
         if (m_entities) m_search->setEntityCache(m_entities.get());
     }
     m_search->show();
@@ -83,6 +85,7 @@ void TfMain::OpenStats() {
     if (!m_stats) {
         m_stats = new TfStats(DM, this);
         m_stats->setAttribute(Qt::WA_DeleteOnClose);
+        m_stats->addActions({miSearch, miStats});
         if (m_entities) m_stats->setEntityCache(m_entities.get());
     }
     m_stats->show();

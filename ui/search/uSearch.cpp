@@ -232,7 +232,7 @@ void TfSearch::buildUi() {
                           QStringLiteral("Выгрузить найденные QSO в таблицу CSV"), Format::Csv);
 
     // the columns as wide as the log's, the notice wider
-    const QList<int> widths = {40, 118, 70, 50, 64, 64, 64, 64, 64, 56, 44, 56, 44, 50};
+    const QList<int> widths = {48, 118, 76, 54, 80, 110, 120, 64, 70, 64, 50, 64, 50, 56};
     for (int c = 0; c < results->columnCount(); ++c) {
         const int w = c < widths.size() ? widths[c] : 110;
         grResults->setColumnWidth(c, c == results->columnCount() - 1 ? 220 : w);
@@ -246,7 +246,7 @@ void TfSearch::setEntityCache(EntityCache* cache) {
     lbEntity->setVisible(cache != nullptr);
     edEntity->setVisible(cache != nullptr);
     const int e = results->entityColumn();
-    if (e >= 0) grResults->setColumnWidth(e, 110);
+    if (e >= 0) grResults->setColumnWidth(e, 130);
     grResults->setColumnWidth(results->columnCount() - 1, 220);
     criteriaChange();
 }

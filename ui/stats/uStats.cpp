@@ -106,6 +106,14 @@ void setBars(QChartView* view, const QString& title, const QStringList& categori
     auto* series = new QBarSeries;
     series->append(set);
     series->setBarWidth(0.8);
+    // a few bars carry their numbers
+    if (categories.size() <= 16) {
+        series->setLabelsVisible(true);
+        series->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
+        series->setLabelsFormat(QStringLiteral("@value"));
+        set->setLabelColor(view->palette().color(QPalette::WindowText));
+        set->setLabelFont(f);
+    }
     chart->addSeries(series);
     auto* x = new QBarCategoryAxis;
     x->append(categories);
@@ -116,7 +124,8 @@ void setBars(QChartView* view, const QString& title, const QStringList& categori
     auto* y = new QValueAxis;
     y->setLabelFormat(QStringLiteral("%d"));
     y->setLabelsFont(f);
-    y->setRange(0, std::max(1, most));
+    // room above the highest bar for its number
+    y->setRange(0, std::max(1.0, most * 1.15));
     y->applyNiceNumbers();
     chart->addAxis(y, Qt::AlignLeft);
     series->attachAxis(y);
@@ -195,7 +204,7 @@ void TfStats::buildUi() {
 
     grYears = makeTable(this, "grYears");
     chYears = makeChart(this, "chYears");
-    pcStats->addTab(page(grYears, chYears, Qt::Vertical, {220, 300}),
+    pcStats->addTab(page(grYears, chYears, Qt::Vertical, {150, 370}),
                     QStringLiteral("Годы и месяцы"));
     grBandMode = makeTable(this, "grBandMode");
     chBands = makeChart(this, "chBands");
@@ -223,20 +232,26 @@ void TfStats::buildUi() {
     auto* top = new QWidget;
     auto* tl = new QHBoxLayout(top);
     tl->setContentsMargins(0, 0, 0, 0);
-    auto* stations = new QVBoxLayout;
-    stations->addWidget(new QLabel(QStringLiteral("20 самых частых корреспондентов"), top));
-    grTopStations = makeTable(top, "grTopStations");
-    stations->addWidget(grTopStations, 1);
-    tl->addLayout(stations, 1);
-    auto* entities = new QVBoxLayout;
-    lbTopEntities = new QLabel(QStringLiteral("20 самых частых стран DXCC"), top);
-    entities->addWidget(lbTopEntities);
-    grTopEntities = makeTable(top, "grTopEntities");
-    entities->addWidget(grTopEntities, 1);
-    tl->addLayout(entities, 1);
+    auto side = [top, tl](const QString& title, QLabel** label) {
+        auto* w = new QWidget(top);
+        auto* l = new QVBoxLayout(w);
+        l->setContentsMargins(0, 0, 0, 0);
+        *label = new QLabel(title, w);
+        l->addWidget(*label);
+        tl->addWidget(w, 1);
+        return std::pair{w, l};
+    };
+    QLabel* stationsTitle = nullptr;
+    auto [stations, sl] = side(QStringLiteral("20 самых частых корреспондентов"), &stationsTitle);
+    grTopStations = makeTable(stations, "grTopStations");
+    sl->addWidget(grTopStations, 1);
+    auto [entities, el] = side(QStringLiteral("20 самых частых стран DXCC"), &lbTopEntities);
+    grTopEntities = makeTable(entities, "grTopEntities");
+    el->addWidget(grTopEntities, 1);
+    m_topEntitiesSide = entities;
+    m_topPage = top;
     pcStats->addTab(top, QStringLiteral("Самые частые"));
-    lbTopEntities->hide();
-    grTopEntities->hide();
+    entities->hide();
 
     auto* bottom = new QHBoxLayout;
     lay->addLayout(bottom);
@@ -268,7 +283,7 @@ void TfStats::setEntityCache(EntityCache* cache) {
     if (cache == m_entities) return;
     m_entities = cache;
     const bool on = cache != nullptr;
-    const int topPage = pcStats->indexOf(grTopStations->parentWidget());
+    const int topPage = pcStats->indexOf(m_topPage);
     if (on && pcStats->indexOf(m_dxccBandsPage) < 0) {
         pcStats->insertTab(topPage, m_dxccBandsPage, QStringLiteral("DXCC по диапазонам"));
         pcStats->insertTab(topPage + 1, m_dxccModesPage, QStringLiteral("DXCC по видам"));
@@ -276,8 +291,7 @@ void TfStats::setEntityCache(EntityCache* cache) {
         pcStats->removeTab(pcStats->indexOf(m_dxccBandsPage));
         pcStats->removeTab(pcStats->indexOf(m_dxccModesPage));
     }
-    lbTopEntities->setVisible(on);
-    grTopEntities->setVisible(on);
+    m_topEntitiesSide->setVisible(on);
     recount();
 }
 

@@ -94,6 +94,8 @@ class TfStats : public QWidget {
     std::vector<std::unique_ptr<Watch>> m_watches;
     QWidget* m_dxccBandsPage = nullptr;
     QWidget* m_dxccModesPage = nullptr;
+    QWidget* m_topEntitiesSide = nullptr;
+    QWidget* m_topPage = nullptr;
 };
 
 } // namespace qardel
