@@ -39,7 +39,14 @@ int EntityCache::entityIndex(const Entity& e) {
 
 int EntityCache::resolve(const QString& call, const QString& suffix) {
     if (!m_provider || call.isEmpty()) return -1;
-    const std::optional<Entity> e = m_provider(call, suffix);
+    std::optional<Entity> e;
+    try {
+        e = m_provider(call, suffix);
+    } catch (...) {
+        // a call sign the provider cannot take has no entity; the search or
+        // count that asked goes on
+        return -1;
+    }
     if (!e || (e->name.isEmpty() && e->dxcc <= 0)) return -1;
     return entityIndex(*e);
 }

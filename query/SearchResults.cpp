@@ -85,8 +85,7 @@ class SearchResults::Watch : public TableListener {
 };
 
 SearchResults::SearchResults(TDM& dm, QObject* parent)
-    : QAbstractTableModel(parent), m_dm(dm), m_collator(std::make_unique<QCollator>(QLocale())),
-      m_idField(dm.dsMain->fieldIndex(fld::ID)) {
+    : QAbstractTableModel(parent), m_dm(dm), m_collator(std::make_unique<QCollator>(QLocale())) {
     m_collator->setCaseSensitivity(Qt::CaseInsensitive);
     m_slice.setSingleShot(true);
     connect(&m_slice, &QTimer::timeout, this, &SearchResults::runSlice);
@@ -217,7 +216,9 @@ void SearchResults::listsChanged() {
 }
 
 void SearchResults::logAboutToReset() {
-    beginResetModel();
+    // a load that fails resets twice before it is done
+    if (!m_resetting) beginResetModel();
+    m_resetting = true;
     m_slice.stop();
     m_job.reset();
     m_matcher.reset();
@@ -225,6 +226,8 @@ void SearchResults::logAboutToReset() {
 }
 
 void SearchResults::logReset() {
+    if (!m_resetting) beginResetModel();
+    m_resetting = false;
     endResetModel();
     emit countChanged(0);
     startJob();

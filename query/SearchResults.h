@@ -110,7 +110,7 @@ class SearchResults : public QAbstractTableModel {
     Qt::SortOrder m_sortOrder = Qt::AscendingOrder;
     std::unique_ptr<QCollator> m_collator;
     std::vector<std::unique_ptr<Watch>> m_watches;
-    int m_idField;
+    bool m_resetting = false;
 };
 
 // Sorting texts as the results do: the locale's order, letter case aside.

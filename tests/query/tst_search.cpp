@@ -414,6 +414,11 @@ class TestSearch : public QObject {
                  dm.dsBands->fieldByName(fld::Name).setAsString(QStringLiteral("я"));
                  dm.dsBands->post();
              }},
+            {"the log read again from its file",
+             [&] {
+                 dm.SaveAll();
+                 log.load();
+             }},
             {"a change while a search runs",
              [&] {
                  r.setCriteria(c);
@@ -427,6 +432,19 @@ class TestSearch : public QObject {
             QVERIFY2(idsOf(r) == fresh(), s.what);
         }
         QVERIFY(r.count() != before);
+    }
+
+    // A provider that fails on a call sign gives it no entity; the search goes on.
+    void providerThatFails() {
+        qtest::LogFixture f;
+        smallLog(f.dm);
+        EntityCache cache(f.dm, [](const QString& call, const QString& suffix) {
+            if (call.startsWith(QLatin1String("DL"))) throw std::runtime_error("no cty data");
+            return qtest::fakeEntity(call, suffix);
+        });
+        SearchCriteria c;
+        c.entity = QStringLiteral("ия");
+        QCOMPARE(search(f.dm, c, &cache), QStringLiteral("8,7,4,3,2,1"));
     }
 
     // Ten thousand QSOs: a search in slices gives what one in a piece gives.

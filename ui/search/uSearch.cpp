@@ -243,6 +243,11 @@ void TfSearch::buildUi() {
 
 void TfSearch::setEntityCache(EntityCache* cache) {
     results->setEntityCache(cache);
+    // the columns changed: the log's own order again
+    {
+        const QSignalBlocker b(grResults->horizontalHeader());
+        grResults->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    }
     lbEntity->setVisible(cache != nullptr);
     edEntity->setVisible(cache != nullptr);
     const int e = results->entityColumn();
