@@ -216,7 +216,9 @@ void TfStats::buildUi() {
 
     auto dxccPage = [this](QTableView** table, const char* name, QLabel** note,
                            const char* noteName) {
-        auto* w = new QWidget;
+        // the window owns the page while it is not among the tabs
+        auto* w = new QWidget(this);
+        w->hide();
         auto* l = new QVBoxLayout(w);
         l->setContentsMargins(0, 0, 0, 0);
         *table = makeTable(w, name);
