@@ -301,11 +301,26 @@ class TextById {
     QHash<int, QString> m_cache;
 };
 
+// The live slots of these QSOs (IDs not in the log are left out), by ID.
+std::vector<uint32_t> slotsOfIds(Table& log, const std::vector<int>& ids) {
+    std::vector<uint32_t> found;
+    for (int id : ids) {
+        const int64_t s = id > 0 ? log.rows().idSlot(id) : -1;
+        if (s >= 0) found.push_back(uint32_t(s));
+    }
+    std::sort(found.begin(), found.end(),
+              [&log](uint32_t a, uint32_t b) { return log.rows().idOf(a) < log.rows().idOf(b); });
+    found.erase(std::unique(found.begin(), found.end()), found.end());
+    return found;
+}
+
 // Every QSO of the log, oldest first, handed field by field to put(name,
 // text) and closed by end(). Reads the columns themselves: a million QSOs
 // go out in seconds.
+// only: the IDs of the QSOs to write, instead of the whole log.
 template <class Emit, class End>
-void emitLog(TDM& dm, Emit put, End end, const std::function<void(int, int)>& progress) {
+void emitLog(TDM& dm, Emit put, End end, const std::function<void(int, int)>& progress,
+             const std::vector<int>* only = nullptr) {
     Table& log = *dm.dsMain;
     const Column &cCorID = col(log, fld::CorID), &cTime = col(log, fld::Time),
                  &cSuffix = col(log, fld::CorSuffix), &cBandID = col(log, fld::BandID),
@@ -323,7 +338,7 @@ void emitLog(TDM& dm, Emit put, End end, const std::function<void(int, int)>& pr
     auto textOf = [](const Column& c, uint32_t s) -> const QString& { return c.texts[s]; };
     // oldest first by the QSO's time (a log imported from files that were
     // not in time order has its IDs out of it), ties by ID
-    std::vector<uint32_t> order = log.slotsInIdOrder();
+    std::vector<uint32_t> order = only ? slotsOfIds(log, *only) : log.slotsInIdOrder();
     std::stable_sort(order.begin(), order.end(), [&cTime](uint32_t a, uint32_t b) {
         const qint64 ta = cTime.isNull(a) ? LLONG_MIN : cTime.times[a];
         const qint64 tb = cTime.isNull(b) ? LLONG_MIN : cTime.times[b];
@@ -618,6 +633,39 @@ void importRecords(TDM& dm, const QList<Record>& records, ImportSummary* s,
             refuse(e.message());
         }
     }
+}
+
+QList<Record> exportQsos(TDM& dm, const std::vector<int>& ids) {
+    QList<Record> out;
+    Record r;
+    emitLog(
+        dm,
+        [&r](const auto& name, const auto& value) {
+            r.add(QString::fromLatin1(name), text(value));
+        },
+        [&] {
+            r.number = int(out.size()) + 1;
+            out.append(std::move(r));
+            r = Record{};
+        },
+        {}, &ids);
+    return out;
+}
+
+QByteArray exportQsosAdi(TDM& dm, const std::vector<int>& ids, const QString& program,
+                         const QString& version) {
+    QByteArray out;
+    appendAdiHeader(out, program, version);
+    emitLog(
+        dm,
+        [&out](const auto& name, const auto& value) {
+            if constexpr (std::is_same_v<std::decay_t<decltype(value)>, QString>)
+                appendAdiField(out, name, QStringView(value));
+            else
+                appendAdiField(out, name, value);
+        },
+        [&out] { appendAdiEnd(out); }, {}, &ids);
+    return out;
 }
 
 } // namespace qardel::adif

@@ -16,6 +16,12 @@ QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress =
 QByteArray exportAdi(TDM& dm, const QString& program, const QString& version,
                      const std::function<void(int, int)>& progress = {});
 
+// The same for the QSOs with these IDs (IDs not in the log are left out),
+// oldest first: what a search found, as a file.
+QList<Record> exportQsos(TDM& dm, const std::vector<int>& ids);
+QByteArray exportQsosAdi(TDM& dm, const std::vector<int>& ids, const QString& program,
+                         const QString& version);
+
 // A power that is not a number is left empty: the kind of repair counted.
 inline const QString kRepairPower = QStringLiteral("a power that is not a number, left empty");
 

@@ -6,7 +6,8 @@
 #   bench/run_bench.sh --quick    1 000 and 100 000 only
 #   bench/run_bench.sh --sizes=1000 --benchmark_filter=Save
 #   bench/run_bench.sh --ui       bench_ui (the windows) instead, then the plot
-#   bench/run_bench.sh --all      bench_data and bench_ui, then the plot
+#   bench/run_bench.sh --query    bench_query (searching and counting the log) instead
+#   bench/run_bench.sh --all      bench_data, bench_query and bench_ui, then the plot
 #
 # The plot of a bench_ui run goes to docs/performance.png (PLOT to change;
 # --no-plot to skip it); it needs python3-matplotlib from Debian.
@@ -20,7 +21,7 @@ root=$(dirname "$here")
 build=${BUILD_DIR:-$root/build-bench}
 case $build in /*) ;; *) build=$root/$build ;; esac
 
-data=1 ui=0 plot=1
+data=1 ui=0 query=0 plot=1
 n=$#
 while [ "$n" -gt 0 ]; do
     a=$1
@@ -28,7 +29,8 @@ while [ "$n" -gt 0 ]; do
     n=$((n - 1))
     case $a in
     --ui) data=0 ui=1 ;;
-    --all) data=1 ui=1 ;;
+    --query) data=0 query=1 ;;
+    --all) data=1 ui=1 query=1 ;;
     --no-plot) plot=0 ;;
     *) set -- "$@" "$a" ;;
     esac
@@ -37,6 +39,7 @@ done
 targets=
 [ $data = 1 ] && targets="$targets bench_data"
 [ $ui = 1 ] && targets="$targets bench_ui"
+[ $query = 1 ] && targets="$targets bench_query"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQARDEL_BENCH=ON -DQARDEL_GUI=ON >/dev/null
 # shellcheck disable=SC2086
 cmake --build "$build" -j2 --target $targets
@@ -46,6 +49,11 @@ stamp=$(date +%Y%m%d-%H%M%S)
 if [ $data = 1 ]; then
     out="$here/results/bench_data-$stamp.json"
     "$build/bench/bench_data" --benchmark_out="$out" --benchmark_out_format=json "$@"
+    echo "JSON: $out"
+fi
+if [ $query = 1 ]; then
+    out="$here/results/bench_query-$stamp.json"
+    "$build/bench/bench_query" --benchmark_out="$out" --benchmark_out_format=json "$@"
     echo "JSON: $out"
 fi
 if [ $ui = 1 ]; then

@@ -174,6 +174,11 @@ class Table {
     RowStore& rows() { return *m_rows; }
     const RowStore& rows() const { return *m_rows; }
     std::vector<uint32_t> slotsInIdOrder() const;
+    // The live slots ascending by the active key (the log: oldest first), and
+    // the slot of a logical row, for readers that walk or follow the rows
+    // without moving the cursor.
+    const std::vector<uint32_t>& slotsInActiveOrder() const { return m_order; }
+    uint32_t slotAtPosition(int pos) const { return slotAt(pos); }
     const std::vector<uint32_t>& changedIds() const { return m_dirtyIds; } // may repeat
     const std::vector<int>& deletedIds() const { return m_deletedIds; }
 

@@ -10,6 +10,9 @@ PACKAGES=(
   libbenchmark-dev
   # the radio: Hamlib's library, and rigctld/rigctl for the tests
   libhamlib-dev libhamlib-utils
+  # the statistics window's charts; Qt Charts' CMake package needs the OpenGL
+  # module's, which Debian's qt6-charts-dev does not pull in by itself
+  qt6-charts-dev libqt6opengl6-dev
   xvfb xauth xdotool x11-utils imagemagick python3 python3-xlib
   fonts-wine fonts-dejavu-core
   clang libclang-rt-14-dev clang-format git

@@ -90,6 +90,7 @@ TfMain::TfMain(QWidget* parent) : QMainWindow(parent) {
 }
 
 TfMain::~TfMain() {
+    closeLogViews();
     qApp->removeEventFilter(this);
     // FormDestroy: the data module goes with the window; tables still open
     // are closed, which writes what is unwritten.
@@ -134,6 +135,7 @@ void TfMain::buildUi() {
     sb->addWidget(sbPanel0);
     sb->addWidget(sbPanel1, 1);
     setStatusBar(sb);
+    buildLogViews(sb);
 
     QFont bold = font();
     bold.setBold(true);
@@ -379,6 +381,7 @@ void TfMain::FormClose() {
 }
 
 void TfMain::closeEvent(QCloseEvent* e) {
+    closeLogViews();
     // A close that could not save keeps the window open: nothing is lost.
     if (guarded([this] { FormClose(); }))
         e->accept();

@@ -3,6 +3,7 @@
 
 #include "data/DataFolder.h"
 #include "data/uDM.h"
+#include "query/Entity.h"
 #include "ui/common/DataGrid.h"
 #include "ui/common/IdComboBox.h"
 #include "ui/common/TextRules.h"
@@ -14,13 +15,18 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTabWidget>
 #include <QToolButton>
 
 #include <memory>
 
 namespace qardel {
+
+class TfSearch;
+class TfStats;
 
 class TfMain : public QMainWindow {
     Q_OBJECT
@@ -109,6 +115,22 @@ class TfMain : public QMainWindow {
     void sbEditBandClick();
     void sbEditModeClick();
 
+    // the search and statistics windows, opened by keys and from the status bar
+    QAction* miSearch;
+    QAction* miStats;
+    QToolButton* sbSearch;
+    QToolButton* sbStats;
+    void OpenSearch();
+    void OpenStats();
+    TfSearch* searchWindow() const;
+    TfStats* statsWindow() const;
+    // Makes the QSO with this ID the log's current row for the search
+    // window; empty when done, else what to tell the operator.
+    QString ShowQso(int id);
+    // The entity of a call sign, from the call-sign card's resolution: with
+    // one, the search and statistics windows show entities.
+    void setEntityProvider(EntityProvider provider);
+
   protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
@@ -121,6 +143,8 @@ class TfMain : public QMainWindow {
     auto holdNoticeColor();
     void openEditor(IdComboBox* box, Table* table, int page);
     bool handleDefaultKeys(QObject* watched, QKeyEvent* e);
+    void buildLogViews(QStatusBar* sb);
+    void closeLogViews();
 
     QString m_fatal;
     std::unique_ptr<DataFolder> m_folder; // held while the window lives
@@ -130,6 +154,9 @@ class TfMain : public QMainWindow {
     bool m_shown = false;
     bool m_completing = false;
     bool m_upcasing = false;
+    QPointer<TfSearch> m_search;
+    QPointer<TfStats> m_stats;
+    std::unique_ptr<EntityCache> m_entities;
 };
 
 } // namespace qardel
