@@ -151,62 +151,11 @@ QString readInput(const QString& file, QByteArray* bytes) {
     return why;
 }
 
-// Writes all of it to fd; empty when done, else the system's reason.
-QString writeAll(int fd, const QByteArray& bytes) {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return systemReason(n < 0 ? errno : EIO);
-        done += n;
-    }
-    return {};
-}
-
-// The exported file appears whole or not at all, and only where a regular
-// file is or none: a temporary file beside it, written, synced and renamed
-// over it, then the folder synced. Empty when done, else why not.
-QString writeExport(const QString& file, const QByteArray& bytes) {
-    // a link is followed, so that the file it points to is the one replaced
-    QFileInfo info(file);
-    const QString target =
-        info.isSymLink() && info.exists() ? info.canonicalFilePath() : info.absoluteFilePath();
-    auto notRegular = [&]() -> QString {
-        struct stat st {};
-        if (::stat(QFile::encodeName(target).constData(), &st) == 0 && !S_ISREG(st.st_mode))
-            return say("%1 is not a regular file (a folder, a device, a pipe or a socket)",
-                       "%1 — не обычный файл (папка, устройство, канал или сокет)")
-                .arg(file);
-        return {};
-    };
-    QString why = notRegular();
-    if (!why.isEmpty()) return why;
-    struct stat old {};
-    const bool existed = ::stat(QFile::encodeName(target).constData(), &old) == 0;
-    const QString dir = QFileInfo(target).absolutePath();
-    const QString tmp =
-        dir + QStringLiteral("/.%1.%2.tmp").arg(QFileInfo(target).fileName()).arg(::getpid());
-    const int fd =
-        ::open(QFile::encodeName(tmp).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC,
-               existed ? old.st_mode & 07777 : 0644);
-    if (fd < 0) return QStringLiteral("%1: %2").arg(tmp, systemReason(errno));
-    why = writeAll(fd, bytes);
-    if (why.isEmpty() && ::fsync(fd) != 0) why = systemReason(errno);
-    if (::close(fd) != 0 && why.isEmpty()) why = systemReason(errno);
-    if (why.isEmpty()) why = notRegular(); // something else took the name meanwhile
-    if (why.isEmpty()) why = renameFile(tmp, target);
-    if (!why.isEmpty()) {
-        ::unlink(QFile::encodeName(tmp).constData());
-        return why;
-    }
-    return syncPath(dir, true);
-}
-
 // The standard output, every write, the flush and the closing checked: a
 // full disk or a reader that went away is a failure, not an export.
 QString writeStdout(const QByteArray& bytes) {
     std::fflush(stdout);
-    QString why = writeAll(STDOUT_FILENO, bytes);
+    QString why = writeAllTo(STDOUT_FILENO, bytes);
     struct stat st {};
     if (why.isEmpty() && ::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode) &&
         ::fsync(STDOUT_FILENO) != 0)
@@ -223,7 +172,23 @@ int exportLog(TDM& dm, const QString& file) {
     const QByteArray bytes = adx ? adif::writeAdx(adif::exportLog(dm, shown), "QARDEL", version)
                                  : adif::exportAdi(dm, "QARDEL", version, shown);
     const bool toStdout = file == QLatin1String("-");
-    const QString why = toStdout ? writeStdout(bytes) : writeExport(file, bytes);
+    // the file appears whole or not at all, and only where a regular file is
+    // or none
+    const WholeWrite w = toStdout ? WholeWrite{writeStdout(bytes)} : writeFileWhole(file, bytes);
+    const QString why = w.notRegular ? say("not a regular file (a folder, a device, a pipe or a "
+                                           "socket), left as it is",
+                                           "это не обычный файл (папка, устройство, канал или "
+                                           "сокет), он оставлен как есть")
+                                     : w.error;
+    if (w.written && !why.isEmpty()) {
+        out(stderr, say("%1 QSOs exported to %2, but its folder could not be synced (%3): a "
+                        "power cut may still lose the file.",
+                        "Выгружено связей: %1, файл %2, но его папку не удалось сбросить на диск "
+                        "(%3): при сбое питания файл ещё может пропасть.")
+                        .arg(count)
+                        .arg(file, why));
+        return 2;
+    }
     if (!why.isEmpty()) {
         out(stderr,
             say("Cannot write %1: %2. Nothing was exported.",

@@ -18,6 +18,21 @@ QString renameFile(const QString& from, const QString& to);
 // Removes a file (never a folder); true when there was one to remove.
 bool removeFile(const QString& path);
 
+// Writes all of bytes to an open file descriptor; empty when done, else the
+// system's reason (a full disk, a reader that went away).
+QString writeAllTo(int fd, const QByteArray& bytes);
+
+// A file written whole or not at all, for what the operator exports: a
+// temporary file beside it, written, synced and renamed over it, then the
+// folder synced. Only a regular file is replaced (a link is followed to its
+// file); a folder, a device, a pipe or a socket at the name is left alone.
+struct WholeWrite {
+    QString error;           // empty when done
+    bool notRegular = false; // refused: the name is not a regular file
+    bool written = false;    // the new file is in place (only its folder's sync may have failed)
+};
+WholeWrite writeFileWhole(const QString& path, const QByteArray& bytes);
+
 // Told of each of the calls above once it succeeded.
 class FileOpObserver {
   public:
