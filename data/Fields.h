@@ -47,5 +47,7 @@ namespace qardel::setting {
 
 inline const QString LastBand = QStringLiteral("LastBand");
 inline const QString LastMode = QStringLiteral("LastMode");
+// the operator's own Maidenhead locator (text), for distance and beam heading
+inline const QString MyLocator = QStringLiteral("MyLocator");
 
 } // namespace qardel::setting

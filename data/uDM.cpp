@@ -206,6 +206,23 @@ void TDM::SetIntSetting(const QString& name, int value) {
     dsINI->post();
 }
 
+QString TDM::GetTextSetting(const QString& name) {
+    const int64_t slot = dsINI->find(fld::Name, name, loCaseInsensitive);
+    if (slot < 0) return {};
+    return dsINI->valueOfSlot(uint32_t(slot), dsINI->fieldIndex(fld::Value)).toString();
+}
+
+void TDM::SetTextSetting(const QString& name, const QString& value) {
+    if (dsINI->locate(fld::Name, name, loCaseInsensitive)) {
+        dsINI->edit();
+    } else {
+        dsINI->append();
+        dsINI->fieldByName(fld::Name).setAsString(name);
+    }
+    SetTextOrClear(dsINI->fieldByName(fld::Value), value);
+    dsINI->post();
+}
+
 void TDM::SetFloatFromText(Field& field, const QString& text) {
     double v = 0;
     if (!textToFloat(text, &v)) {

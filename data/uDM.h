@@ -110,6 +110,12 @@ class TDM : public QObject {
     static int ComboIndexOfID(const ComboBoxIntf& box, int id);
     int GetIntSetting(const QString& name, int def);
     void SetIntSetting(const QString& name, int value);
+    // A setting that holds text rather than a number (the own locator): the
+    // row's value as stored, empty when there is none. Reading leaves the
+    // settings table's cursor where it was; writing posts like SetIntSetting,
+    // and an empty text makes the value null.
+    QString GetTextSetting(const QString& name);
+    void SetTextSetting(const QString& name, const QString& value);
     static void SetFloatFromText(Field& field, const QString& text);
     static void SetTextOrClear(Field& field, const QString& text);
     static QChar UpCaseChar(QChar ch);

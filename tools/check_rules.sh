@@ -5,9 +5,10 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 fail=0
-sources=$(git ls-files 'data/*.cpp' 'data/*.h' 'adif/*.cpp' 'adif/*.h' 'cli/*.cpp' 'ui/*.cpp' 'ui/*.h' 'app/*.cpp' 'app/*.h' \
+sources=$(git ls-files 'data/*.cpp' 'data/*.h' 'adif/*.cpp' 'adif/*.h' 'callinfo/*.cpp' 'callinfo/*.h' \
+          'cli/*.cpp' 'ui/*.cpp' 'ui/*.h' 'app/*.cpp' 'app/*.h' \
           'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' 2>/dev/null)
-[ -n "$sources" ] || sources=$(find data adif cli ui app tests bench -name '*.cpp' -o -name '*.h')
+[ -n "$sources" ] || sources=$(find data adif callinfo cli ui app tests bench -name '*.cpp' -o -name '*.h')
 
 if out=$(grep -nE '#include <QMessageBox>|QMessageBox::|QMessageBox[ *&]+[A-Za-z_]' $sources | grep -v '^ui/common/'); then
     echo "QMessageBox is used outside ui/common (use ui/common/MessageBox.h):"
@@ -16,20 +17,20 @@ if out=$(grep -nE '#include <QMessageBox>|QMessageBox::|QMessageBox[ *&]+[A-Za-z
 fi
 
 core=$(find /usr/include -type d -path '*qt6/QtCore' 2>/dev/null | head -1)
-for f in $(echo "$sources" | grep -E '^(data|adif)/'); do
+for f in $(echo "$sources" | grep -E '^(data|adif|callinfo)/'); do
     for h in $(grep -o '#include <Q[A-Za-z/]*>' "$f" | sed 's/#include <\(.*\)>/\1/'); do
         case $h in
         QtCore/*) ;;
-        Qt*/*|QtWidgets|QtGui) echo "$f includes <$h>: data/ and adif/ use QtCore only"; fail=1 ;;
+        Qt*/*|QtWidgets|QtGui) echo "$f includes <$h>: data/, adif/ and callinfo/ use QtCore only"; fail=1 ;;
         *) if [ -n "$core" ] && [ ! -e "$core/$h" ]; then
-               echo "$f includes <$h>, which is not a QtCore header: data/ and adif/ use QtCore only"
+               echo "$f includes <$h>, which is not a QtCore header: data/, adif/ and callinfo/ use QtCore only"
                fail=1
            fi ;;
         esac
     done
 done
 
-for layer in data adif ui/common ui/main ui/editor; do
+for layer in data adif callinfo ui/common ui/main ui/editor; do
     for h in $(cd "$layer" && ls *.h); do
         if out=$(grep -n "#include \"$h\"" $sources); then
             echo "include \"$layer/$h\" by its folder:"

@@ -22,6 +22,8 @@
 
 namespace qardel {
 
+class CallCard;
+
 class TfMain : public QMainWindow {
     Q_OBJECT
   public:
@@ -68,6 +70,7 @@ class TfMain : public QMainWindow {
     QAction* miDeleteQSO;
     QLabel* sbPanel0;
     QLabel* sbPanel1;
+    CallCard* callCard = nullptr; // right of the panel's controls, and a line in the status bar
 
     // start-up and shutdown
     void FormCreate();

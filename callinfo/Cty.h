@@ -1,0 +1,157 @@
+// Call sign -> DXCC entity, zones, continent, position and UTC offset, from
+// the country files the ham-radio world keeps current (cty.csv or cty.dat).
+// The rules are written down in docs/callinfo.md.
+#pragma once
+
+#include <QByteArray>
+#include <QDate>
+#include <QHash>
+#include <QString>
+#include <QStringView>
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace qardel::callinfo {
+
+// A country file that cannot be read: the message says which and why.
+class CtyError : public std::exception {
+  public:
+    explicit CtyError(QString message)
+        : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
+    const QString& message() const noexcept { return m_message; }
+    const char* what() const noexcept override { return m_utf8.constData(); }
+
+  private:
+    QString m_message;
+    QByteArray m_utf8;
+};
+
+// One entity of the file, with the values its header line gives.
+struct Entity {
+    QString name;      // as the file spells it
+    QString prefix;    // the primary prefix, without the WAE mark ("IT9", "3D2/c")
+    int dxcc = 0;      // ARRL DXCC number; 0 when the file gives none (cty.dat)
+    QString continent; // AF AN AS EU NA OC SA
+    int cq = 0;
+    int itu = 0;
+    double lat = 0;       // degrees, north positive
+    double lon = 0;       // degrees, east positive (the file counts west positive)
+    double utcOffset = 0; // hours to add to UTC (the file counts the other way)
+    bool waeOnly = false; // marked '*': a WAE entity inside a DXCC entity
+};
+
+// What the prefix or full call that matched says about the station where it
+// differs from its entity's header.
+struct Overrides {
+    int cq = 0, itu = 0; // 0: the entity's
+    bool hasPos = false;
+    double lat = 0, lon = 0; // east positive, like Entity
+    bool hasTz = false;
+    double utcOffset = 0;
+    QString continent; // empty: the entity's
+};
+
+// The answer for one call sign.
+struct CallInfo {
+    enum class Kind {
+        Entity,   // an entity was found
+        Maritime, // /MM: at sea, no entity
+        Aero,     // /AM: in the air, no entity
+        Unknown,  // no prefix of the file matches
+    };
+    Kind kind = Kind::Unknown;
+    int entity = -1;    // the DXCC entity: index into CtyData::entities()
+    int waeEntity = -1; // the WAE-only entity the call belongs to, -1 when none
+    // Where the station is: its entity's values, or the overrides of the
+    // prefix or full call that decided (the WAE entity's when there is one).
+    QString continent;
+    int cq = 0;
+    int itu = 0;
+    double lat = 0;
+    double lon = 0;
+    double utcOffset = 0;
+    QString matched; // the prefix, or "=CALL" for a full-call exception
+
+    bool hasEntity() const { return kind == Kind::Entity; }
+};
+
+class CtyData {
+  public:
+    enum class Format { Csv, Dat };
+
+    CtyData() = default;
+    // Throws CtyError naming the line that is not in the format.
+    static CtyData parse(const QByteArray& bytes, Format format);
+    // The format from the name: ".csv" is cty.csv, anything else cty.dat.
+    static CtyData readFile(const QString& path);
+    static Format formatOf(const QString& path);
+    // The release a country file names in its "=VERyyyymmdd" pseudo-call;
+    // invalid when it names none.
+    static QDate versionIn(const QByteArray& bytes);
+
+    bool isEmpty() const { return m_entities.empty(); }
+    const std::vector<Entity>& entities() const { return m_entities; }
+    const Entity& entity(int i) const { return m_entities[size_t(i)]; }
+    QDate version() const { return m_version; }
+    // The entity whose primary prefix this is (without the WAE mark); -1.
+    int entityByPrefix(const QString& prefix) const;
+    // cty.dat carries no DXCC numbers: takes them from another file (a
+    // cty.csv) for the entities with the same primary prefix.
+    void takeDxccNumbers(const CtyData& other);
+
+    // QARDEL's call sign and the suffix typed after its slash.
+    CallInfo resolve(QStringView call, QStringView suffix) const;
+    // A call sign as other logs write it: "EA8/DL1ABC", "UA3AAA/9/P".
+    CallInfo resolve(QStringView text) const;
+
+  private:
+    struct Hit {
+        int entity = -1;
+        Overrides ov;
+    };
+    struct SvHash {
+        using is_transparent = void;
+        size_t operator()(std::string_view v) const { return std::hash<std::string_view>()(v); }
+    };
+    using Map = std::unordered_map<std::string, Hit, SvHash, std::equal_to<>>;
+    // The same lookups twice: over every entity (where the station is) and
+    // over the DXCC entities alone (which entity it counts for).
+    struct Maps {
+        Map prefixes, calls;
+    };
+
+    // A call sign taken apart: the whole text, the call itself, a location
+    // prefix written before or after it, a call-area digit, and /MM or /AM.
+    struct Parts {
+        std::string full, call, location;
+        char areaDigit = 0;
+        bool maritime = false, aero = false;
+    };
+    struct Found {
+        const Hit* hit = nullptr;
+        std::string matched;
+        bool exception = false;
+    };
+
+    void addToken(std::string_view token, int entity, int lineNo);
+    // The longest prefix of text the map lists; its length in *len.
+    const Hit* findPrefix(const Maps& m, std::string_view text, size_t* len) const;
+    Found walk(const Maps& m, const Parts& p) const;
+    CallInfo resolveParts(const Parts& p) const;
+
+    std::vector<Entity> m_entities;
+    Maps m_all, m_dxcc;
+    size_t m_longestPrefix = 0;
+    QHash<QString, int> m_byPrefix;
+    QDate m_version;
+};
+
+// The continent's Russian name ("EU" -> "Европа"); the code itself when unknown.
+QString continentName(const QString& code);
+
+} // namespace qardel::callinfo

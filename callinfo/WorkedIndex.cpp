@@ -1,0 +1,277 @@
+#include "callinfo/WorkedIndex.h"
+
+#include "data/Fields.h"
+#include "data/TableColumn.h"
+#include "data/uDM.h"
+
+#include <algorithm>
+
+namespace qardel::callinfo {
+
+namespace {
+constexpr int16_t kNotYet = -2;
+} // namespace
+
+// The log's rows as they are posted, corrected and deleted: each one leaves
+// the counts of its old values and joins those of its new ones.
+class WorkedIndex::LogListener : public TableListener {
+  public:
+    explicit LogListener(WorkedIndex& ix) : m_ix(ix) {}
+    void rowsAboutToBeReset() override { m_ix.invalidate(); }
+    void rowsReset() override {
+        m_ix.invalidate();
+        m_ix.notify();
+    }
+    void rowInserted(int pos) override { change(pos, +1); }
+    void rowAboutToBeChanged(int pos) override { change(pos, -1, false); }
+    void rowChanged(int pos) override { change(pos, +1); }
+    void rowAboutToBeRemoved(int pos) override { change(pos, -1); }
+
+  private:
+    void change(int pos, int delta, bool tell = true) {
+        if (m_ix.m_valid) m_ix.count(m_ix.rowAt(pos), delta);
+        if (tell) m_ix.notify();
+    }
+    WorkedIndex& m_ix;
+};
+
+// A correspondent whose call sign changes, or who goes, changes the entity
+// of every QSO with them: everything is worked out again at the next question.
+class WorkedIndex::CorsListener : public TableListener {
+  public:
+    explicit CorsListener(WorkedIndex& ix) : m_ix(ix) {}
+    void rowsReset() override { m_ix.invalidate(); }
+    void rowAboutToBeChanged(int pos) override {
+        m_oldCall = m_ix.m_dm.dsCors->valueAt(pos, m_ix.m_corCall).toString();
+    }
+    void rowChanged(int pos) override {
+        if (m_ix.m_dm.dsCors->valueAt(pos, m_ix.m_corCall).toString() == m_oldCall) return;
+        m_ix.invalidate();
+        m_ix.notify();
+    }
+    void rowAboutToBeRemoved(int) override {
+        m_ix.invalidate();
+        m_ix.notify();
+    }
+
+  private:
+    WorkedIndex& m_ix;
+    QString m_oldCall;
+};
+
+int WorkedIndex::Dense::index(int id) {
+    if (id >= 0 && id < (1 << 16)) {
+        if (size_t(id) >= ofId.size()) ofId.resize(size_t(id) + 1, -1);
+        int& r = ofId[size_t(id)];
+        if (r < 0) r = count++;
+        return r;
+    }
+    auto [it, added] = big.try_emplace(id, count);
+    if (added) ++count;
+    return it->second;
+}
+
+int WorkedIndex::Dense::find(int id) const {
+    if (id >= 0 && id < (1 << 16)) return size_t(id) < ofId.size() ? ofId[size_t(id)] : -1;
+    auto it = big.find(id);
+    return it == big.end() ? -1 : it->second;
+}
+
+WorkedIndex::WorkedIndex(TDM& dm)
+    : m_dm(dm), m_logListener(std::make_unique<LogListener>(*this)),
+      m_corsListener(std::make_unique<CorsListener>(*this)) {
+    Table& log = *dm.dsMain;
+    Table& cors = *dm.dsCors;
+    m_logCor = log.fieldIndex(fld::CorID);
+    m_logBand = log.fieldIndex(fld::BandID);
+    m_logMode = log.fieldIndex(fld::ModeID);
+    m_logSuffix = log.fieldIndex(fld::CorSuffix);
+    m_logTime = log.fieldIndex(fld::Time);
+    m_logId = log.fieldIndex(fld::ID);
+    m_corCall = cors.fieldIndex(fld::CallName);
+    m_corId = cors.fieldIndex(fld::ID);
+    log.addListener(m_logListener.get());
+    cors.addListener(m_corsListener.get());
+}
+
+WorkedIndex::~WorkedIndex() {
+    m_dm.dsMain->removeListener(m_logListener.get());
+    m_dm.dsCors->removeListener(m_corsListener.get());
+}
+
+void WorkedIndex::setCty(std::shared_ptr<const CtyData> cty) {
+    m_cty = std::move(cty);
+    invalidate();
+    notify();
+}
+
+void WorkedIndex::invalidate() {
+    m_valid = false;
+    m_corEntity.clear();
+}
+
+void WorkedIndex::notify() {
+    if (changed) changed();
+}
+
+void WorkedIndex::build() {
+    ensure();
+}
+
+void WorkedIndex::ensure() {
+    if (m_valid) return;
+    m_corEntity.clear();
+    const size_t entities = m_cty ? m_cty->entities().size() : 0;
+    m_entityQsos.assign(entities, 0);
+    m_entityBand.assign(entities, {});
+    m_entityMode.assign(entities, {});
+    m_valid = true;
+    Table& log = *m_dm.dsMain;
+    if (!log.isActive() || entities == 0) return;
+    // straight from the columns: a million QSOs in one pass
+    const RowStore& rows = log.rows();
+    for (uint32_t s = 0; s < rows.slotCount(); ++s)
+        if (rows.isLive(s)) count(rowOfSlot(s), +1);
+}
+
+QString WorkedIndex::corCall(int corId) const {
+    const Table& cors = *m_dm.dsCors;
+    if (!cors.isActive() || corId <= 0) return {};
+    const int64_t slot = cors.rows().idSlot(corId);
+    if (slot < 0) return {};
+    const Column& c = cors.rows().column(m_corCall);
+    return c.isNull(uint32_t(slot)) ? QString() : c.texts[size_t(slot)];
+}
+
+int WorkedIndex::corEntity(int corId) {
+    if (!m_cty || corId <= 0) return -1;
+    if (size_t(corId) >= m_corEntity.size()) m_corEntity.resize(size_t(corId) + 1, kNotYet);
+    int16_t& e = m_corEntity[size_t(corId)];
+    if (e == kNotYet) {
+        const CallInfo info = m_cty->resolve(corCall(corId), QStringView());
+        e = int16_t(info.hasEntity() ? info.entity : -1);
+    }
+    return e;
+}
+
+int WorkedIndex::entityOf(int corId, const QString& suffix) {
+    if (suffix.isEmpty()) return corEntity(corId);
+    if (!m_cty) return -1;
+    const CallInfo info = m_cty->resolve(corCall(corId), suffix);
+    return info.hasEntity() ? info.entity : -1;
+}
+
+int WorkedIndex::entityOfQso(int logId) {
+    const Table& log = *m_dm.dsMain;
+    if (!log.isActive() || logId <= 0) return -1;
+    const int64_t slot = log.rows().idSlot(logId);
+    return slot < 0 ? -1 : rowOfSlot(uint32_t(slot)).entity;
+}
+
+WorkedIndex::Row WorkedIndex::rowOfSlot(uint32_t s) {
+    const RowStore& rows = m_dm.dsMain->rows();
+    const Column& cor = rows.column(m_logCor);
+    const Column& band = rows.column(m_logBand);
+    const Column& mode = rows.column(m_logMode);
+    const Column& suffix = rows.column(m_logSuffix);
+    Row r;
+    r.band = band.isNull(s) ? 0 : band.ints[s];
+    r.mode = mode.isNull(s) ? 0 : mode.ints[s];
+    r.entity =
+        entityOf(cor.isNull(s) ? 0 : cor.ints[s], suffix.isNull(s) ? QString() : suffix.texts[s]);
+    return r;
+}
+
+WorkedIndex::Row WorkedIndex::rowAt(int pos) {
+    const Table& log = *m_dm.dsMain;
+    Row r;
+    r.band = log.valueAt(pos, m_logBand).toInt();
+    r.mode = log.valueAt(pos, m_logMode).toInt();
+    r.entity =
+        entityOf(log.valueAt(pos, m_logCor).toInt(), log.valueAt(pos, m_logSuffix).toString());
+    return r;
+}
+
+void WorkedIndex::count(const Row& r, int delta) {
+    if (r.entity < 0 || size_t(r.entity) >= m_entityQsos.size()) return;
+    m_entityQsos[size_t(r.entity)] += delta;
+    auto bump = [&](std::vector<std::vector<int>>& by, Dense& d, int id) {
+        if (id <= 0) return;
+        std::vector<int>& v = by[size_t(r.entity)];
+        const int k = d.index(id);
+        if (size_t(k) >= v.size()) v.resize(size_t(k) + 1, 0);
+        v[size_t(k)] += delta;
+    };
+    bump(m_entityBand, m_bands, r.band);
+    bump(m_entityMode, m_modes, r.mode);
+}
+
+int WorkedIndex::countOf(const std::vector<std::vector<int>>& by, int entity, const Dense& d,
+                         int id) const {
+    const int k = d.find(id);
+    if (k < 0) return 0;
+    const std::vector<int>& v = by[size_t(entity)];
+    return size_t(k) < v.size() ? v[size_t(k)] : 0;
+}
+
+int WorkedIndex::entityQsos(int entity) {
+    ensure();
+    if (entity < 0 || size_t(entity) >= m_entityQsos.size()) return 0;
+    return m_entityQsos[size_t(entity)];
+}
+
+WorkedIndex::Standing WorkedIndex::standing(int entity, int bandId, int modeId, int exceptId) {
+    ensure();
+    if (entity < 0 || size_t(entity) >= m_entityQsos.size()) return Standing::NewEntity;
+    // the QSO being corrected does not count for itself
+    Row except;
+    if (exceptId > 0) {
+        const int64_t slot = m_dm.dsMain->isActive() ? m_dm.dsMain->rows().idSlot(exceptId) : -1;
+        if (slot >= 0) except = rowOfSlot(uint32_t(slot));
+    }
+    const bool same = except.entity == entity;
+    if (m_entityQsos[size_t(entity)] - (same ? 1 : 0) <= 0) return Standing::NewEntity;
+    const bool newBand = bandId > 0 && countOf(m_entityBand, entity, m_bands, bandId) -
+                                               (same && except.band == bandId ? 1 : 0) <=
+                                           0;
+    const bool newMode = modeId > 0 && countOf(m_entityMode, entity, m_modes, modeId) -
+                                               (same && except.mode == modeId ? 1 : 0) <=
+                                           0;
+    if (newBand && newMode) return Standing::NewBandAndMode;
+    if (newBand) return Standing::NewBand;
+    if (newMode) return Standing::NewMode;
+    return Standing::Worked;
+}
+
+WorkedIndex::History WorkedIndex::history(const QString& call, int exceptId) {
+    History h;
+    Table& cors = *m_dm.dsCors;
+    Table& log = *m_dm.dsMain;
+    if (call.isEmpty() || !cors.isActive() || !log.isActive()) return h;
+    const int64_t corSlot = cors.find(fld::CallName, call, loCaseInsensitive);
+    if (corSlot < 0) return h;
+    h.corId = cors.rows().idOf(uint32_t(corSlot));
+    const RowStore& rows = log.rows();
+    const Column& id = rows.column(m_logId);
+    const Column& band = rows.column(m_logBand);
+    const Column& mode = rows.column(m_logMode);
+    const Column& time = rows.column(m_logTime);
+    qint64 last = 0;
+    bool any = false;
+    // newest first: the log's own order
+    for (uint32_t s : log.slotsWhere(fld::CorID, h.corId)) {
+        if (id.ints[s] == exceptId) continue;
+        ++h.qsos;
+        const BandMode bm{band.isNull(s) ? 0 : band.ints[s], mode.isNull(s) ? 0 : mode.ints[s]};
+        if (std::find(h.bandModes.begin(), h.bandModes.end(), bm) == h.bandModes.end())
+            h.bandModes.push_back(bm);
+        if (!time.isNull(s) && (!any || time.times[s] > last)) {
+            last = time.times[s];
+            any = true;
+        }
+    }
+    if (any) h.last = fromNaive(last);
+    return h;
+}
+
+} // namespace qardel::callinfo
