@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <utility>
 
 namespace qardel::callinfo {
 
@@ -166,6 +167,12 @@ CtyData CtyData::readFile(const QString& path) {
 CtyData CtyData::parse(const QByteArray& bytes, Format format) {
     CtyData d;
     const std::string_view text(bytes.constData(), size_t(bytes.size()));
+    // room for what the file holds, told by its marks, made once
+    const size_t calls = size_t(std::count(text.begin(), text.end(), '='));
+    d.m_all.calls.reserve(calls);
+    d.m_dxcc.calls.reserve(calls);
+    d.m_overrides.reserve(size_t(std::count(text.begin(), text.end(), '(')) +
+                          size_t(std::count(text.begin(), text.end(), '[')));
     if (text.find('\0') != std::string_view::npos)
         throw CtyError(QStringLiteral("это не текстовый файл стран"));
     const std::vector<std::string_view> lines = split(text, '\n');
@@ -255,6 +262,7 @@ void CtyData::addToken(std::string_view token, int entity, int lineNo) {
     if (key.empty()) bad(lineNo, QStringLiteral("пустой префикс"));
     Hit hit;
     hit.entity = entity;
+    Overrides ov;
     std::string_view rest = end == std::string_view::npos ? std::string_view() : token.substr(end);
     while (!rest.empty()) {
         const char open = rest.front();
@@ -270,29 +278,29 @@ void CtyData::addToken(std::string_view token, int entity, int lineNo) {
         bool ok = true;
         switch (open) {
         case '(':
-            ok = toInt(v, &hit.ov.cq);
+            ok = toInt(v, &ov.cq);
             break;
         case '[':
-            ok = toInt(v, &hit.ov.itu);
+            ok = toInt(v, &ov.itu);
             break;
         case '<': {
             const std::vector<std::string_view> ll = split(v, '/');
             double la = 0, lo = 0;
             ok = ll.size() == 2 && toDouble(ll[0], &la) && toDouble(ll[1], &lo);
-            hit.ov.hasPos = true;
-            hit.ov.lat = la;
-            hit.ov.lon = -lo;
+            ov.hasPos = true;
+            ov.lat = la;
+            ov.lon = -lo;
             break;
         }
         case '{':
             ok = isContinent(v);
-            hit.ov.continent = qs(v);
+            if (ok) std::copy(v.begin(), v.end(), ov.continent);
             break;
         case '~': {
             double t = 0;
             ok = toDouble(v, &t);
-            hit.ov.hasTz = true;
-            hit.ov.utcOffset = -t;
+            ov.hasTz = true;
+            ov.utcOffset = -t;
             break;
         }
         default:
@@ -301,17 +309,104 @@ void CtyData::addToken(std::string_view token, int entity, int lineNo) {
         if (!ok) bad(lineNo, QStringLiteral("неверное уточнение в «%1»").arg(qs(token)));
         rest.remove_prefix(at + 1);
     }
+    if (end != std::string_view::npos) {
+        hit.ov = int32_t(m_overrides.size());
+        m_overrides.push_back(ov);
+    }
     const bool wae = m_entities[size_t(entity)].waeOnly;
     // Every entity: a WAE entity's listing wins over its DXCC entity's copy
     // of the same key, as it says more exactly where the station is.
     Map& all = exception ? m_all.calls : m_all.prefixes;
-    auto it = all.find(key);
-    if (it == all.end())
-        all.emplace(std::string(key), hit);
-    else if (wae && !m_entities[size_t(it->second.entity)].waeOnly)
-        it->second = hit;
-    if (!wae) (exception ? m_dxcc.calls : m_dxcc.prefixes).emplace(std::string(key), hit);
+    Hit* there = all.find(key);
+    if (!there)
+        all.add(key, hit);
+    else if (wae && !m_entities[size_t(there->entity)].waeOnly)
+        *there = hit;
+    Map& dxcc = exception ? m_dxcc.calls : m_dxcc.prefixes;
+    if (!wae && !dxcc.find(key)) dxcc.add(key, hit);
     if (!exception) m_longestPrefix = std::max(m_longestPrefix, key.size());
+}
+
+uint32_t CtyData::KeyTable::hashOf(std::string_view key) {
+    uint32_t h = kHashStart;
+    for (char c : key)
+        h = hashStep(h, c);
+    return hashFinish(h);
+}
+
+size_t CtyData::KeyTable::slotOf(std::string_view key, uint32_t hash) const {
+    const size_t mask = m_slots.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+        const Slot& s = m_slots[i];
+        if (s.hit.entity < 0) return i;
+        if (s.hash == hash && s.len == key.size() &&
+            std::string_view(m_keys).substr(s.key, s.len) == key)
+            return i;
+    }
+}
+
+bool CtyData::KeyTable::mayHold(uint32_t hash) const {
+    const size_t mask = m_bloom.size() * 64 - 1;
+    const size_t a = hash & mask, b = (hash * 2654435761u >> 7) & mask;
+    return (m_bloom[a / 64] >> (a % 64) & 1) && (m_bloom[b / 64] >> (b % 64) & 1);
+}
+
+void CtyData::KeyTable::mark(uint32_t hash) {
+    const size_t mask = m_bloom.size() * 64 - 1;
+    const size_t a = hash & mask, b = (hash * 2654435761u >> 7) & mask;
+    m_bloom[a / 64] |= uint64_t(1) << (a % 64);
+    m_bloom[b / 64] |= uint64_t(1) << (b % 64);
+}
+
+const CtyData::Hit* CtyData::KeyTable::find(std::string_view key, uint32_t hash) const {
+    if (m_slots.empty() || !mayHold(hash)) return nullptr;
+    const Slot& s = m_slots[slotOf(key, hash)];
+    return s.hit.entity < 0 ? nullptr : &s.hit;
+}
+
+CtyData::Hit* CtyData::KeyTable::find(std::string_view key) {
+    const uint32_t h = hashOf(key);
+    if (m_slots.empty() || !mayHold(h)) return nullptr;
+    Slot& s = m_slots[slotOf(key, h)];
+    return s.hit.entity < 0 ? nullptr : &s.hit;
+}
+
+void CtyData::KeyTable::add(std::string_view key, const Hit& hit) {
+    // most lookups miss (a prefix is tried at every length): a half-empty
+    // table ends a miss after a probe or two
+    if ((m_used + 1) * 2 > m_slots.size()) grow();
+    const uint32_t h = hashOf(key);
+    Slot& s = m_slots[slotOf(key, h)];
+    s.hash = h;
+    s.key = uint32_t(m_keys.size());
+    s.len = uint16_t(key.size());
+    s.hit = hit;
+    m_keys.append(key);
+    mark(h);
+    ++m_used;
+}
+
+void CtyData::KeyTable::reserve(size_t keys) {
+    size_t n = 1024;
+    while (n < keys * 2)
+        n *= 2;
+    if (n > m_slots.size()) grow(n);
+}
+
+void CtyData::KeyTable::grow(size_t size) {
+    std::vector<Slot> old;
+    old.swap(m_slots);
+    m_slots.resize(size ? size : std::max<size_t>(1024, old.size() * 2));
+    m_bloom.assign(m_slots.size() / 4, 0);
+    const size_t mask = m_slots.size() - 1;
+    for (const Slot& s : old) {
+        if (s.hit.entity < 0) continue;
+        mark(s.hash);
+        size_t i = s.hash & mask;
+        while (m_slots[i].hit.entity >= 0)
+            i = (i + 1) & mask;
+        m_slots[i] = s;
+    }
 }
 
 int CtyData::entityByPrefix(const QString& prefix) const {
@@ -327,11 +422,19 @@ void CtyData::takeDxccNumbers(const CtyData& other) {
 }
 
 const CtyData::Hit* CtyData::findPrefix(const Maps& m, std::string_view text, size_t* len) const {
-    for (size_t n = std::min(text.size(), m_longestPrefix); n > 0; --n) {
-        auto it = m.prefixes.find(text.substr(0, n));
-        if (it != m.prefixes.end()) {
+    // the hashes of every prefix in one pass, then the longest listed one
+    const size_t longest = std::min(text.size(), m_longestPrefix);
+    uint32_t hashes[32];
+    if (longest >= std::size(hashes)) return nullptr;
+    uint32_t h = KeyTable::kHashStart;
+    for (size_t n = 1; n <= longest; ++n) {
+        h = KeyTable::hashStep(h, text[n - 1]);
+        hashes[n] = KeyTable::hashFinish(h);
+    }
+    for (size_t n = longest; n > 0; --n) {
+        if (const Hit* hit = m.prefixes.find(text.substr(0, n), hashes[n])) {
             *len = n;
-            return &it->second;
+            return hit;
         }
     }
     return nullptr;
@@ -342,9 +445,9 @@ const CtyData::Hit* CtyData::findPrefix(const Maps& m, std::string_view text, si
 // prefix.
 CtyData::Found CtyData::walk(const Maps& m, const Parts& p) const {
     auto call = [&](std::string_view key) -> Found {
-        auto it = m.calls.find(key);
-        if (it == m.calls.end()) return {};
-        return {&it->second, "=" + std::string(key), true};
+        const Hit* h = m.calls.find(key);
+        if (!h) return {};
+        return {h, "=" + std::string(key), true};
     };
     auto prefix = [&](std::string_view text) -> Found {
         size_t len = 0;
@@ -364,13 +467,24 @@ CtyData::Found CtyData::walk(const Maps& m, const Parts& p) const {
     return prefix(p.call);
 }
 
-CallInfo CtyData::resolveParts(const Parts& p) const {
+void CtyData::fillPlace(CallInfo& info, const Entity& e, const Found& found) const {
+    static const Overrides none{};
+    const Overrides& ov = found.hit->ov >= 0 ? m_overrides[size_t(found.hit->ov)] : none;
+    info.matched = QString::fromLatin1(found.matched.data(), qsizetype(found.matched.size()));
+    info.continent = ov.continent[0] ? QString::fromLatin1(ov.continent, 2) : e.continent;
+    info.cq = ov.cq ? ov.cq : e.cq;
+    info.itu = ov.itu ? ov.itu : e.itu;
+    info.lat = ov.hasPos ? ov.lat : e.lat;
+    info.lon = ov.hasPos ? ov.lon : e.lon;
+    info.utcOffset = ov.hasTz ? ov.utcOffset : e.utcOffset;
+}
+
+CallInfo CtyData::resolveParts(const Parts& p, bool details) const {
     CallInfo info;
     if (p.call.empty() || m_entities.empty()) return info;
     // a listed full call decides even for /MM ("=II0PN/MM(40)")
     if (p.maritime || p.aero) {
-        auto it = m_all.calls.find(p.full);
-        if (it == m_all.calls.end()) {
+        if (!m_all.calls.find(p.full)) {
             info.kind = p.maritime ? CallInfo::Kind::Maritime : CallInfo::Kind::Aero;
             return info;
         }
@@ -378,15 +492,8 @@ CallInfo CtyData::resolveParts(const Parts& p) const {
     const Found all = walk(m_all, p);
     if (!all.hit) return info;
     const Entity& e = entity(all.hit->entity);
-    const Overrides& ov = all.hit->ov;
     info.kind = CallInfo::Kind::Entity;
-    info.matched = QString::fromLatin1(all.matched.data(), qsizetype(all.matched.size()));
-    info.continent = ov.continent.isEmpty() ? e.continent : ov.continent;
-    info.cq = ov.cq ? ov.cq : e.cq;
-    info.itu = ov.itu ? ov.itu : e.itu;
-    info.lat = ov.hasPos ? ov.lat : e.lat;
-    info.lon = ov.hasPos ? ov.lon : e.lon;
-    info.utcOffset = ov.hasTz ? ov.utcOffset : e.utcOffset;
+    if (details) fillPlace(info, e, all);
     if (!e.waeOnly) {
         info.entity = all.hit->entity;
         return info;
@@ -408,7 +515,7 @@ CallInfo CtyData::resolveParts(const Parts& p) const {
     return info;
 }
 
-CallInfo CtyData::resolve(QStringView call, QStringView suffix) const {
+CtyData::Parts CtyData::partsOf(QStringView call, QStringView suffix) {
     Parts p;
     p.call = upper(call);
     const std::string s = upper(suffix);
@@ -421,7 +528,20 @@ CallInfo CtyData::resolve(QStringView call, QStringView suffix) const {
         p.areaDigit = s[0];
     else if (!s.empty() && !isIgnored(s))
         p.location = s;
-    return resolveParts(p);
+    return p;
+}
+
+CallInfo CtyData::resolve(QStringView call, QStringView suffix) const {
+    // a suffix with slashes of its own ("P/9") is read as other logs write calls
+    if (suffix.contains(u'/'))
+        return resolve(QString(call.toString() + QLatin1Char('/') + suffix.toString()));
+    return resolveParts(partsOf(call, suffix));
+}
+
+int CtyData::entityOf(QStringView call, QStringView suffix) const {
+    if (suffix.contains(u'/'))
+        return resolve(QString(call.toString() + QLatin1Char('/') + suffix.toString())).entity;
+    return resolveParts(partsOf(call, suffix), false).entity;
 }
 
 CallInfo CtyData::resolve(QStringView text) const {

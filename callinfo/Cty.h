@@ -9,11 +9,11 @@
 #include <QString>
 #include <QStringView>
 
+#include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace qardel::callinfo {
@@ -53,7 +53,7 @@ struct Overrides {
     double lat = 0, lon = 0; // east positive, like Entity
     bool hasTz = false;
     double utcOffset = 0;
-    QString continent; // empty: the entity's
+    char continent[3] = {}; // empty: the entity's
 };
 
 // The answer for one call sign.
@@ -106,19 +106,50 @@ class CtyData {
 
     // QARDEL's call sign and the suffix typed after its slash.
     CallInfo resolve(QStringView call, QStringView suffix) const;
+    // The same, the DXCC entity alone (-1: none): what counting a whole log needs.
+    int entityOf(QStringView call, QStringView suffix) const;
     // A call sign as other logs write it: "EA8/DL1ABC", "UA3AAA/9/P".
     CallInfo resolve(QStringView text) const;
 
   private:
     struct Hit {
-        int entity = -1;
-        Overrides ov;
+        int16_t entity = -1;
+        int32_t ov = -1; // index into m_overrides; -1: none
     };
-    struct SvHash {
-        using is_transparent = void;
-        size_t operator()(std::string_view v) const { return std::hash<std::string_view>()(v); }
+    // A table of short ASCII keys, flat in memory: a lookup touches one
+    // slot and the key's bytes where a node-based map chases pointers.
+    class KeyTable {
+      public:
+        const Hit* find(std::string_view key) const { return find(key, hashOf(key)); }
+        const Hit* find(std::string_view key, uint32_t hash) const;
+        Hit* find(std::string_view key);
+        // the hash of a key built a character at a time: start, step, finish
+        static constexpr uint32_t kHashStart = 2166136261u; // FNV-1a
+        static uint32_t hashStep(uint32_t h, char c) { return (h ^ uint8_t(c)) * 16777619u; }
+        static uint32_t hashFinish(uint32_t h) { return h ^ (h >> 15); }
+        void add(std::string_view key, const Hit& hit); // the key is not there yet
+        void reserve(size_t keys);
+
+      private:
+        struct Slot {
+            uint32_t hash = 0;
+            uint32_t key = 0; // offset into m_keys
+            Hit hit;          // entity -1: an empty slot
+            uint16_t len = 0;
+        };
+        static uint32_t hashOf(std::string_view key);
+        size_t slotOf(std::string_view key, uint32_t hash) const;
+        void grow(size_t size = 0);
+        bool mayHold(uint32_t hash) const;
+        void mark(uint32_t hash);
+        std::vector<Slot> m_slots; // a power of two, at most half full
+        size_t m_used = 0;
+        std::string m_keys;
+        // A bit or two per key, small enough to stay in the cache: most keys
+        // looked for are not there, and most of those are told by it alone.
+        std::vector<uint64_t> m_bloom; // a power of two of bits, 16 per slot
     };
-    using Map = std::unordered_map<std::string, Hit, SvHash, std::equal_to<>>;
+    using Map = KeyTable;
     // The same lookups twice: over every entity (where the station is) and
     // over the DXCC entities alone (which entity it counts for).
     struct Maps {
@@ -142,10 +173,14 @@ class CtyData {
     // The longest prefix of text the map lists; its length in *len.
     const Hit* findPrefix(const Maps& m, std::string_view text, size_t* len) const;
     Found walk(const Maps& m, const Parts& p) const;
-    CallInfo resolveParts(const Parts& p) const;
+    // details: the place and the key that matched too, not only the entities
+    CallInfo resolveParts(const Parts& p, bool details = true) const;
+    void fillPlace(CallInfo& info, const Entity& e, const Found& found) const;
+    static Parts partsOf(QStringView call, QStringView suffix);
 
     std::vector<Entity> m_entities;
     Maps m_all, m_dxcc;
+    std::vector<Overrides> m_overrides;
     size_t m_longestPrefix = 0;
     QHash<QString, int> m_byPrefix;
     QDate m_version;

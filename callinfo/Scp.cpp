@@ -62,25 +62,26 @@ QStringList ScpList::find(QStringView text, int max) const {
     }
     const char* const begin = m_calls.constData();
     const char* const end = begin + m_calls.size();
-    const char* p = begin;
-    while (int(starting.size()) < max) {
-        const void* hit = memmem(p, size_t(end - p), needle.data(), needle.size());
-        if (!hit) break;
-        const char* h = static_cast<const char*>(hit);
-        const char* lineStart = h;
-        while (lineStart[-1] != '\n')
-            --lineStart;
-        const char* lineEnd = static_cast<const char*>(std::memchr(h, '\n', size_t(end - h)));
-        const QString call = QString::fromLatin1(lineStart, lineEnd - lineStart);
-        if (lineStart == h)
-            starting << call;
-        else if (int(containing.size()) < max)
-            containing << call;
-        p = lineEnd; // one hit per call
-    }
-    while (int(starting.size()) < max && !containing.isEmpty())
-        starting << containing.takeFirst();
-    return starting;
+    // each call stands between two line breaks: "\n" + text finds the calls
+    // that begin with it, text alone those that hold it anywhere
+    auto scan = [&](const std::string& what, bool atStart, QStringList* out) {
+        const char* p = begin;
+        while (int(starting.size() + containing.size()) < max) {
+            const void* hit = memmem(p, size_t(end - p), what.data(), what.size());
+            if (!hit) return;
+            const char* h = static_cast<const char*>(hit) + (atStart ? 1 : 0);
+            const char* lineStart = h;
+            while (lineStart[-1] != '\n')
+                --lineStart;
+            const char* lineEnd = static_cast<const char*>(std::memchr(h, '\n', size_t(end - h)));
+            p = lineEnd;                              // one hit per call
+            if (!atStart && lineStart == h) continue; // found by the first scan
+            out->append(QString::fromLatin1(lineStart, lineEnd - lineStart));
+        }
+    };
+    scan("\n" + needle, true, &starting);
+    scan(needle, false, &containing);
+    return starting + containing;
 }
 
 } // namespace qardel::callinfo

@@ -10,6 +10,7 @@ namespace qardel::callinfo {
 
 namespace {
 constexpr int16_t kNotYet = -2;
+const QString kNone; // no call, no suffix
 } // namespace
 
 // The log's rows as they are posted, corrected and deleted: each one leaves
@@ -134,31 +135,27 @@ void WorkedIndex::ensure() {
         if (rows.isLive(s)) count(rowOfSlot(s), +1);
 }
 
-QString WorkedIndex::corCall(int corId) const {
+const QString& WorkedIndex::corCall(int corId) const {
     const Table& cors = *m_dm.dsCors;
-    if (!cors.isActive() || corId <= 0) return {};
+    if (!cors.isActive() || corId <= 0) return kNone;
     const int64_t slot = cors.rows().idSlot(corId);
-    if (slot < 0) return {};
+    if (slot < 0) return kNone;
     const Column& c = cors.rows().column(m_corCall);
-    return c.isNull(uint32_t(slot)) ? QString() : c.texts[size_t(slot)];
+    return c.isNull(uint32_t(slot)) ? kNone : c.texts[size_t(slot)];
 }
 
 int WorkedIndex::corEntity(int corId) {
     if (!m_cty || corId <= 0) return -1;
     if (size_t(corId) >= m_corEntity.size()) m_corEntity.resize(size_t(corId) + 1, kNotYet);
     int16_t& e = m_corEntity[size_t(corId)];
-    if (e == kNotYet) {
-        const CallInfo info = m_cty->resolve(corCall(corId), QStringView());
-        e = int16_t(info.hasEntity() ? info.entity : -1);
-    }
+    if (e == kNotYet) e = int16_t(m_cty->entityOf(corCall(corId), QStringView()));
     return e;
 }
 
 int WorkedIndex::entityOf(int corId, const QString& suffix) {
     if (suffix.isEmpty()) return corEntity(corId);
     if (!m_cty) return -1;
-    const CallInfo info = m_cty->resolve(corCall(corId), suffix);
-    return info.hasEntity() ? info.entity : -1;
+    return m_cty->entityOf(corCall(corId), suffix);
 }
 
 int WorkedIndex::entityOfQso(int logId) {
@@ -178,7 +175,7 @@ WorkedIndex::Row WorkedIndex::rowOfSlot(uint32_t s) {
     r.band = band.isNull(s) ? 0 : band.ints[s];
     r.mode = mode.isNull(s) ? 0 : mode.ints[s];
     r.entity =
-        entityOf(cor.isNull(s) ? 0 : cor.ints[s], suffix.isNull(s) ? QString() : suffix.texts[s]);
+        entityOf(cor.isNull(s) ? 0 : cor.ints[s], suffix.isNull(s) ? kNone : suffix.texts[s]);
     return r;
 }
 

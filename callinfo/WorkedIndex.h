@@ -89,7 +89,7 @@ class WorkedIndex {
     Row rowOfSlot(uint32_t slot);
     void count(const Row& r, int delta);
     int corEntity(int corId);
-    QString corCall(int corId) const;
+    const QString& corCall(int corId) const;
     int countOf(const std::vector<std::vector<int>>& by, int entity, const Dense& d, int id) const;
     void notify();
 

@@ -140,11 +140,13 @@ void CallCard::attach() {
     m_index->build();
     if (m_cty.data) {
         const QString when = m_cty.file.date.toString(QStringLiteral("dd.MM.yyyy"));
-        setLine(lbSource,
-                QStringLiteral("Данные о странах от %1: %2")
-                    .arg(when, QDir::toNativeSeparators(m_cty.file.path)),
-                m_cty.problem.isEmpty() ? QString()
-                                        : QStringLiteral("Не прочитано: ") + m_cty.problem);
+        const QString text = QStringLiteral("Данные о странах от %1: %2")
+                                 .arg(when, QDir::toNativeSeparators(m_cty.file.path));
+        // a newer copy passed over is told in the tip
+        setLine(lbSource, text,
+                m_cty.problem.isEmpty()
+                    ? QString()
+                    : text + QStringLiteral("\nНе прочитано: ") + m_cty.problem);
     } else {
         setLine(lbSource, {});
     }
