@@ -169,8 +169,7 @@ CtyData CtyData::parse(const QByteArray& bytes, Format format) {
     const std::string_view text(bytes.constData(), size_t(bytes.size()));
     // room for what the file holds, told by its marks, made once
     const size_t calls = size_t(std::count(text.begin(), text.end(), '='));
-    d.m_all.calls.reserve(calls);
-    d.m_dxcc.calls.reserve(calls);
+    d.m_tables.calls.reserve(calls);
     d.m_overrides.reserve(size_t(std::count(text.begin(), text.end(), '(')) +
                           size_t(std::count(text.begin(), text.end(), '[')));
     if (text.find('\0') != std::string_view::npos)
@@ -261,7 +260,7 @@ void CtyData::addToken(std::string_view token, int entity, int lineNo) {
     const std::string_view key = token.substr(0, end);
     if (key.empty()) bad(lineNo, QStringLiteral("пустой префикс"));
     Hit hit;
-    hit.entity = entity;
+    hit.entity = int16_t(entity);
     Overrides ov;
     std::string_view rest = end == std::string_view::npos ? std::string_view() : token.substr(end);
     while (!rest.empty()) {
@@ -314,16 +313,12 @@ void CtyData::addToken(std::string_view token, int entity, int lineNo) {
         m_overrides.push_back(ov);
     }
     const bool wae = m_entities[size_t(entity)].waeOnly;
-    // Every entity: a WAE entity's listing wins over its DXCC entity's copy
-    // of the same key, as it says more exactly where the station is.
-    Map& all = exception ? m_all.calls : m_all.prefixes;
-    Hit* there = all.find(key);
-    if (!there)
-        all.add(key, hit);
-    else if (wae && !m_entities[size_t(there->entity)].waeOnly)
-        *there = hit;
-    Map& dxcc = exception ? m_dxcc.calls : m_dxcc.prefixes;
-    if (!wae && !dxcc.find(key)) dxcc.add(key, hit);
+    Hit* answers = (exception ? m_tables.calls : m_tables.prefixes).answers(key);
+    // among every entity a WAE entity's listing wins over its DXCC entity's
+    // copy of the same key, as it says more exactly where the station is
+    Hit& all = answers[kAll];
+    if (all.entity < 0 || (wae && !m_entities[size_t(all.entity)].waeOnly)) all = hit;
+    if (!wae && answers[kDxcc].entity < 0) answers[kDxcc] = hit;
     if (!exception) m_longestPrefix = std::max(m_longestPrefix, key.size());
 }
 
@@ -338,7 +333,7 @@ size_t CtyData::KeyTable::slotOf(std::string_view key, uint32_t hash) const {
     const size_t mask = m_slots.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
         const Slot& s = m_slots[i];
-        if (s.hit.entity < 0) return i;
+        if (s.len == 0) return i;
         if (s.hash == hash && s.len == key.size() &&
             std::string_view(m_keys).substr(s.key, s.len) == key)
             return i;
@@ -358,52 +353,49 @@ void CtyData::KeyTable::mark(uint32_t hash) {
     m_bloom[b / 64] |= uint64_t(1) << (b % 64);
 }
 
-const CtyData::Hit* CtyData::KeyTable::find(std::string_view key, uint32_t hash) const {
+const CtyData::Hit* CtyData::KeyTable::find(std::string_view key, uint32_t hash,
+                                            Among among) const {
     if (m_slots.empty() || !mayHold(hash)) return nullptr;
     const Slot& s = m_slots[slotOf(key, hash)];
-    return s.hit.entity < 0 ? nullptr : &s.hit;
+    return s.len == 0 || s.hits[among].entity < 0 ? nullptr : &s.hits[among];
 }
 
-CtyData::Hit* CtyData::KeyTable::find(std::string_view key) {
+CtyData::Hit* CtyData::KeyTable::answers(std::string_view key) {
     const uint32_t h = hashOf(key);
-    if (m_slots.empty() || !mayHold(h)) return nullptr;
-    Slot& s = m_slots[slotOf(key, h)];
-    return s.hit.entity < 0 ? nullptr : &s.hit;
-}
-
-void CtyData::KeyTable::add(std::string_view key, const Hit& hit) {
-    // most lookups miss (a prefix is tried at every length): a half-empty
-    // table ends a miss after a probe or two
-    if ((m_used + 1) * 2 > m_slots.size()) grow();
-    const uint32_t h = hashOf(key);
+    if (!m_slots.empty() && mayHold(h)) {
+        Slot& s = m_slots[slotOf(key, h)];
+        if (s.len != 0) return s.hits;
+    }
+    if ((m_used + 1) * 4 > m_slots.size() * 3) grow();
     Slot& s = m_slots[slotOf(key, h)];
     s.hash = h;
     s.key = uint32_t(m_keys.size());
     s.len = uint16_t(key.size());
-    s.hit = hit;
     m_keys.append(key);
     mark(h);
     ++m_used;
+    return s.hits;
 }
 
 void CtyData::KeyTable::reserve(size_t keys) {
     size_t n = 1024;
-    while (n < keys * 2)
+    while (n * 3 < keys * 4)
         n *= 2;
     if (n > m_slots.size()) grow(n);
+    m_keys.reserve(keys * 8);
 }
 
 void CtyData::KeyTable::grow(size_t size) {
     std::vector<Slot> old;
     old.swap(m_slots);
     m_slots.resize(size ? size : std::max<size_t>(1024, old.size() * 2));
-    m_bloom.assign(m_slots.size() / 4, 0);
+    m_bloom.assign(m_slots.size() / 8, 0);
     const size_t mask = m_slots.size() - 1;
     for (const Slot& s : old) {
-        if (s.hit.entity < 0) continue;
+        if (s.len == 0) continue;
         mark(s.hash);
         size_t i = s.hash & mask;
-        while (m_slots[i].hit.entity >= 0)
+        while (m_slots[i].len != 0)
             i = (i + 1) & mask;
         m_slots[i] = s;
     }
@@ -421,7 +413,7 @@ void CtyData::takeDxccNumbers(const CtyData& other) {
     }
 }
 
-const CtyData::Hit* CtyData::findPrefix(const Maps& m, std::string_view text, size_t* len) const {
+const CtyData::Hit* CtyData::findPrefix(Among among, std::string_view text, size_t* len) const {
     // the hashes of every prefix in one pass, then the longest listed one
     const size_t longest = std::min(text.size(), m_longestPrefix);
     uint32_t hashes[32];
@@ -432,7 +424,7 @@ const CtyData::Hit* CtyData::findPrefix(const Maps& m, std::string_view text, si
         hashes[n] = KeyTable::hashFinish(h);
     }
     for (size_t n = longest; n > 0; --n) {
-        if (const Hit* hit = m.prefixes.find(text.substr(0, n), hashes[n])) {
+        if (const Hit* hit = m_tables.prefixes.find(text.substr(0, n), hashes[n], among)) {
             *len = n;
             return hit;
         }
@@ -443,15 +435,15 @@ const CtyData::Hit* CtyData::findPrefix(const Maps& m, std::string_view text, si
 // The order of the rules: the whole text as a full-call exception; a
 // location prefix; a call-area digit; the call's own exception; its longest
 // prefix.
-CtyData::Found CtyData::walk(const Maps& m, const Parts& p) const {
+CtyData::Found CtyData::walk(Among among, const Parts& p) const {
     auto call = [&](std::string_view key) -> Found {
-        const Hit* h = m.calls.find(key);
+        const Hit* h = m_tables.calls.find(key, among);
         if (!h) return {};
         return {h, "=" + std::string(key), true};
     };
     auto prefix = [&](std::string_view text) -> Found {
         size_t len = 0;
-        const Hit* h = findPrefix(m, text, &len);
+        const Hit* h = findPrefix(among, text, &len);
         if (!h) return {};
         return {h, std::string(text.substr(0, len)), false};
     };
@@ -484,12 +476,12 @@ CallInfo CtyData::resolveParts(const Parts& p, bool details) const {
     if (p.call.empty() || m_entities.empty()) return info;
     // a listed full call decides even for /MM ("=II0PN/MM(40)")
     if (p.maritime || p.aero) {
-        if (!m_all.calls.find(p.full)) {
+        if (!m_tables.calls.find(p.full, kAll)) {
             info.kind = p.maritime ? CallInfo::Kind::Maritime : CallInfo::Kind::Aero;
             return info;
         }
     }
-    const Found all = walk(m_all, p);
+    const Found all = walk(kAll, p);
     if (!all.hit) return info;
     const Entity& e = entity(all.hit->entity);
     info.kind = CallInfo::Kind::Entity;
@@ -501,7 +493,7 @@ CallInfo CtyData::resolveParts(const Parts& p, bool details) const {
     // A WAE entity counts for the DXCC entity the same call finds among the
     // DXCC entities alone; failing that, the one with its DXCC number.
     info.waeEntity = all.hit->entity;
-    const Found dxcc = walk(m_dxcc, p);
+    const Found dxcc = walk(kDxcc, p);
     if (dxcc.hit) {
         info.entity = dxcc.hit->entity;
     } else {

@@ -113,47 +113,51 @@ class CtyData {
 
   private:
     struct Hit {
-        int16_t entity = -1;
-        int32_t ov = -1; // index into m_overrides; -1: none
+        int16_t entity = -1; // -1: none
+        int32_t ov = -1;     // index into m_overrides; -1: none
     };
+    // Which of a key's two answers a lookup wants: among every entity
+    // (where the station is), or among the DXCC entities alone (which entity
+    // it counts for). They differ only for keys of WAE entities.
+    enum Among { kAll = 0, kDxcc = 1 };
     // A table of short ASCII keys, flat in memory: a lookup touches one
     // slot and the key's bytes where a node-based map chases pointers.
     class KeyTable {
       public:
-        const Hit* find(std::string_view key) const { return find(key, hashOf(key)); }
-        const Hit* find(std::string_view key, uint32_t hash) const;
-        Hit* find(std::string_view key);
+        // the key's answer among these entities; null when it has none
+        const Hit* find(std::string_view key, Among among) const {
+            return find(key, hashOf(key), among);
+        }
+        const Hit* find(std::string_view key, uint32_t hash, Among among) const;
+        // the key's two answers, added (both empty) when it is not there
+        Hit* answers(std::string_view key);
+        void reserve(size_t keys);
         // the hash of a key built a character at a time: start, step, finish
         static constexpr uint32_t kHashStart = 2166136261u; // FNV-1a
         static uint32_t hashStep(uint32_t h, char c) { return (h ^ uint8_t(c)) * 16777619u; }
         static uint32_t hashFinish(uint32_t h) { return h ^ (h >> 15); }
-        void add(std::string_view key, const Hit& hit); // the key is not there yet
-        void reserve(size_t keys);
 
       private:
         struct Slot {
             uint32_t hash = 0;
             uint32_t key = 0; // offset into m_keys
-            Hit hit;          // entity -1: an empty slot
-            uint16_t len = 0;
+            uint16_t len = 0; // 0: an empty slot
+            Hit hits[2];      // by Among
         };
         static uint32_t hashOf(std::string_view key);
         size_t slotOf(std::string_view key, uint32_t hash) const;
         void grow(size_t size = 0);
         bool mayHold(uint32_t hash) const;
         void mark(uint32_t hash);
-        std::vector<Slot> m_slots; // a power of two, at most half full
+        std::vector<Slot> m_slots; // a power of two, at most 3/4 full
         size_t m_used = 0;
         std::string m_keys;
-        // A bit or two per key, small enough to stay in the cache: most keys
+        // Two bits per key, small enough to stay in the cache: most keys
         // looked for are not there, and most of those are told by it alone.
-        std::vector<uint64_t> m_bloom; // a power of two of bits, 16 per slot
+        std::vector<uint64_t> m_bloom; // 8 bits per slot
     };
-    using Map = KeyTable;
-    // The same lookups twice: over every entity (where the station is) and
-    // over the DXCC entities alone (which entity it counts for).
-    struct Maps {
-        Map prefixes, calls;
+    struct Tables {
+        KeyTable prefixes, calls;
     };
 
     // A call sign taken apart: the whole text, the call itself, a location
@@ -171,15 +175,15 @@ class CtyData {
 
     void addToken(std::string_view token, int entity, int lineNo);
     // The longest prefix of text the map lists; its length in *len.
-    const Hit* findPrefix(const Maps& m, std::string_view text, size_t* len) const;
-    Found walk(const Maps& m, const Parts& p) const;
+    const Hit* findPrefix(Among among, std::string_view text, size_t* len) const;
+    Found walk(Among among, const Parts& p) const;
     // details: the place and the key that matched too, not only the entities
     CallInfo resolveParts(const Parts& p, bool details = true) const;
     void fillPlace(CallInfo& info, const Entity& e, const Found& found) const;
     static Parts partsOf(QStringView call, QStringView suffix);
 
     std::vector<Entity> m_entities;
-    Maps m_all, m_dxcc;
+    Tables m_tables;
     std::vector<Overrides> m_overrides;
     size_t m_longestPrefix = 0;
     QHash<QString, int> m_byPrefix;

@@ -15,18 +15,47 @@ QString withSlash(QString dir) {
     return dir;
 }
 
-QByteArray readAll(const QString& path, QString* error) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) {
-        *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), f.errorString());
-        return {};
+// A file's bytes: mapped where the system can (no copy, nothing to clear),
+// read otherwise. The bytes live as long as the object.
+class FileBytes {
+  public:
+    explicit FileBytes(const QString& path) : m_file(path) {
+        if (!m_file.open(QIODevice::ReadOnly)) {
+            m_error =
+                QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), m_file.errorString());
+            return;
+        }
+        const qint64 size = m_file.size();
+        if (size > 0)
+            if (const uchar* p = m_file.map(0, size)) {
+                m_bytes =
+                    QByteArray::fromRawData(reinterpret_cast<const char*>(p), qsizetype(size));
+                return;
+            }
+        m_bytes = m_file.readAll();
+        if (m_file.error() != QFileDevice::NoError)
+            m_error =
+                QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), m_file.errorString());
     }
-    QByteArray bytes = f.readAll();
-    if (f.error() != QFileDevice::NoError) {
-        *error = QStringLiteral("%1: %2").arg(QDir::toNativeSeparators(path), f.errorString());
-        return {};
+    FileBytes(const FileBytes&) = delete;
+    FileBytes& operator=(const FileBytes&) = delete;
+    const QByteArray& bytes() const { return m_bytes; }
+    const QString& error() const { return m_error; }
+
+  private:
+    QFile m_file;
+    QByteArray m_bytes;
+    QString m_error;
+};
+
+CtyData readCty(const QString& path) {
+    const FileBytes file(path);
+    if (!file.error().isEmpty()) throw CtyError(file.error());
+    try {
+        return CtyData::parse(file.bytes(), CtyData::formatOf(path));
+    } catch (const CtyError& e) {
+        throw CtyError(QStringLiteral("%1, %2").arg(QDir::toNativeSeparators(path), e.message()));
     }
-    return bytes;
 }
 
 QString notFound(const QStringList& names, const QString& dataDir, const QString& systemDir) {
@@ -55,9 +84,8 @@ std::vector<RefFile> candidateFiles(const QStringList& names, const QString& dat
             RefFile r;
             r.path = fi.filePath();
             r.inDataFolder = inData != 0;
-            QString error;
-            const QByteArray bytes = readAll(r.path, &error);
-            r.date = error.isEmpty() ? versionOf(bytes) : QDate();
+            const FileBytes file(r.path);
+            r.date = file.error().isEmpty() ? versionOf(file.bytes()) : QDate();
             r.dated = r.date.isValid();
             if (!r.dated) r.date = fi.lastModified().date();
             found.push_back({r, rank});
@@ -86,13 +114,13 @@ CtyLoad loadCty(const QString& dataDir, const QString& systemDir) {
     QStringList problems;
     for (size_t i = 0; i < files.size(); ++i) {
         try {
-            auto data = std::make_shared<CtyData>(CtyData::readFile(files[i].path));
+            auto data = std::make_shared<CtyData>(readCty(files[i].path));
             if (CtyData::formatOf(files[i].path) == CtyData::Format::Dat) {
                 // the numbers do not change between releases: any csv will do
                 for (const RefFile& other : files) {
                     if (CtyData::formatOf(other.path) != CtyData::Format::Csv) continue;
                     try {
-                        data->takeDxccNumbers(CtyData::readFile(other.path));
+                        data->takeDxccNumbers(readCty(other.path));
                         break;
                     } catch (const CtyError&) {
                     }
@@ -120,13 +148,12 @@ ScpLoad loadScp(const QString& dataDir, const QString& systemDir) {
     }
     QStringList problems;
     for (const RefFile& f : files) {
-        QString error;
-        const QByteArray bytes = readAll(f.path, &error);
-        if (!error.isEmpty()) {
-            problems << error;
+        const FileBytes file(f.path);
+        if (!file.error().isEmpty()) {
+            problems << file.error();
             continue;
         }
-        auto list = std::make_shared<ScpList>(ScpList::parse(bytes));
+        auto list = std::make_shared<ScpList>(ScpList::parse(file.bytes()));
         if (list->isEmpty()) {
             problems
                 << QStringLiteral("%1: в файле нет позывных").arg(QDir::toNativeSeparators(f.path));

@@ -60,22 +60,56 @@ class WorkedIndex::CorsListener : public TableListener {
     QString m_oldCall;
 };
 
-int WorkedIndex::Dense::index(int id) {
-    if (id >= 0 && id < (1 << 16)) {
-        if (size_t(id) >= ofId.size()) ofId.resize(size_t(id) + 1, -1);
-        int& r = ofId[size_t(id)];
-        if (r < 0) r = count++;
-        return r;
-    }
-    auto [it, added] = big.try_emplace(id, count);
-    if (added) ++count;
-    return it->second;
+void WorkedIndex::Counts::reset(size_t entities) {
+    m_ofId.clear();
+    m_ofBigId.clear();
+    m_ids = 0;
+    m_stride = 8;
+    m_entities = entities;
+    m_counts.assign(entities * m_stride, 0);
 }
 
-int WorkedIndex::Dense::find(int id) const {
-    if (id >= 0 && id < (1 << 16)) return size_t(id) < ofId.size() ? ofId[size_t(id)] : -1;
-    auto it = big.find(id);
-    return it == big.end() ? -1 : it->second;
+int WorkedIndex::Counts::indexOf(int id) {
+    int k;
+    if (id >= 0 && id < (1 << 16)) {
+        if (size_t(id) >= m_ofId.size()) m_ofId.resize(size_t(id) + 1, 0);
+        int& r = m_ofId[size_t(id)];
+        if (r == 0) r = ++m_ids;
+        k = r - 1;
+    } else {
+        auto [it, added] = m_ofBigId.try_emplace(id, m_ids);
+        if (added) ++m_ids;
+        k = it->second;
+    }
+    if (size_t(k) >= m_stride) {
+        // room for more bands: every entity's row widens
+        size_t wider = m_stride * 2;
+        while (wider <= size_t(k))
+            wider *= 2;
+        std::vector<int> counts(m_entities * wider, 0);
+        for (size_t e = 0; e < m_entities; ++e)
+            std::copy_n(m_counts.begin() + ptrdiff_t(e * m_stride), m_stride,
+                        counts.begin() + ptrdiff_t(e * wider));
+        m_counts.swap(counts);
+        m_stride = wider;
+    }
+    return k;
+}
+
+void WorkedIndex::Counts::add(int entity, int id, int delta) {
+    if (id <= 0) return;
+    const int k = indexOf(id);
+    m_counts[size_t(entity) * m_stride + size_t(k)] += delta;
+}
+
+int WorkedIndex::Counts::get(int entity, int id) const {
+    int k = -1;
+    if (id >= 0 && id < (1 << 16)) {
+        if (size_t(id) < m_ofId.size()) k = m_ofId[size_t(id)] - 1;
+    } else if (auto it = m_ofBigId.find(id); it != m_ofBigId.end()) {
+        k = it->second;
+    }
+    return k < 0 ? 0 : m_counts[size_t(entity) * m_stride + size_t(k)];
 }
 
 WorkedIndex::WorkedIndex(TDM& dm)
@@ -121,18 +155,42 @@ void WorkedIndex::build() {
 
 void WorkedIndex::ensure() {
     if (m_valid) return;
-    m_corEntity.clear();
     const size_t entities = m_cty ? m_cty->entities().size() : 0;
     m_entityQsos.assign(entities, 0);
-    m_entityBand.assign(entities, {});
-    m_entityMode.assign(entities, {});
+    m_bands.reset(entities);
+    m_modes.reset(entities);
     m_valid = true;
     Table& log = *m_dm.dsMain;
-    if (!log.isActive() || entities == 0) return;
-    // straight from the columns: a million QSOs in one pass
+    Table& cors = *m_dm.dsCors;
+    if (!log.isActive() || !cors.isActive() || entities == 0) return;
+    // every correspondent's entity, in one pass over their rows
+    const RowStore& cr = cors.rows();
+    const Column& calls = cr.column(m_corCall);
+    m_corEntity.assign(size_t(cors.lastId()) + 1, -1);
+    for (uint32_t s = 0; s < cr.slotCount(); ++s)
+        if (cr.isLive(s) && !calls.isNull(s))
+            m_corEntity[size_t(cr.idOf(s))] =
+                int16_t(m_cty->entityOf(calls.texts[s], QStringView()));
+    // then the QSOs, straight from the columns: a million in one pass
     const RowStore& rows = log.rows();
-    for (uint32_t s = 0; s < rows.slotCount(); ++s)
-        if (rows.isLive(s)) count(rowOfSlot(s), +1);
+    const Column& cor = rows.column(m_logCor);
+    const Column& band = rows.column(m_logBand);
+    const Column& mode = rows.column(m_logMode);
+    const Column& suffix = rows.column(m_logSuffix);
+    const size_t known = m_corEntity.size();
+    for (uint32_t s = 0; s < rows.slotCount(); ++s) {
+        if (!rows.isLive(s)) continue;
+        const int c = cor.isNull(s) ? 0 : cor.ints[s];
+        int e;
+        if (!suffix.isNull(s) && !suffix.texts[s].isEmpty())
+            e = entityOf(c, suffix.texts[s]);
+        else
+            e = c > 0 && size_t(c) < known ? m_corEntity[size_t(c)] : corEntity(c);
+        if (e < 0) continue;
+        ++m_entityQsos[size_t(e)];
+        if (!band.isNull(s)) m_bands.add(e, band.ints[s], +1);
+        if (!mode.isNull(s)) m_modes.add(e, mode.ints[s], +1);
+    }
 }
 
 const QString& WorkedIndex::corCall(int corId) const {
@@ -192,23 +250,8 @@ WorkedIndex::Row WorkedIndex::rowAt(int pos) {
 void WorkedIndex::count(const Row& r, int delta) {
     if (r.entity < 0 || size_t(r.entity) >= m_entityQsos.size()) return;
     m_entityQsos[size_t(r.entity)] += delta;
-    auto bump = [&](std::vector<std::vector<int>>& by, Dense& d, int id) {
-        if (id <= 0) return;
-        std::vector<int>& v = by[size_t(r.entity)];
-        const int k = d.index(id);
-        if (size_t(k) >= v.size()) v.resize(size_t(k) + 1, 0);
-        v[size_t(k)] += delta;
-    };
-    bump(m_entityBand, m_bands, r.band);
-    bump(m_entityMode, m_modes, r.mode);
-}
-
-int WorkedIndex::countOf(const std::vector<std::vector<int>>& by, int entity, const Dense& d,
-                         int id) const {
-    const int k = d.find(id);
-    if (k < 0) return 0;
-    const std::vector<int>& v = by[size_t(entity)];
-    return size_t(k) < v.size() ? v[size_t(k)] : 0;
+    m_bands.add(r.entity, r.band, delta);
+    m_modes.add(r.entity, r.mode, delta);
 }
 
 int WorkedIndex::entityQsos(int entity) {
@@ -228,12 +271,10 @@ WorkedIndex::Standing WorkedIndex::standing(int entity, int bandId, int modeId, 
     }
     const bool same = except.entity == entity;
     if (m_entityQsos[size_t(entity)] - (same ? 1 : 0) <= 0) return Standing::NewEntity;
-    const bool newBand = bandId > 0 && countOf(m_entityBand, entity, m_bands, bandId) -
-                                               (same && except.band == bandId ? 1 : 0) <=
-                                           0;
-    const bool newMode = modeId > 0 && countOf(m_entityMode, entity, m_modes, modeId) -
-                                               (same && except.mode == modeId ? 1 : 0) <=
-                                           0;
+    const bool newBand =
+        bandId > 0 && m_bands.get(entity, bandId) - (same && except.band == bandId ? 1 : 0) <= 0;
+    const bool newMode =
+        modeId > 0 && m_modes.get(entity, modeId) - (same && except.mode == modeId ? 1 : 0) <= 0;
     if (newBand && newMode) return Standing::NewBandAndMode;
     if (newBand) return Standing::NewBand;
     if (newMode) return Standing::NewMode;

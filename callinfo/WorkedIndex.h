@@ -74,13 +74,22 @@ class WorkedIndex {
     struct Row {
         int entity = -1, band = 0, mode = 0;
     };
-    // IDs of bands and modes to small indexes
-    struct Dense {
-        std::vector<int> ofId;
-        std::unordered_map<int, int> big;
-        int count = 0;
-        int index(int id);
-        int find(int id) const;
+    // QSOs per entity and band (or mode): the IDs as small indexes, the
+    // counts in one block, a row of them per entity
+    class Counts {
+      public:
+        void reset(size_t entities);
+        void add(int entity, int id, int delta);
+        int get(int entity, int id) const;
+
+      private:
+        int indexOf(int id);
+        std::vector<int> m_ofId;                // ID -> index + 1, for small IDs
+        std::unordered_map<int, int> m_ofBigId; // the others
+        int m_ids = 0;                          // indexes handed out
+        size_t m_stride = 8;                    // counts per entity
+        size_t m_entities = 0;
+        std::vector<int> m_counts;
     };
 
     void invalidate();
@@ -90,7 +99,6 @@ class WorkedIndex {
     void count(const Row& r, int delta);
     int corEntity(int corId);
     const QString& corCall(int corId) const;
-    int countOf(const std::vector<std::vector<int>>& by, int entity, const Dense& d, int id) const;
     void notify();
 
     TDM& m_dm;
@@ -100,8 +108,7 @@ class WorkedIndex {
     bool m_valid = false;
     std::vector<int16_t> m_corEntity; // by correspondent ID; kNotYet until asked
     std::vector<int> m_entityQsos;    // by entity
-    Dense m_bands, m_modes;
-    std::vector<std::vector<int>> m_entityBand, m_entityMode; // [entity][dense ID]
+    Counts m_bands, m_modes;
     // the field indexes of the tables
     int m_logCor = -1, m_logBand = -1, m_logMode = -1, m_logSuffix = -1, m_logTime = -1,
         m_logId = -1, m_corCall = -1, m_corId = -1;
