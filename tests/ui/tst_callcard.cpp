@@ -76,9 +76,12 @@ QStringList card(TfMain& w) {
     return out;
 }
 
+// The window widened so that the card beside the panel is in view.
 std::unique_ptr<TfMain> start() {
     auto w = startMain();
     w->DM->Clock = [] { return QDateTime(QDate(2024, 5, 12), QTime(10, 0)); };
+    w->resize(1200, 573);
+    QCoreApplication::processEvents();
     return w;
 }
 
@@ -296,7 +299,7 @@ class TestCallCard : public QObject {
         SystemFiles sys;
         AppData a;
         seed(a);
-        auto w = start();
+        auto w = startMain();
         QCOMPARE(w->size(), QSize(792, 573));
         QCOMPARE(w->callCard->geometry().left(), CallCard::kLeft);
         QVERIFY(w->callCard->geometry().left() >= 792);
@@ -320,10 +323,16 @@ class TestCallCard : public QObject {
         for (QWidget* c : w->callCard->findChildren<QWidget*>())
             QVERIFY2(c->focusPolicy() == Qt::NoFocus, qPrintable(c->objectName()));
         QCOMPARE(w->callCard->focusPolicy(), Qt::NoFocus);
-        // widened, the card shows
+        // out of view, the status bar's line follows the call sign; widened,
+        // the card shows, up to date
+        type(w->edCallName, QStringLiteral("GA1B"));
+        QCOMPARE(card(*w), QStringList({"sbCallInfo: Gamma · NA · CQ 5 · ITU 8 · Новая страна!"}));
         w->resize(1200, 573);
         QCoreApplication::processEvents();
         QVERIFY(!w->callCard->visibleRegion().isEmpty());
+        QCOMPARE(card(*w).mid(0, 2),
+                 QStringList({"lbEntity: Gamma · GA · DXCC 903",
+                              "lbPlace: Северная Америка (NA) · CQ 5 · ITU 8"}));
         QCOMPARE(w->edCallName->geometry(), QRect(68, 4, 121, 21));
     }
 };

@@ -122,6 +122,7 @@ CallCard::CallCard(TfMain* main) : QFrame(main->tsEdit), m_main(main) {
     for (QComboBox* b :
          {static_cast<QComboBox*>(main->cbBand), static_cast<QComboBox*>(main->cbMode)})
         connect(b, &QComboBox::currentIndexChanged, this, &CallCard::scheduleRefresh);
+    main->tsEdit->installEventFilter(this);
     m_clock.setInterval(20000);
     connect(&m_clock, &QTimer::timeout, this, &CallCard::showTime);
     clear();
@@ -169,16 +170,35 @@ void CallCard::scheduleRefresh() {
         Qt::QueuedConnection);
 }
 
+bool CallCard::inView() const {
+    return isVisibleTo(m_main) && parentWidget()->width() > x();
+}
+
+bool CallCard::eventFilter(QObject* watched, QEvent* event) {
+    // widened into view: the card catches up with what it skipped
+    if (watched == parentWidget() && event->type() == QEvent::Resize && m_stale && inView())
+        scheduleRefresh();
+    return QFrame::eventFilter(watched, event);
+}
+
 void CallCard::setLine(QLabel* l, const QString& text, const QString& tip) {
+    // out of view the card's lines wait; the status bar's line does not,
+    // nor the source, which is set once
+    if (l != sbCallInfo && l != lbSource && !m_inView) {
+        m_stale = true;
+        return;
+    }
     // one line: what does not fit ends in an ellipsis, the whole text in the tip
     QString shown = text;
-    if (!l->wordWrap()) shown = l->fontMetrics().elidedText(text, Qt::ElideRight, l->width());
+    if (!l->wordWrap() && l->fontMetrics().horizontalAdvance(text) > l->width())
+        shown = l->fontMetrics().elidedText(text, Qt::ElideRight, l->width());
     if (l->text() != shown) l->setText(shown);
     const QString t = tip.isEmpty() && shown != text ? text : tip;
     if (l->toolTip() != t) l->setToolTip(t);
 }
 
 void CallCard::clear() {
+    m_inView = inView();
     for (QLabel* l : {lbEntity, lbPlace, lbTime, lbBeam, lbNewOne, lbWorked, lbBandsModes, lbScp})
         setLine(l, {});
     setLine(sbCallInfo, {});
@@ -216,6 +236,8 @@ QString CallCard::bandsModesText(const WorkedIndex::History& h) const {
 
 void CallCard::refresh() {
     TfMain& w = *m_main;
+    m_inView = inView();
+    if (m_inView) m_stale = false;
     const QString call = w.edCallName->text();
     if (!m_index || call.isEmpty()) {
         clear();
@@ -265,7 +287,7 @@ void CallCard::refresh() {
                 << QStringLiteral("ITU %1").arg(info.itu);
         m_utcOffset = info.utcOffset;
         showTime();
-        if (!m_clock.isActive()) m_clock.start();
+        if (m_inView && !m_clock.isActive()) m_clock.start();
         const auto mine = callinfo::locatorCentre(m_locator);
         if (mine) {
             const callinfo::LatLon there{info.lat, info.lon};
@@ -281,7 +303,7 @@ void CallCard::refresh() {
         const WorkedIndex::Standing s = m_index->standing(info.entity, bandId, modeId, exceptId);
         setLine(lbNewOne, standingText(s));
         QPalette p = lbNewOne->palette();
-        if (p.color(QPalette::WindowText) != standingColor(s)) {
+        if (m_inView && p.color(QPalette::WindowText) != standingColor(s)) {
             p.setColor(QPalette::WindowText, standingColor(s));
             lbNewOne->setPalette(p);
         }
@@ -307,7 +329,7 @@ void CallCard::refresh() {
 
     // super check partial: a call not among the correspondents
     QString scp;
-    if (call.size() >= 3 &&
+    if (m_inView && call.size() >= 3 &&
         dm.dsCors->find(fld::CallName, call, loCaseInsensitive | loPartialKey) < 0) {
         if (!m_scp.data) {
             scp = QStringLiteral("SCP: нет списка MASTER.SCP");

@@ -61,7 +61,14 @@ class CallCard : public QFrame {
     QPushButton* btnMyLocator;
     QLabel* sbCallInfo; // the one line in the status bar
 
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
+    // Right of the panel, the card is out of view in a window of the size it
+    // opens with: its lines are then brought up to date once it is widened
+    // into view, and only the status bar's line follows every keystroke.
+    bool inView() const;
     void clear();
     void showTime();
     void setLine(QLabel* l, const QString& text, const QString& tip = {});
@@ -73,6 +80,8 @@ class CallCard : public QFrame {
     std::unique_ptr<callinfo::WorkedIndex> m_index;
     QString m_locator;
     bool m_pending = false;
+    bool m_inView = false;  // as the running refresh found it
+    bool m_stale = false;   // lines skipped while out of view
     double m_utcOffset = 0; // of the station shown, for its local time
     QTimer m_clock;         // the local time there, while an entity is shown
 };
