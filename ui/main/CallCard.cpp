@@ -76,7 +76,8 @@ CallCard::CallCard(TfMain* main) : QFrame(main->tsEdit), m_main(main) {
         auto* l = new QLabel(this);
         l->setObjectName(QLatin1String(name));
         l->setTextFormat(Qt::PlainText);
-        l->setGeometry(0, y, width, kLine * lines);
+        l->setFixedSize(width, kLine * lines);
+        l->move(0, y);
         l->setAlignment(Qt::AlignLeft | (lines > 1 ? Qt::AlignTop : Qt::AlignVCenter));
         l->setWordWrap(lines > 1);
         return l;
@@ -112,7 +113,8 @@ CallCard::CallCard(TfMain* main) : QFrame(main->tsEdit), m_main(main) {
     sbCallInfo->setTextFormat(Qt::PlainText);
     const int modeText = main->sbPanel1->fontMetrics().horizontalAdvance(
         QStringLiteral("Режим редактирования записи"));
-    sbCallInfo->setFixedWidth(std::max(120, 792 - 150 - modeText - 40));
+    sbCallInfo->setFixedSize(std::max(120, 792 - 150 - modeText - 40),
+                             sbCallInfo->fontMetrics().height());
     main->statusBar()->addPermanentWidget(sbCallInfo);
 
     connect(btnMyLocator, &QPushButton::clicked, this,
@@ -133,7 +135,6 @@ CallCard::~CallCard() = default;
 void CallCard::attach() {
     TDM& dm = *m_main->DM;
     m_cty = callinfo::loadCty(dm.DataDir);
-    m_scp = callinfo::loadScp(dm.DataDir);
     m_locator = dm.GetTextSetting(setting::MyLocator);
     m_index = std::make_unique<WorkedIndex>(dm);
     m_index->setCty(m_cty.data);
@@ -331,6 +332,11 @@ void CallCard::refresh() {
     QString scp;
     if (m_inView && call.size() >= 3 &&
         dm.dsCors->find(fld::CallName, call, loCaseInsensitive | loPartialKey) < 0) {
+        // read at its first use: most calls typed are known ones
+        if (!m_scpRead) {
+            m_scp = callinfo::loadScp(dm.DataDir);
+            m_scpRead = true;
+        }
         if (!m_scp.data) {
             scp = QStringLiteral("SCP: нет списка MASTER.SCP");
         } else {

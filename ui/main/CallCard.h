@@ -77,6 +77,7 @@ class CallCard : public QFrame {
     TfMain* m_main;
     callinfo::CtyLoad m_cty;
     callinfo::ScpLoad m_scp;
+    bool m_scpRead = false;
     std::unique_ptr<callinfo::WorkedIndex> m_index;
     QString m_locator;
     bool m_pending = false;
