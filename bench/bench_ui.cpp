@@ -550,7 +550,7 @@ void addStationsWithoutQsos(Session& s) {
     dm.CloseTables();
 }
 
-enum KeystrokeCase { kKnown = 0, kBusiestPrefix = 1, kNoQso = 2 };
+enum KeystrokeCase { kKnown = 0, kBusiestPrefix = 1, kNoQso = 2, kKnownWide = 3, kUnknown = 4 };
 
 // One call-sign keystroke: the key goes through the key filter, the call sign
 // changes, CompleteCallSign locates the correspondent by prefix, completes the
@@ -562,6 +562,11 @@ enum KeystrokeCase { kKnown = 0, kBusiestPrefix = 1, kNoQso = 2 };
 //                  by most correspondents
 //   kNoQso:        the last character of a correspondent with no QSO, whose
 //                  QSO search finds nothing
+//   kKnownWide:    as kKnown, the window widened so that the call-sign card
+//                  beside the panel is painted too
+//   kUnknown:      the character that makes a new call (of 3 or more
+//                  characters) begin no correspondent's call: no completion,
+//                  the card's super check partial searches
 void BM_Keystroke(benchmark::State& state) {
     const int n = int(state.range(0));
     const auto kase = KeystrokeCase(state.range(1));
@@ -592,14 +597,21 @@ void BM_Keystroke(benchmark::State& state) {
             return;
         }
         TfMain& w = *s.w;
+        const QSize size = w.size();
+        if (kase == kKnownWide) w.resize(1200, size.height());
         w.edCallName->setFocus();
+        processEvents();
         HandlerAndPaint t;
         int completed = 0;
         for (auto _ : state) {
             QString call;
             switch (kase) {
             case kKnown:
+            case kKnownWide:
                 call = s.calls[int(s.rng.below(uint32_t(s.calls.size())))];
+                break;
+            case kUnknown:
+                call = s.newCall();
                 break;
             case kBusiestPrefix:
                 call = busiest;
@@ -608,7 +620,17 @@ void BM_Keystroke(benchmark::State& state) {
                 call = noQso[int(s.rng.below(uint32_t(noQso.size())))];
                 break;
             }
-            const int typed = kase == kNoQso ? int(call.size()) - 1 : 1;
+            int typed = kase == kNoQso ? int(call.size()) - 1 : 1;
+            if (kase == kUnknown) {
+                // the shortest beginning (3 at least) that no stored call has
+                typed = 2;
+                for (;; ++typed) {
+                    const QString head = call.left(typed + 1);
+                    auto it = std::lower_bound(s.calls.cbegin(), s.calls.cend(), head);
+                    if (it != s.calls.cend() && *it == call) ++it; // the new call itself
+                    if (it == s.calls.cend() || !it->startsWith(head)) break;
+                }
+            }
             // the characters before, untimed; the mark as for the first call
             // sign of a run, so the keystroke completes the call sign in place
             // (a completion they cause stays selected, as the next key replaces it)
@@ -620,7 +642,10 @@ void BM_Keystroke(benchmark::State& state) {
             state.SetIterationTime(t.time([&] { QTest::keyClick(w.edCallName, key); }));
             const QString now = w.edCallName->text();
             if (now.size() > typed + 1) ++completed;
-            if (kase == kNoQso ? now != call : !now.startsWith(call.left(typed + 1))) {
+            const bool expected = kase == kNoQso     ? now == call
+                                  : kase == kUnknown ? now == call.left(typed + 1)
+                                                     : now.startsWith(call.left(typed + 1));
+            if (!expected) {
                 state.SkipWithError("the keystroke did not give the call sign expected");
                 break;
             }
@@ -628,6 +653,7 @@ void BM_Keystroke(benchmark::State& state) {
         t.report(state);
         state.counters["completed"] = completed;
         w.ClearEntry();
+        if (kase == kKnownWide) w.resize(size);
         processEvents();
     });
 }
@@ -865,6 +891,16 @@ int main(int argc, char** argv) {
             ->Unit(kMillisecond);
         benchmark::RegisterBenchmark("Keystroke/no_qso", BM_Keystroke)
             ->Args({n, kNoQso})
+            ->Iterations(100)
+            ->UseManualTime()
+            ->Unit(kMillisecond);
+        benchmark::RegisterBenchmark("Keystroke/known_card_shown", BM_Keystroke)
+            ->Args({n, kKnownWide})
+            ->Iterations(300)
+            ->UseManualTime()
+            ->Unit(kMillisecond);
+        benchmark::RegisterBenchmark("Keystroke/unknown_call_scp", BM_Keystroke)
+            ->Args({n, kUnknown})
             ->Iterations(100)
             ->UseManualTime()
             ->Unit(kMillisecond);

@@ -2,7 +2,7 @@
 # Builds the benchmarks in Release and runs them, keeping the JSON of each
 # run in bench/results/ so that it can be compared with the last one.
 #
-#   bench/run_bench.sh            bench_data, all sizes: 1 000, 100 000 and 1 000 000 QSOs
+#   bench/run_bench.sh            bench_data and bench_callinfo, all sizes: 1 000, 100 000 and 1 000 000 QSOs
 #   bench/run_bench.sh --quick    1 000 and 100 000 only
 #   bench/run_bench.sh --sizes=1000 --benchmark_filter=Save
 #   bench/run_bench.sh --ui       bench_ui (the windows) instead, then the plot
@@ -37,7 +37,7 @@ while [ "$n" -gt 0 ]; do
 done
 
 targets=
-[ $data = 1 ] && targets="$targets bench_data"
+[ $data = 1 ] && targets="$targets bench_data bench_callinfo"
 [ $ui = 1 ] && targets="$targets bench_ui"
 [ $query = 1 ] && targets="$targets bench_query"
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DQARDEL_BENCH=ON -DQARDEL_GUI=ON >/dev/null
@@ -49,6 +49,9 @@ stamp=$(date +%Y%m%d-%H%M%S)
 if [ $data = 1 ]; then
     out="$here/results/bench_data-$stamp.json"
     "$build/bench/bench_data" --benchmark_out="$out" --benchmark_out_format=json "$@"
+    echo "JSON: $out"
+    out="$here/results/bench_callinfo-$stamp.json"
+    "$build/bench/bench_callinfo" --benchmark_out="$out" --benchmark_out_format=json "$@"
     echo "JSON: $out"
 fi
 if [ $query = 1 ]; then

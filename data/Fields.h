@@ -47,6 +47,8 @@ namespace qardel::setting {
 
 inline const QString LastBand = QStringLiteral("LastBand");
 inline const QString LastMode = QStringLiteral("LastMode");
+// the operator's own Maidenhead locator (text), for distance and beam heading
+inline const QString MyLocator = QStringLiteral("MyLocator");
 
 // The radio and WSJT-X (numbers through Get/SetIntSetting, texts through
 // Get/SetTextSetting).

@@ -697,6 +697,37 @@ bool Table::matches(const QVariant& stored, const QVariant& value, int fi, Locat
 
 bool Table::locate(const QString& fieldName, const QVariant& value, LocateOptions options) {
     requireBrowse();
+    const int64_t found = findFirst(fieldName, value, options);
+    if (found < 0) return false;
+    m_cursor = positionOfSlot(uint32_t(found));
+    m_eof = false;
+    m_bof = m_cursor == 0;
+    scrolled();
+    return true;
+}
+
+int64_t Table::find(const QString& fieldName, const QVariant& value, LocateOptions options) {
+    checkActive();
+    return findFirst(fieldName, value, options);
+}
+
+std::vector<uint32_t> Table::slotsWhere(const QString& integerField, int key) {
+    checkActive();
+    const int fi = fieldIndex(integerField);
+    if (fi < 0) throw DbError(QStringLiteral("Field '%1' not found").arg(integerField));
+    if (!isIntType(m_fields[fi].type) || !m_fields[fi].isStored())
+        throw DbError(QStringLiteral("Field '%1' is not a stored integer field").arg(integerField));
+    const SearchIndex& ix = searchIndex(fi);
+    const std::vector<uint32_t>& entries = ix.entries();
+    auto it = std::partition_point(entries.begin(), entries.end(),
+                                   [&](uint32_t s) { return ix.intKey(s) < key; });
+    std::vector<uint32_t> out;
+    for (; it != entries.end() && ix.intKey(*it) == key; ++it)
+        out.push_back(*it);
+    return out;
+}
+
+int64_t Table::findFirst(const QString& fieldName, const QVariant& value, LocateOptions options) {
     const int fi = fieldIndex(fieldName);
     if (fi < 0) throw DbError(QStringLiteral("Field '%1' not found").arg(fieldName));
     const FieldType t = m_fields[fi].type;
@@ -759,12 +790,7 @@ bool Table::locate(const QString& fieldName, const QVariant& value, LocateOption
             }
         }
     }
-    if (found < 0) return false;
-    m_cursor = positionOfSlot(uint32_t(found));
-    m_eof = false;
-    m_bof = m_cursor == 0;
-    scrolled();
-    return true;
+    return found;
 }
 
 // ---------------------------------------------------------------- editing
@@ -847,6 +873,7 @@ void Table::post() {
     } else {
         const uint32_t s = uint32_t(m_editSlot);
         const int oldPos = positionOfSlot(s);
+        notifyListeners([oldPos](TableListener* l) { l->rowAboutToBeChanged(oldPos); });
         indexesRemove(s);
         m_rows->uniqueRemove(s);
         const size_t oldK =

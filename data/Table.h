@@ -49,6 +49,8 @@ class TableListener {
     virtual void rowInserted(int /*pos*/) {}
     virtual void rowAboutToBeRemoved(int /*pos*/) {}
     virtual void rowRemoved(int /*pos*/) {}
+    // a posted edit: the row at pos still holds its old values
+    virtual void rowAboutToBeChanged(int /*pos*/) {}
     virtual void rowChanged(int /*pos*/) {}
     virtual void rowMoved(int /*from*/, int /*to*/) {}
     virtual void cursorMoved(int /*pos*/) {}
@@ -135,6 +137,11 @@ class Table {
     bool locate(const QString& fieldName, const QVariant& value, LocateOptions options = 0);
     // Builds now what locate on this field needs, instead of at its first use.
     void prepareLocate(const QString& fieldName);
+    // The slot locate would move to, without moving the cursor; -1 when none.
+    int64_t find(const QString& fieldName, const QVariant& value, LocateOptions options = 0);
+    // The slots of the rows whose stored integer field holds key, in the
+    // table's order; the cursor stays where it is.
+    std::vector<uint32_t> slotsWhere(const QString& integerField, int key);
 
     // --- editing
     void append();
@@ -198,6 +205,7 @@ class Table {
     uint32_t slotAt(int pos) const;
     size_t orderInsertPoint(uint32_t slot) const;
     void rebuildOrder();
+    int64_t findFirst(const QString& fieldName, const QVariant& value, LocateOptions options);
     void resetData();
     SearchIndex& searchIndex(int fi);
     void indexesRemove(uint32_t slot);

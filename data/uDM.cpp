@@ -207,17 +207,18 @@ void TDM::SetIntSetting(const QString& name, int value) {
 }
 
 QString TDM::GetTextSetting(const QString& name, const QString& def) {
-    if (!dsINI->locate(fld::Name, name, loCaseInsensitive)) return def;
-    const Field& v = dsINI->fieldByName(fld::Value);
-    return v.isNull() ? def : v.asString();
+    const int64_t slot = dsINI->find(fld::Name, name, loCaseInsensitive);
+    if (slot < 0) return def;
+    const QVariant v = dsINI->valueOfSlot(uint32_t(slot), dsINI->fieldIndex(fld::Value));
+    return v.isNull() ? def : v.toString();
 }
 
 void TDM::SetTextSetting(const QString& name, const QString& value) {
-    Field& v = dsINI->fieldByName(fld::Value);
-    if (value.size() > v.def().size)
+    const int size = dsINI->fieldDefs()[size_t(dsINI->fieldIndex(fld::Value))].size;
+    if (value.size() > size)
         throw DbError(QStringLiteral("The value of the setting '%1' is longer than %2 characters")
                           .arg(name)
-                          .arg(v.def().size));
+                          .arg(size));
     if (dsINI->locate(fld::Name, name, loCaseInsensitive)) {
         dsINI->edit();
     } else {

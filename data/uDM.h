@@ -110,11 +110,13 @@ class TDM : public QObject {
     static int ComboIndexOfID(const ComboBoxIntf& box, int id);
     int GetIntSetting(const QString& name, int def);
     void SetIntSetting(const QString& name, int value);
-    // A setting that holds text (a device, an address), found by name as
-    // GetIntSetting finds it: its Value as stored, def when there is no row
-    // or its Value is null. Setting an empty text clears the Value; a longer
-    // text than the field holds is refused, never cut.
-    QString GetTextSetting(const QString& name, const QString& def);
+    // A setting that holds text rather than a number (a device, an address,
+    // the own locator), found by name as GetIntSetting finds it: its Value as
+    // stored, def when there is no row or its Value is null. Reading leaves
+    // the settings table's cursor where it was; writing posts like
+    // SetIntSetting, an empty text makes the value null, and a longer text
+    // than the field holds is refused, never cut.
+    QString GetTextSetting(const QString& name, const QString& def = {});
     void SetTextSetting(const QString& name, const QString& value);
     static void SetFloatFromText(Field& field, const QString& text);
     static void SetTextOrClear(Field& field, const QString& text);

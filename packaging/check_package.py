@@ -82,7 +82,7 @@ def check_fields(deb):
     check("@" in fields.get("Maintainer", ""), "it names a maintainer with an address")
     depends = {d.strip().split(" ")[0] for d in fields.get("Depends", "").split(",")}
     for pkg in ["libc6", "libqt6widgets6", "libqt6charts6", "libsqlite3-0", "fonts-wine",
-                "qt6-translations-l10n"]:
+                "qt6-translations-l10n", "hamradio-files"]:
         check(pkg in depends, "it depends on %s" % pkg)
 
 

@@ -5,9 +5,9 @@
 set -uo pipefail
 cd "$(dirname "$0")/.."
 fail=0
-sources=$(git ls-files 'data/*.cpp' 'data/*.h' 'adif/*.cpp' 'adif/*.h' 'rig/*.cpp' 'rig/*.h' 'query/*.cpp' 'query/*.h' 'cli/*.cpp' 'ui/*.cpp' 'ui/*.h' 'app/*.cpp' 'app/*.h' \
+sources=$(git ls-files 'data/*.cpp' 'data/*.h' 'adif/*.cpp' 'adif/*.h' 'rig/*.cpp' 'rig/*.h' 'query/*.cpp' 'query/*.h' 'callinfo/*.cpp' 'callinfo/*.h' 'cli/*.cpp' 'ui/*.cpp' 'ui/*.h' 'app/*.cpp' 'app/*.h' \
           'tests/*.cpp' 'tests/*.h' 'bench/*.cpp' 'bench/*.h' 2>/dev/null)
-[ -n "$sources" ] || sources=$(find data adif rig query cli ui app tests bench -name '*.cpp' -o -name '*.h')
+[ -n "$sources" ] || sources=$(find data adif rig query callinfo cli ui app tests bench -name '*.cpp' -o -name '*.h')
 
 if out=$(grep -nE '#include <QMessageBox>|QMessageBox::|QMessageBox[ *&]+[A-Za-z_]' $sources | grep -v '^ui/common/'); then
     echo "QMessageBox is used outside ui/common (use ui/common/MessageBox.h):"
@@ -16,13 +16,13 @@ if out=$(grep -nE '#include <QMessageBox>|QMessageBox::|QMessageBox[ *&]+[A-Za-z
 fi
 
 core=$(find /usr/include -type d -path '*qt6/QtCore' 2>/dev/null | head -1)
-for f in $(echo "$sources" | grep -E '^(data|adif|query)/'); do
+for f in $(echo "$sources" | grep -E '^(data|adif|query|callinfo)/'); do
     for h in $(grep -o '#include <Q[A-Za-z/]*>' "$f" | sed 's/#include <\(.*\)>/\1/'); do
         case $h in
         QtCore/*) ;;
-        Qt*/*|QtWidgets|QtGui) echo "$f includes <$h>: data/, adif/ and query/ use QtCore only"; fail=1 ;;
+        Qt*/*|QtWidgets|QtGui) echo "$f includes <$h>: data/, adif/, query/ and callinfo/ use QtCore only"; fail=1 ;;
         *) if [ -n "$core" ] && [ ! -e "$core/$h" ]; then
-               echo "$f includes <$h>, which is not a QtCore header: data/, adif/ and query/ use QtCore only"
+               echo "$f includes <$h>, which is not a QtCore header: data/, adif/, query/ and callinfo/ use QtCore only"
                fail=1
            fi ;;
         esac
@@ -45,7 +45,7 @@ for f in $(echo "$sources" | grep -E '^rig/'); do
     done
 done
 
-for layer in data adif rig query ui/common ui/main ui/editor ui/rig ui/search ui/stats; do
+for layer in data adif rig query callinfo ui/common ui/main ui/editor ui/rig ui/search ui/stats; do
     for h in $(cd "$layer" && ls *.h); do
         if out=$(grep -n "#include \"$h\"" $sources); then
             echo "include \"$layer/$h\" by its folder:"

@@ -17,6 +17,8 @@ PACKAGES=(
   fonts-wine fonts-dejavu-core
   clang libclang-rt-14-dev clang-format git
   locales
+  # entities, zones and active calls for the call-sign card (cty.csv, MASTER.SCP)
+  hamradio-files
   # the Debian package: its icons, dependencies and checks
   librsvg2-bin dpkg-dev desktop-file-utils appstream lintian
 )

@@ -8,13 +8,13 @@ import time
 from Xlib import X, display as xdisplay, protocol
 
 
-def start_xvfb(log_path):
+def start_xvfb(log_path, screen="1024x768x24"):
     """A new Xvfb on a free display; returns (process, ":N")."""
     # -noreset: a server that resets when its last client leaves refuses the
     # next program while it does
     r, w = os.pipe()
     log = open(log_path, "w")
-    proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", "1024x768x24", "-nolisten", "tcp", "-noreset"],
+    proc = subprocess.Popen(["Xvfb", "-displayfd", str(w), "-screen", "0", screen, "-nolisten", "tcp", "-noreset"],
                             pass_fds=[w], stderr=log, stdout=log)
     os.close(w)
     num = b""

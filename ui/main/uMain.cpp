@@ -8,6 +8,7 @@
 #include "ui/common/MessageBox.h"
 #include "ui/common/TextRules.h"
 #include "ui/editor/uEditor.h"
+#include "ui/main/CallCard.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -95,6 +96,7 @@ TfMain::~TfMain() {
     // FormDestroy: the data module goes with the window; tables still open
     // are closed, which writes what is unwritten.
     if (DM) DM->OnLogScroll = nullptr;
+    if (callCard) callCard->detach();
     delete DM;
     DM = nullptr;
 }
@@ -314,6 +316,8 @@ void TfMain::buildUi() {
     connect(miDeleteQSO, &QAction::triggered, this,
             [this] { guarded([this] { miDeleteQSOClick(); }); });
 
+    callCard = new CallCard(this);
+
     resize(792, 573);
     setMinimumSize(792, 573); // an outer size of 800 x 600 with the frame
 }
@@ -346,6 +350,7 @@ void TfMain::FormCreate() {
     grMain->setColumnWidths({40, 0, 0, 64, 64, 64, 64, 64, 64, 0, 0, 0, 0, 64});
     ClearEntry();
     RestoreLastBandMode();
+    callCard->attach();
 }
 
 void TfMain::FormShow() {
@@ -411,6 +416,7 @@ void TfMain::SetEditMode(bool on) {
         setBackground(w, bg);
     setNoticeColor(windowTextColor());
     m_noticePreview = false;
+    if (callCard) callCard->scheduleRefresh(); // worked before, leaving out a QSO being corrected
 }
 
 void TfMain::updateRecordCount() {

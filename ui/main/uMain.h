@@ -27,6 +27,7 @@ namespace qardel {
 
 class TfSearch;
 class TfStats;
+class CallCard;
 
 class TfMain : public QMainWindow {
     Q_OBJECT
@@ -74,6 +75,7 @@ class TfMain : public QMainWindow {
     QAction* miDeleteQSO;
     QLabel* sbPanel0;
     QLabel* sbPanel1;
+    CallCard* callCard = nullptr; // right of the panel's controls, and a line in the status bar
 
     // start-up and shutdown
     void FormCreate();
