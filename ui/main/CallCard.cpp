@@ -3,6 +3,7 @@
 #include "callinfo/Locator.h"
 #include "data/Fields.h"
 #include "ui/common/Guard.h"
+#include "ui/common/StatusLabel.h"
 #include "ui/common/TextRules.h"
 #include "ui/main/uMain.h"
 
@@ -108,14 +109,9 @@ CallCard::CallCard(TfMain* main) : QFrame(main->tsEdit), m_main(main) {
 
     // The status bar's free space, right of the two panels: what is left
     // once the mode text has room for its longer form.
-    sbCallInfo = new QLabel(main->statusBar());
+    sbCallInfo = new StatusLabel(360, true, main->statusBar());
     sbCallInfo->setObjectName(QStringLiteral("sbCallInfo"));
-    sbCallInfo->setTextFormat(Qt::PlainText);
-    const int modeText = main->sbPanel1->fontMetrics().horizontalAdvance(
-        QStringLiteral("Режим редактирования записи"));
-    sbCallInfo->setFixedSize(std::max(120, 792 - 150 - modeText - 40),
-                             sbCallInfo->fontMetrics().height());
-    main->statusBar()->addPermanentWidget(sbCallInfo);
+    main->addStatusText(sbCallInfo);
 
     connect(btnMyLocator, &QPushButton::clicked, this,
             [this] { guarded([this] { btnMyLocatorClick(); }); });

@@ -133,7 +133,9 @@ void TfMain::buildUi() {
     sbPanel0->setFixedWidth(150);
     sbPanel1 = new QLabel(sb);
     sbPanel1->setObjectName(QStringLiteral("sbPanel1"));
-    sbPanel1->setMinimumWidth(50);
+    // the room the mode's longer text needs, whatever else the bar shows
+    sbPanel1->setMinimumWidth(
+        std::max(50, sbPanel1->fontMetrics().horizontalAdvance(kEditMode) + 8));
     sb->addWidget(sbPanel0);
     sb->addWidget(sbPanel1, 1);
     setStatusBar(sb);
@@ -320,6 +322,10 @@ void TfMain::buildUi() {
 
     resize(792, 573);
     setMinimumSize(792, 573); // an outer size of 800 x 600 with the frame
+}
+
+void TfMain::addStatusText(QWidget* label) {
+    statusBar()->insertPermanentWidget(2 + m_statusTexts++, label);
 }
 
 // ---------------------------------------------------------------- start-up

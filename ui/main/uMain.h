@@ -133,6 +133,10 @@ class TfMain : public QMainWindow {
     // one, the search and statistics windows show entities.
     void setEntityProvider(EntityProvider provider);
 
+    // A text of the status bar's free space, after the two panels and the
+    // texts added before it; the buttons that open windows stay at its end.
+    void addStatusText(QWidget* label);
+
   protected:
     void showEvent(QShowEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
@@ -148,6 +152,7 @@ class TfMain : public QMainWindow {
     void buildLogViews(QStatusBar* sb);
     void closeLogViews();
 
+    int m_statusTexts = 0;
     QString m_fatal;
     std::unique_ptr<DataFolder> m_folder; // held while the window lives
     bool m_noticePreview = false;

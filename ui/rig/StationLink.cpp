@@ -3,6 +3,7 @@
 #include "data/Fields.h"
 #include "rig/BandMode.h"
 #include "ui/common/Guard.h"
+#include "ui/common/StatusLabel.h"
 #include "ui/rig/RigDialog.h"
 
 #include <QAbstractItemView>
@@ -14,42 +15,13 @@
 
 namespace qardel {
 
-namespace {
-
-// A status-bar text that gives way: cut with an ellipsis to the room it
-// gets, so that the window's own panels keep theirs; the whole text in its
-// tooltip.
-class ElidedLabel : public QLabel {
-  public:
-    ElidedLabel(int most, QWidget* parent) : QLabel(parent), m_most(most) {}
-    QSize sizeHint() const override {
-        const QSize s = QLabel::sizeHint();
-        return {std::min(s.width(), m_most), s.height()};
-    }
-    QSize minimumSizeHint() const override { return {20, QLabel::minimumSizeHint().height()}; }
-
-  protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        const QRect r = contentsRect();
-        p.setPen(palette().color(foregroundRole()));
-        p.drawText(r, Qt::AlignVCenter | Qt::AlignLeft,
-                   fontMetrics().elidedText(text(), Qt::ElideRight, r.width()));
-    }
-
-  private:
-    int m_most;
-};
-
-} // namespace
-
 StationLink::StationLink(TfMain* window, QObject* parent)
     : QObject(parent), m_w(window), m_rig(new rig::RigControl(this)),
       m_listener(new rig::WsjtxListener(this)), m_logger(new rig::QsoLogger(window->DM, this)) {
     QStatusBar* sb = m_w->statusBar();
-    lbNotice = new ElidedLabel(260, sb);
+    lbNotice = new StatusLabel(260, false, sb);
     lbNotice->setObjectName(QStringLiteral("lbStationNotice"));
-    lbRig = new ElidedLabel(160, sb);
+    lbRig = new StatusLabel(160, false, sb);
     lbRig->setObjectName(QStringLiteral("lbRig"));
     lbRig->hide();
     sbStation = new QToolButton(sb);
@@ -59,8 +31,8 @@ StationLink::StationLink(TfMain* window, QObject* parent)
     sbStation->setAutoRaise(true);
     sbStation->setFocusPolicy(Qt::NoFocus);
     sbStation->setFixedHeight(17);
-    sb->addPermanentWidget(lbNotice);
-    sb->addPermanentWidget(lbRig);
+    m_w->addStatusText(lbRig);
+    m_w->addStatusText(lbNotice);
     sb->addPermanentWidget(sbStation);
     connect(sbStation, &QToolButton::clicked, this,
             [this] { guarded([this] { openSettings(); }); });
