@@ -159,7 +159,8 @@ class TestDataGrid : public QObject {
         COMPARE_VIEWS(p, "end");
         moveTo(0);
         COMPARE_VIEWS(p, "top");
-        for (QAbstractItemView* v : {(QAbstractItemView*)p.grid, (QAbstractItemView*)p.ref})
+        for (QAbstractItemView* v :
+             {static_cast<QAbstractItemView*>(p.grid), static_cast<QAbstractItemView*>(p.ref)})
             v->scrollTo(p.model.index(3, kColumns.size() - 1));
         COMPARE_VIEWS(p, "right");
 
@@ -186,7 +187,8 @@ class TestDataGrid : public QObject {
         QVERIFY(focused != p.painted(p.grid));
 
         // disabled and silver while a QSO is corrected
-        for (QAbstractItemView* v : {(QAbstractItemView*)p.grid, (QAbstractItemView*)p.ref})
+        for (QAbstractItemView* v :
+             {static_cast<QAbstractItemView*>(p.grid), static_cast<QAbstractItemView*>(p.ref)})
             v->setEnabled(false);
         p.grid->setBackground(silverColor());
         p.ref->setPalette(p.grid->palette());
@@ -251,7 +253,8 @@ class TestDataGrid : public QObject {
 
         // the mouse wheel scrolls by the same rows
         const int before = p.grid->verticalScrollBar()->value();
-        for (QAbstractItemView* v : {(QAbstractItemView*)p.grid, (QAbstractItemView*)p.ref}) {
+        for (QAbstractItemView* v :
+             {static_cast<QAbstractItemView*>(p.grid), static_cast<QAbstractItemView*>(p.ref)}) {
             QWheelEvent wheel(QPointF(50, 50), v->viewport()->mapToGlobal(QPointF(50, 50)), {},
                               QPoint(0, -240), Qt::NoButton, {}, Qt::NoScrollPhase, false);
             QApplication::sendEvent(v->viewport(), &wheel);
