@@ -7,6 +7,7 @@
 
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPainter>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTableView>
@@ -118,6 +119,30 @@ QString firstDifference(const QImage& a, const QImage& b) {
         .arg(box.height());
 }
 
+// A painting of the grid with one of its rows blacked out: what lies
+// outside that row.
+QImage outsideRow(const Pair& p, QImage image, int row) {
+    const int y = p.grid->visualRect(p.model.index(row, 0)).top();
+    const QRect r(p.grid->viewport()->mapTo(p.grid, QPoint(0, y)),
+                  QSize(p.grid->viewport()->width(), p.grid->rowHeight()));
+    QPainter painter(&image);
+    painter.fillRect(r, Qt::black);
+    painter.end();
+    return image;
+}
+
+// Where the grid is: its current row, the rows it shows selected, and the
+// table's cursor.
+QString where(const Pair& p) {
+    QStringList selected;
+    for (const QModelIndex& i : p.grid->selectionModel()->selectedRows())
+        selected << QString::number(i.row());
+    return QStringLiteral("current %1, selected [%2], cursor %3")
+        .arg(p.grid->currentIndex().row())
+        .arg(selected.join(QLatin1Char(',')))
+        .arg(p.log.t.main->recNo());
+}
+
 #define COMPARE_VIEWS(p, what)                                                                     \
     do {                                                                                           \
         QCOMPARE((p).grid->verticalScrollBar()->value(), (p).ref->verticalScrollBar()->value());   \
@@ -179,11 +204,13 @@ class TestDataGrid : public QObject {
         p.ref->scrollTo(p.model.index(t.recNo(), 0));
         COMPARE_VIEWS(p, "deleted on top");
 
-        // the focus frame on the current cell, in either view
+        // the focus frame: the table view's on the current cell, the grid's
+        // around the whole current row; the rest is alike
         p.grid->setFocus();
         const QImage focused = p.painted(p.grid);
         p.ref->setFocus();
-        QCOMPARE(focused, p.painted(p.ref));
+        const int row = p.grid->currentIndex().row();
+        QCOMPARE(outsideRow(p, focused, row), outsideRow(p, p.painted(p.ref), row));
         QVERIFY(focused != p.painted(p.grid));
 
         // disabled and silver while a QSO is corrected
@@ -267,6 +294,191 @@ class TestDataGrid : public QObject {
             p.ref->resizeColumnToContents(c);
             QCOMPARE(p.grid->columnWidth(c), p.ref->columnWidth(c));
         }
+    }
+
+    // The current row is always the one highlighted row, whatever the key or
+    // click; a typed character moves nothing (the grid has no type-ahead):
+    // what Enter or Delete act on is the row the operator sees marked.
+    void theCurrentRowStaysTheHighlightedOne() {
+        using Act = std::function<void(Pair&)>;
+        const auto key = [](Qt::Key k, Qt::KeyboardModifiers m = {}) {
+            return Act([k, m](Pair& p) { QTest::keyClick(p.grid, k, m); });
+        };
+        const auto click = [](Qt::KeyboardModifiers m, std::function<QPoint(Pair&)> at) {
+            return Act([m, at](Pair& p) {
+                QTest::mouseClick(p.grid->viewport(), Qt::LeftButton, m, at(p));
+            });
+        };
+        const auto onCurrent = [](Pair& p) {
+            return p.grid->visualRect(p.grid->currentIndex()).center();
+        };
+        const auto typed = [](const QString& text) {
+            return Act([text](Pair& p) {
+                for (QChar ch : text)
+                    QTest::sendKeyEvent(QTest::Click, p.grid, Qt::Key(ch.toUpper().unicode()),
+                                        QString(ch), Qt::NoModifier);
+            });
+        };
+        const int last = kColumns.size() - 1;
+        struct Step {
+            const char* name;
+            int rows, row, column;
+            Act act;
+            int expected; // the current row afterwards
+        };
+        const QList<Step> steps{
+            {"Ctrl+Home on the first row", 5, 0, 0, key(Qt::Key_Home, Qt::ControlModifier), 0},
+            {"Ctrl+Home on the first row, a later column", 5, 0, 3,
+             key(Qt::Key_Home, Qt::ControlModifier), 0},
+            {"Ctrl+End on the last row", 5, 4, last, key(Qt::Key_End, Qt::ControlModifier), 4},
+            {"Ctrl+End on the last row, an earlier column", 5, 4, 2,
+             key(Qt::Key_End, Qt::ControlModifier), 4},
+            {"Down on a one-row log", 1, 0, 0, key(Qt::Key_Down), 0},
+            {"Up on a one-row log", 1, 0, 2, key(Qt::Key_Up), 0},
+            {"Page Down on a one-row log", 1, 0, 0, key(Qt::Key_PageDown), 0},
+            {"End on a one-row log", 1, 0, 0, key(Qt::Key_End), 0},
+            {"Ctrl+Down on a one-row log", 1, 0, 0, key(Qt::Key_Down, Qt::ControlModifier), 0},
+            {"Ctrl+Left", 5, 2, 3, key(Qt::Key_Left, Qt::ControlModifier), 2},
+            {"Ctrl+Right", 5, 2, 3, key(Qt::Key_Right, Qt::ControlModifier), 2},
+            {"Ctrl+Space", 5, 2, 3, key(Qt::Key_Space, Qt::ControlModifier), 2},
+            {"Space", 5, 2, 3, key(Qt::Key_Space), 2},
+            {"Ctrl+A", 5, 2, 3, key(Qt::Key_A, Qt::ControlModifier), 2},
+            {"Ctrl+click on the current row", 5, 2, 3, click(Qt::ControlModifier, onCurrent), 2},
+            {"Shift+click on the current row", 5, 2, 3, click(Qt::ShiftModifier, onCurrent), 2},
+            {"a click below the rows", 3, 1, 0,
+             click({}, [](Pair& p) { return QPoint(50, 4 * p.grid->rowHeight() + 3); }), 1},
+            {"Ctrl+click below the rows", 3, 1, 0,
+             click(Qt::ControlModifier,
+                   [](Pair& p) { return QPoint(50, 4 * p.grid->rowHeight() + 3); }),
+             1},
+            {"digits typed", 12, 3, 0, typed(QStringLiteral("12")), 3},
+            {"letters typed", 12, 3, 2, typed(QStringLiteral("uа")), 3},
+            {"a click on another row still moves", 5, 0, 0,
+             click({}, [](Pair& p) { return p.grid->visualRect(p.model.index(3, 1)).center(); }),
+             3},
+            {"Down still moves", 5, 1, 0, key(Qt::Key_Down), 2},
+        };
+        QStringList shown, expected;
+        for (const Step& s : steps) {
+            Pair p(s.rows);
+            p.grid->setFocus();
+            p.log.t.main->moveTo(s.row);
+            p.grid->setCurrentIndex(p.model.index(s.row, s.column));
+            s.act(p);
+            p.settle();
+            shown << QString::fromLatin1(s.name) + ": " + where(p);
+            expected << QStringLiteral("%1: current %2, selected [%2], cursor %2")
+                            .arg(QString::fromLatin1(s.name))
+                            .arg(s.expected);
+        }
+        for (int i = 0; i < shown.size(); ++i)
+            if (shown[i] != expected[i]) qWarning("%s", qPrintable(shown[i]));
+        QCOMPARE(shown, expected);
+    }
+
+    // The focus is seen on the current row wherever the grid is scrolled
+    // sideways, also with the current cell's column out of view.
+    void theFocusShowsOnTheRow() {
+        Pair p(40);
+        p.grid->setCurrentIndex(p.model.index(2, 0));
+        p.grid->scrollTo(p.model.index(2, kColumns.size() - 1));
+        p.settle();
+        QVERIFY(p.grid->horizontalScrollBar()->value() > 0);
+        QVERIFY(p.grid->visualRect(p.model.index(2, 0)).right() < 0); // the cell is out of view
+        const QImage unfocused = p.painted(p.grid);
+        p.grid->setFocus();
+        const QImage focused = p.painted(p.grid);
+        // the row differs, nothing else does
+        QCOMPARE(outsideRow(p, focused, 2), outsideRow(p, unfocused, 2));
+        QVERIFY2(focused != unfocused, "a focused grid looks like an unfocused one");
+        // it goes with the focus
+        p.elsewhere->setFocus();
+        QCOMPARE(p.painted(p.grid), unfocused);
+        // what the window shows, painted piece by piece, is what the grid
+        // paints afresh, also after moves sideways and down
+        p.grid->setFocus();
+        QCOMPARE(p.shown(p.grid), focused);
+        for (Qt::Key k : {Qt::Key_Home, Qt::Key_Down, Qt::Key_End, Qt::Key_Left}) {
+            QTest::keyClick(p.grid, k);
+            QCOMPARE(p.shown(p.grid), p.painted(p.grid));
+        }
+    }
+
+    // A column the window wants read whole grows to show its widest value
+    // (an ID of 100000, a ten-character call sign) when the value comes into
+    // view; the other columns, and columns whose values fit, keep their widths.
+    void wholeValueColumnsGrowToTheirWidestValue() {
+        Pair p(0);
+        Table& main = *p.log.t.main;
+        main.keepIdsAbove(99997); // IDs 99998 to 100002
+        for (int i = 0; i < 5; ++i)
+            p.log.addQso(i);
+        const QList<int> whole{0, 1, 2, 3, 9, 10, 11, 12};
+        p.grid->setWholeValueColumns(whole);
+        p.settle();
+        // what a table view needs to show every value of a column whole
+        const auto fits = [&](int c) {
+            p.ref->resizeColumnToContents(c);
+            return p.ref->columnWidth(c);
+        };
+        const auto widths = [&](const QList<int>& grown) {
+            QStringList out;
+            for (int c = 0; c < kColumns.size(); ++c)
+                out << QString::number(p.grid->columnWidth(c));
+            QStringList want;
+            for (int c = 0; c < kColumns.size(); ++c) {
+                const int given = kWidths[c]
+                                      ? kWidths[c]
+                                      : p.grid->fieldWidthPixels(p.model.fieldIndexOfColumn(c));
+                want << QString::number(grown.contains(c) ? std::max(given, fits(c)) : given);
+            }
+            return std::pair{out, want};
+        };
+        auto [shown, expected] = widths({0});
+        QCOMPARE(shown, expected);
+        QVERIFY(p.grid->columnWidth(0) > 40);
+
+        // a long call sign arrives
+        const int cor = addRow(*p.log.t.cors, {{"CallName", QStringLiteral("RW3456789W")}});
+        addRow(main, {{"CorID", cor}});
+        p.settle();
+        std::tie(shown, expected) = widths({0, 2});
+        QCOMPARE(shown, expected);
+        QVERIFY(p.grid->columnWidth(2) > p.grid->fieldWidthPixels(p.model.fieldIndexOfColumn(2)));
+
+        // the same views, painted alike
+        for (int c = 0; c < kColumns.size(); ++c)
+            p.ref->setColumnWidth(c, p.grid->columnWidth(c));
+        p.ref->scrollTo(p.model.index(main.recNo(), 0));
+        COMPARE_VIEWS(p, "grown");
+
+        // the operator's own narrower width stays until a still wider value comes
+        p.grid->setColumnWidth(0, 30);
+        main.moveTo(3);
+        p.settle();
+        QCOMPARE(p.grid->columnWidth(0), 30);
+    }
+
+    // A value deep in a long log widens its column when scrolled into view.
+    void aWideValueScrolledIntoViewWidensItsColumn() {
+        Pair p(0);
+        Table& main = *p.log.t.main;
+        const int wide = addRow(*p.log.t.cors, {{"CallName", QStringLiteral("WW9WWWWWWW")}});
+        addRow(main, {{"CorID", wide}});
+        for (int i = 0; i < 200; ++i)
+            p.log.addQso(i);
+        p.grid->setWholeValueColumns({2});
+        p.settle();
+        const int before = p.grid->columnWidth(2);
+        QCOMPARE(before, p.grid->fieldWidthPixels(p.model.fieldIndexOfColumn(2)));
+        main.moveTo(main.recordCount() - 1);
+        p.settle();
+        QVERIFY(p.grid->columnWidth(2) > before);
+        QCOMPARE(p.grid->columnWidth(2), std::max(before, [&] {
+                     p.ref->scrollTo(p.model.index(main.recNo(), 0));
+                     p.ref->resizeColumnToContents(2);
+                     return p.ref->columnWidth(2);
+                 }()));
     }
 };
 

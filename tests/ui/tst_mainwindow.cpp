@@ -89,6 +89,31 @@ class TestMainWindow : public QObject {
         QCOMPARE(w->mmNotice->toPlainText(), QStringLiteral("n1"));
     }
 
+    // ID 100000 and a ten-character call sign are shown whole; a long city
+    // still ends in an ellipsis in its 64-pixel column.
+    void longNumbersAndCallSignsAreNotCut() {
+        AppData a;
+        withData(a, [](TDM& dm) {
+            dm.dsMain->keepIdsAbove(99999);
+            const int cor = addRow(*dm.dsCors, {{"CallName", "RW34567890"}});
+            addRow(*dm.dsMain, {{"CorID", cor}, {"CorCity", "Петропавловск-Камчатский"}});
+        });
+        auto w = startMain();
+        DataGrid* g = w->grMain;
+        QCOMPARE(g->model()->index(0, 0).data().toString(), QStringLiteral("100000"));
+        const QFontMetrics fm(g->font());
+        QStringList widths;
+        for (int c = 0; c < g->model()->columnCount(); ++c)
+            widths << QString::number(g->columnWidth(c));
+        // the № and call-sign columns grew to their values and a cell's margins
+        QVERIFY(g->columnWidth(0) >= fm.horizontalAdvance(QStringLiteral("100000")) + 6);
+        QVERIFY(g->columnWidth(2) >= fm.horizontalAdvance(QStringLiteral("RW34567890")) + 6);
+        QVERIFY(g->columnWidth(2) >
+                g->fieldWidthPixels(w->DM->dsMain->fieldIndex(fld::CorCallName)));
+        for (int c : {3, 4, 5, 6, 7, 8, 13})
+            QVERIFY2(g->columnWidth(c) == 64, qPrintable(widths.join(' ')));
+    }
+
     void lastBandAndModeAreStoredAndRestored() {
         AppData a;
         int b20 = 0, b2 = 0, ssb = 0, fm = 0;

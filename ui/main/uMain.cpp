@@ -40,11 +40,15 @@ QChar cyrillicToLatin(QChar u) {
 }
 
 void setBackground(QWidget* w, const QColor& c) {
-    // a drop-down list draws its face with the button colour
-    if (qobject_cast<QComboBox*>(w) && !static_cast<QComboBox*>(w)->isEditable())
+    // a drop-down list draws its face with the button colour, shaded and
+    // paled by the style: a tint shows on a flat face, as on the fields
+    auto* box = qobject_cast<IdComboBox*>(w);
+    if (box && !box->isEditable()) {
         setWidgetColor(w, {QPalette::Base, QPalette::Button}, c);
-    else
+        box->setFaceColor(c == windowColor() ? QColor() : c);
+    } else {
         setWidgetColor(w, {QPalette::Base}, c);
+    }
 }
 
 // Empties an edit. One that is empty, with nothing to undo, is left alone:
@@ -306,7 +310,7 @@ void TfMain::buildUi() {
             [this] { guarded([this] { sbEditBandClick(); }); });
     connect(sbEditMode, &QToolButton::clicked, this,
             [this] { guarded([this] { sbEditModeClick(); }); });
-    connect(grMain, &QAbstractItemView::doubleClicked, this,
+    connect(grMain, &DataGrid::doubleClickedInGrid, this,
             [this] { guarded([this] { grMainDblClick(); }); });
     connect(miEdit, &QAction::triggered, this, [this] { guarded([this] { grMainDblClick(); }); });
     connect(miDeleteQSO, &QAction::triggered, this,
@@ -340,6 +344,9 @@ void TfMain::FormCreate() {
                            fld::CorCity, fld::CorCountry, fld::Band, fld::Mode, fld::CorPower,
                            fld::CorRS, fld::MyPower, fld::MyRS, fld::Repeater});
     grMain->setColumnWidths({40, 0, 0, 64, 64, 64, 64, 64, 64, 0, 0, 0, 0, 64});
+    // numbers, times, call signs and reports are read whole; a long name,
+    // city or country may end in an ellipsis
+    grMain->setWholeValueColumns({0, 1, 2, 3, 9, 10, 11, 12});
     ClearEntry();
     RestoreLastBandMode();
 }
@@ -679,8 +686,9 @@ void TfMain::miDeleteQSOClick() {
                       QStringLiteral("Вы действительно хотите удалить запись из жернала?"),
                       msg::Icon::Warning, msg::Answer::Yes) != msg::Answer::Yes)
         return;
+    // The entry panel is not touched: the focus stays where it was, in the
+    // grid when the deletion came from there, ready for the next one.
     DM->dsMain->deleteRecord();
-    edCallName->setFocus();
     DM->SaveAll();
     updateRecordCount();
 }
