@@ -12,6 +12,8 @@ PACKAGES=(
   fonts-wine fonts-dejavu-core
   clang libclang-rt-14-dev clang-format git
   locales
+  # what a screen reader reads, checked over the accessibility bus
+  at-spi2-core python3-pyatspi dbus-daemon
   # the Debian package: its icons, dependencies and checks
   librsvg2-bin dpkg-dev desktop-file-utils appstream lintian
 )

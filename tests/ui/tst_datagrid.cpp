@@ -5,6 +5,7 @@
 #include "ui/common/Colors.h"
 #include "ui/common/DataGrid.h"
 
+#include <QAccessible>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QPainter>
@@ -457,6 +458,117 @@ class TestDataGrid : public QObject {
         main.moveTo(3);
         p.settle();
         QCOMPARE(p.grid->columnWidth(0), 30);
+    }
+
+    // A screen reader finds a table: its size, the column titles, each cell's
+    // text by row and column (the title row comes first among the children),
+    // the current cell and the selected row, and it reads the rows as they
+    // are after QSOs come and go. (What it is told as the keyboard moves is
+    // checked on the accessibility bus, tests/e2e/a11y_reader.py.)
+    void aReaderSeesATable() {
+        Pair p(30);
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(p.grid);
+        QVERIFY(a);
+        QCOMPARE(a->role(), QAccessible::Table);
+        QAccessibleTableInterface* t = a->tableInterface();
+        QVERIFY(t);
+        const int columns = int(kColumns.size());
+        const auto name = [](QAccessibleInterface* i) {
+            return i ? i->text(QAccessible::Name) : QStringLiteral("<none>");
+        };
+        // the reader's view and the grid's own, as text
+        const auto read = [&](int row) {
+            QStringList cells;
+            for (int c = 0; c < columns; ++c)
+                cells << name(t->cellAt(row, c));
+            return cells.join(QLatin1Char('|'));
+        };
+        const auto shown = [&](int row) {
+            QStringList cells;
+            for (int c = 0; c < columns; ++c)
+                cells << p.model.index(row, c).data().toString();
+            return cells.join(QLatin1Char('|'));
+        };
+        const auto both = [&] {
+            QStringList titles,
+                reader{
+                    QStringLiteral("%1 rows, %2 columns").arg(t->rowCount()).arg(t->columnCount())};
+            for (int c = 0; c < columns; ++c) {
+                titles << p.model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+                reader << t->columnDescription(c) + QLatin1Char('=') + name(a->child(c));
+            }
+            QStringList grid{
+                QStringLiteral("%1 rows, %2 columns").arg(p.model.rowCount()).arg(columns)};
+            for (const QString& title : titles)
+                grid << title + QLatin1Char('=') + title;
+            for (int r : {0, 1, p.model.rowCount() - 1}) {
+                reader << read(r);
+                grid << shown(r);
+            }
+            return std::pair{reader, grid};
+        };
+        auto [reader, grid] = both();
+        QCOMPARE(reader, grid);
+        QVERIFY(reader.contains(QStringLiteral("№=№")));
+
+        // children by index: the titles, then the cells row by row
+        for (int i : {0, columns - 1, columns, columns + 1, 5 * columns + 3, a->childCount() - 1}) {
+            QAccessibleInterface* c = a->child(i);
+            QVERIFY(c);
+            QCOMPARE(a->indexOfChild(c), i);
+            QCOMPARE(c->parent(), a);
+            if (i < columns) {
+                QCOMPARE(c->role(), QAccessible::ColumnHeader);
+            } else {
+                QCOMPARE(c->role(), QAccessible::Cell);
+                QCOMPARE(c->tableCellInterface()->rowIndex(), i / columns - 1);
+                QCOMPARE(c->tableCellInterface()->columnIndex(), i % columns);
+                QCOMPARE(c->tableCellInterface()->columnHeaderCells().value(0),
+                         a->child(i % columns));
+            }
+        }
+        QCOMPARE(a->childCount(), (p.model.rowCount() + 1) * columns);
+        QCOMPARE(a->child(a->childCount()), nullptr);
+        QCOMPARE(t->cellAt(p.model.rowCount(), 0), nullptr);
+        // what lies under a point
+        const QRect r = p.grid->visualRect(p.model.index(2, 3));
+        const QPoint at = p.grid->viewport()->mapToGlobal(r.center());
+        QCOMPARE(a->childAt(at.x(), at.y()), t->cellAt(2, 3));
+        QCOMPARE(t->cellAt(2, 3)->rect(),
+                 QRect(p.grid->viewport()->mapToGlobal(r.topLeft()), r.size()));
+
+        // the current cell and the selected row
+        p.grid->setFocus();
+        p.grid->setCurrentIndex(p.model.index(5, 2));
+        QCOMPARE(t->selectedRows(), QList<int>{5});
+        QVERIFY(t->isRowSelected(5));
+        QCOMPARE(t->selectedCellCount(), columns);
+        QCOMPARE(a->focusChild(), t->cellAt(5, 2));
+        QVERIFY(t->cellAt(5, 2)->state().focused);
+        QVERIFY(t->cellAt(5, 2)->state().selected);
+        QVERIFY(!t->cellAt(5, 3)->state().focused);
+        QVERIFY(t->cellAt(5, 3)->state().selected);
+        QVERIFY(!t->cellAt(4, 2)->state().selected);
+        QVERIFY(t->cellAt(28, 2)->state().invisible); // below the view
+        // a reader's selecting a row makes it current, and the log's too
+        QVERIFY(t->selectRow(7));
+        QCOMPARE(p.grid->currentIndex().row(), 7);
+        QCOMPARE(p.log.t.main->recNo(), 7);
+        QVERIFY(!t->unselectRow(7));
+        QCOMPARE(t->selectedRows(), QList<int>{7});
+
+        // rows that come and go: the reader reads what is there now
+        p.log.addQso(500);
+        p.settle();
+        std::tie(reader, grid) = both();
+        QCOMPARE(reader, grid);
+        QVERIFY(read(0).contains(QStringLiteral("UA500")));
+        p.log.t.main->moveTo(0);
+        p.log.t.main->deleteRecord();
+        p.log.t.main->deleteRecord();
+        p.settle();
+        std::tie(reader, grid) = both();
+        QCOMPARE(reader, grid);
     }
 
     // A value deep in a long log widens its column when scrolled into view.

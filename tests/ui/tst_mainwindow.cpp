@@ -1,5 +1,6 @@
 // The main window: start-up, the lists, band defaults, the notice preview,
 // the reset of the panel, last band and mode, and start-up failures.
+#include "AccessibleNames.h"
 #include "UiTestUtil.h"
 #include "data/Backup.h"
 #include "data/Fields.h"
@@ -87,6 +88,32 @@ class TestMainWindow : public QObject {
         QTest::mouseClick(w->grMain->viewport(), Qt::LeftButton, {}, r.center());
         QCOMPARE(w->DM->dsMain->fieldByName(fld::ID).asInteger(), 1);
         QCOMPARE(w->mmNotice->toPlainText(), QStringLiteral("n1"));
+    }
+
+    // Every field, list and button is named as a screen reader speaks it:
+    // by the label beside it, the button by its text.
+    void everyControlHasTheNameAReaderSpeaks() {
+        AppData a;
+        auto w = startMain();
+        const QStringList expected{"btnClear: Отменить",
+                                   "btnSave: Сохранить",
+                                   "cbBand: Диапазон",
+                                   "cbCity: Город",
+                                   "cbCorRS: RS",
+                                   "cbCountry: Страна",
+                                   "cbMode: Модуляция",
+                                   "cbMyRS: Мой RS",
+                                   "cbName: Имя",
+                                   "cbRepeater: Через ретранслятор",
+                                   "edCallName: Позывной",
+                                   "edCorPower: Мощность",
+                                   "edMyPower: Моя мощность",
+                                   "edSuffix: Суффикс",
+                                   "grMain: Журнал",
+                                   "mmNotice: Примечания",
+                                   "sbEditBand: Редактировать список диапазонов",
+                                   "sbEditMode: Редактировать список видов модуляции"};
+        QCOMPARE(accessibleNames(w.get()), expected);
     }
 
     // ID 100000 and a ten-character call sign are shown whole; a long city

@@ -2,6 +2,7 @@
 
 #include "data/Schema.h"
 #include "ui/common/Colors.h"
+#include "ui/common/DataGridAccessible.h"
 #include "ui/common/Guard.h"
 
 #include <QMouseEvent>
@@ -19,6 +20,7 @@ DataGrid::DataGrid(QWidget* parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setTabKeyNavigation(false); // Tab moves to the next control
+    installDataGridAccessibility();
     m_header->setSectionsClickable(true);
     m_header->setHighlightSections(false);
     m_header->setFirstSectionMovable(true);
@@ -228,11 +230,44 @@ void DataGrid::currentChanged(const QModelIndex& current, const QModelIndex& pre
     QAbstractItemView::currentChanged(current, previous);
     if (previous.isValid() && previous.row() != current.row()) updateRow(previous.row());
     if (current.isValid()) updateRow(current.row());
+    // a screen reader follows the current cell while the grid has the focus;
+    // moves of the log made from elsewhere (completing a call sign) do not
+    // pull it away from the field being typed in
+    if (hasFocus()) tellAccessibility(QAccessible::Focus, current);
+}
+
+void DataGrid::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+    QAbstractItemView::selectionChanged(selected, deselected);
+    if (!deselected.isEmpty())
+        tellAccessibility(QAccessible::SelectionRemove, deselected.first().topLeft());
+    if (!selected.isEmpty())
+        tellAccessibility(QAccessible::SelectionAdd, selected.first().topLeft());
+}
+
+// What assistive technology is told of a cell, as a table view tells it.
+void DataGrid::tellAccessibility(QAccessible::Event type, const QModelIndex& index) {
+    if (!QAccessible::isActive() || !index.isValid()) return;
+    if (type == QAccessible::Focus) m_cellFocusOwed = false;
+    QAccessibleEvent event(this, type);
+    event.setChild(DataGridAccessible::childIndex(this, index.row(), index.column()));
+    QAccessible::updateAccessibility(&event);
 }
 
 void DataGrid::focusInEvent(QFocusEvent* e) {
     QAbstractItemView::focusInEvent(e);
     updateRow(currentIndex().row());
+    // The window system's focus event names the grid as a whole and comes
+    // after this handler: the current cell is named once that is out, unless
+    // a click has named the cell it made current meanwhile.
+    m_cellFocusOwed = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_cellFocusOwed && hasFocus())
+                tellAccessibility(QAccessible::Focus, currentIndex());
+            m_cellFocusOwed = false;
+        },
+        Qt::QueuedConnection);
 }
 
 void DataGrid::focusOutEvent(QFocusEvent* e) {
@@ -382,8 +417,8 @@ void DataGrid::scrollContentsBy(int dx, int dy) {
         else
             m_header->setOffsetToSectionPosition(h->value());
         dx = old - m_header->offset();
-        // the focus frame is drawn within the view: moved sideways it would
-        // leave its edges behind
+        // the focus frame is drawn within the view: moved, it would leave
+        // its edges behind
         if (dx && hasFocus()) updateRow(currentIndex().row());
     }
     if (dy) {
@@ -392,7 +427,11 @@ void DataGrid::scrollContentsBy(int dx, int dy) {
         m_paintedOffset = now;
     }
     QAbstractItemView::scrollContentsBy(dx, dy);
-    if (dy) growToShownValues();
+    if (dy) {
+        // a row cut by the view's edge had its frame drawn along that edge
+        if (hasFocus()) updateRow(currentIndex().row());
+        growToShownValues();
+    }
 }
 
 void DataGrid::scrollTo(const QModelIndex& index, ScrollHint hint) {
@@ -751,21 +790,19 @@ void DataGrid::paintEvent(QPaintEvent* e) {
         }
     }
 
-    // the focus frame, the style's own, around the whole current row
+    // The focus: a dotted frame round the whole current row, in the colour
+    // of the row's text so that it shows on the highlight (the style's own
+    // focus frame is a faint shade of it).
     const QRect focusRect = focus ? rowRect(current.row()) : QRect();
     if (!focusRect.isEmpty() && e->region().intersects(focusRect)) {
         p.setClipRegion(e->region());
-        QStyleOptionFocusRect f;
-        f.QStyleOption::operator=(base);
-        f.rect = focusRect;
-        f.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
         const bool selected = selectionModel() && selectionModel()->isSelected(current);
-        if (selected) f.state |= QStyle::State_Selected;
-        const QPalette::ColorGroup cg =
-            base.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
-        f.backgroundColor =
-            base.palette.color(cg, selected ? QPalette::Highlight : QPalette::Window);
-        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &f, &p, this);
+        QPen pen(base.palette.color(QPalette::Normal,
+                                    selected ? QPalette::HighlightedText : QPalette::Text));
+        pen.setDashPattern({1, 1});
+        p.setPen(pen);
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(focusRect.adjusted(0, 0, -1, -1));
     }
 }
 

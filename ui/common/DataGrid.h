@@ -14,6 +14,7 @@
 #include "data/TableModel.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QHash>
 #include <QHeaderView>
 #include <QStaticText>
@@ -78,6 +79,8 @@ class DataGrid : public QAbstractItemView {
     QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
                                                          const QEvent* event) const override;
     void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void selectionChanged(const QItemSelection& selected,
+                          const QItemSelection& deselected) override;
     void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
                      const QList<int>& roles) override;
     void focusInEvent(QFocusEvent* e) override;
@@ -107,6 +110,7 @@ class DataGrid : public QAbstractItemView {
     void paintCell(QPainter& p, QStyleOptionViewItem& o, const QRect& textRect, Qt::Alignment align,
                    const QModelIndex& index) const;
     QRect rowRect(int row) const;
+    void tellAccessibility(QAccessible::Event type, const QModelIndex& index);
     void updateRow(int row);
     int textPadding() const;
     void growToShownValues();
@@ -121,6 +125,7 @@ class DataGrid : public QAbstractItemView {
     QList<int> m_wholeColumns;
     QHash<int, int> m_widest; // per whole-value column: the width its widest shown value needs
     bool m_growing = false;
+    bool m_cellFocusOwed = false; // the grid got the focus; its current cell is still to be named
 };
 
 } // namespace qardel
