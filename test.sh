@@ -2,17 +2,19 @@
 # Installs what is missing, builds QARDEL and runs the whole test suite
 # headless: the plain build, then the build with AddressSanitizer and
 # UndefinedBehaviorSanitizer. Set QARDEL_NO_SANITIZE=1 to skip the second.
+# Every build here fails on a compiler warning.
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/deps.sh
 jobs="$(nproc)"
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQARDEL_WERROR=ON >/dev/null
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure --no-tests=error -j"$jobs")
 
 if [ "${QARDEL_NO_SANITIZE:-0}" != "1" ]; then
-  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQARDEL_SANITIZE=ON -DQARDEL_BENCH=OFF >/dev/null
+  cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DQARDEL_SANITIZE=ON -DQARDEL_BENCH=OFF \
+        -DQARDEL_WERROR=ON >/dev/null
   cmake --build build-asan -j"$jobs"
   (cd build-asan && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
      ctest --output-on-failure --no-tests=error -j"$jobs" -LE "e2e|reliability")
@@ -21,7 +23,8 @@ fi
 # The table-file loader under libFuzzer for a bounded time, from real files.
 if [ "${QARDEL_NO_FUZZ:-0}" != "1" ] && command -v clang++ >/dev/null; then
   cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DQARDEL_FUZZ=ON -DQARDEL_SANITIZE=ON -DQARDEL_GUI=OFF -DQARDEL_BENCH=OFF >/dev/null
+        -DQARDEL_FUZZ=ON -DQARDEL_SANITIZE=ON -DQARDEL_GUI=OFF -DQARDEL_BENCH=OFF \
+        -DQARDEL_WERROR=ON >/dev/null
   cmake --build build-fuzz -j"$jobs" --target fuzz_tablefile fuzz_make_corpus fuzz_adif \
     fuzz_wsjtx fuzz_wsjtx_corpus
   corpus="$(mktemp -d)"

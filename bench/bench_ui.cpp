@@ -494,9 +494,9 @@ void saveBench(benchmark::State& state, bool fresh) {
             const int k = ++s.counter;
             if (fresh) {
                 w.edCallName->setText(s.newCall());
-                auto setText = [](QComboBox* b, const QString& t) {
+                auto setText = [](QComboBox* b, const QString& text) {
                     b->setCurrentIndex(-1);
-                    b->setEditText(t);
+                    b->setEditText(text);
                 };
                 setText(w.cbName, QStringLiteral("Имя%1").arg(k));
                 setText(w.cbCity, QStringLiteral("Город%1").arg(k));
@@ -571,11 +571,11 @@ void BM_Keystroke(benchmark::State& state) {
     const int n = int(state.range(0));
     const auto kase = KeystrokeCase(state.range(1));
     guarded(state, [&] {
-        Session& s = session(n, QStringLiteral("keystroke"), [](Session& s) {
-            const QSet<QString> known = s.callSet;
-            addStationsWithoutQsos(s);
-            for (const QString& c : s.calls)
-                if (!known.contains(c)) s.noQso << c;
+        Session& s = session(n, QStringLiteral("keystroke"), [](Session& fresh) {
+            const QSet<QString> known = fresh.callSet;
+            addStationsWithoutQsos(fresh);
+            for (const QString& c : fresh.calls)
+                if (!known.contains(c)) fresh.noQso << c;
         });
         const QStringList& noQso = s.noQso;
         QString busiest;
@@ -664,9 +664,9 @@ void BM_ClearEntryAfterNewCity(benchmark::State& state) {
     const int n = int(state.range(0));
     constexpr int kCities = 10000;
     guarded(state, [&] {
-        Session& s = session(n, QStringLiteral("clear-entry"), [&](Session& s) {
+        Session& s = session(n, QStringLiteral("clear-entry"), [&](Session& fresh) {
             TDM dm;
-            dm.DataDir = s.scratch->dataDir;
+            dm.DataDir = fresh.scratch->dataDir;
             dm.OpenTables();
             Table& cities = *dm.dsCityes;
             for (int i = 0; cities.recordCount() < kCities; ++i) {

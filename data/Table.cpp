@@ -310,7 +310,7 @@ void Table::close() {
     if (!filePath.isEmpty() && (unwritten || !QFileInfo::exists(filePath))) write();
     resetData();
     m_state = TableState::Inactive;
-    m_file->forget();
+    m_file->close();
     notifyListeners([](TableListener* l) { l->rowsReset(); });
 }
 

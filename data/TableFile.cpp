@@ -227,6 +227,27 @@ void TableFile::closeConnection() {
     m_db.close();
 }
 
+void TableFile::close() {
+    // Our own connection, when open, is the last one and its close removes
+    // the log. Without it, a reader that came after our last write (one
+    // opened read-only cannot remove them) leaves an empty log and its index
+    // behind: opening and closing a connection as the last one removes them,
+    // folding in anything the log holds as any SQLite program would.
+    const bool leftBehind = !m_db.isOpen() && sameFileAsWritten(m_path) &&
+                            (QFileInfo::exists(m_path + QStringLiteral("-wal")) ||
+                             QFileInfo::exists(m_path + QStringLiteral("-shm")));
+    const QString path = m_path;
+    forget();
+    if (!leftBehind) return;
+    SqliteDb db;
+    if (db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX) != SQLITE_OK) return;
+    sqlite3_busy_timeout(db.handle(), 2000);
+    // the log is opened with the first read
+    db.exec("PRAGMA query_only=ON");
+    db.exec("SELECT count(*) FROM sqlite_master");
+    db.close();
+}
+
 void TableFile::forget() {
     closeConnection();
     m_path.clear();

@@ -30,6 +30,10 @@ class TableFile {
     void load(Table& t);
     void write(Table& t);
     void forget(); // the next write is a whole one
+    // The table closes: as forget(), and the side files of a write-ahead log
+    // that a reader left beside the file this table wrote are folded in and
+    // removed, so a closed log is the table files alone.
+    void close();
 
     // Declared SQL type of a stored field, e.g. "STRING VARCHAR(10)".
     static QString declaredType(const Table& t, int fieldIndex);

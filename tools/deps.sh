@@ -19,6 +19,8 @@ PACKAGES=(
   locales
   # entities, zones and active calls for the call-sign card (cty.csv, MASTER.SCP)
   hamradio-files
+  # what a screen reader reads, checked over the accessibility bus
+  at-spi2-core python3-pyatspi dbus-daemon
   # the Debian package: its icons, dependencies and checks
   librsvg2-bin dpkg-dev desktop-file-utils appstream lintian
 )

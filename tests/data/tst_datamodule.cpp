@@ -298,11 +298,11 @@ void TestDataModule::danglingReferenceNeverBindsToANewRow() {
     dm.PostLogRow(false, row);
     dm.SaveAll();
     QCOMPARE(row.corId, 3);
-    auto calls = [](TDM& dm) {
+    auto calls = [](TDM& m) {
         QStringList out;
-        for (dm.dsMain->first(); !dm.dsMain->eof(); dm.dsMain->next())
-            out << dm.dsMain->fieldByName(fld::Notice).asString() + "=" +
-                       dm.dsMain->fieldByName(fld::CorCallName).asString();
+        for (m.dsMain->first(); !m.dsMain->eof(); m.dsMain->next())
+            out << m.dsMain->fieldByName(fld::Notice).asString() + "=" +
+                       m.dsMain->fieldByName(fld::CorCallName).asString();
         return out;
     };
     const QStringList expected = {"третья=RZ9ZZZ", "вторая=", "первая=UA3AAA"};

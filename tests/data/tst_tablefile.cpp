@@ -111,6 +111,8 @@ class TestTableFile : public QObject {
     void failedWriteKeepsOldFile();
     void deletedFileIsWrittenAgain();
     void loadRefusesRepeatedUniqueTexts();
+    void closeLeavesNoLogOfAReader_data();
+    void closeLeavesNoLogOfAReader();
 };
 
 void TestTableFile::roundTripIsExact() {
@@ -699,6 +701,53 @@ void TestTableFile::deletedFileIsWrittenAgain() {
     QCOMPARE(dumpModule(again), expected);
     QCOMPARE(again.dsMain->recordCount(), 2);
     QCOMPARE(again.dsCors->recordCount(), 1);
+}
+
+// A reader that opens a table file read-only after the program's last write
+// (a backup tool, sqlite3 -readonly) leaves an empty write-ahead log and its
+// index: a clean close of the tables takes them away, whatever the last write was.
+void TestTableFile::closeLeavesNoLogOfAReader_data() {
+    QTest::addColumn<int>("saves"); // after opening a fresh folder
+    QTest::newRow("one save: whole writes") << 1;
+    QTest::newRow("two saves: an incremental write") << 2;
+    QTest::newRow("opened from files, nothing saved") << 0;
+}
+
+void TestTableFile::closeLeavesNoLogOfAReader() {
+    QFETCH(int, saves);
+    TempDataDir dir;
+    const QByteArray mainDb = QFile::encodeName(dir.path() + QStringLiteral("Main.db"));
+    if (saves == 0) {
+        TDM first;
+        first.DataDir = dir.path();
+        first.OpenTables();
+        addRow(*first.dsMain, {{"CorID", 1}});
+        first.CloseTables();
+    }
+    QStringList expected;
+    {
+        TDM dm;
+        dm.DataDir = dir.path();
+        dm.OpenTables();
+        for (int i = 0; i < saves; ++i) {
+            addRow(*dm.dsMain, {{"CorID", i + 1}});
+            dm.SaveAll();
+        }
+        sqlite3* reader = nullptr;
+        QCOMPARE(sqlite3_open_v2(mainDb.constData(), &reader, SQLITE_OPEN_READONLY, nullptr),
+                 SQLITE_OK);
+        QCOMPARE(sqlite3_exec(reader, "SELECT count(*) FROM records", nullptr, nullptr, nullptr),
+                 SQLITE_OK);
+        sqlite3_close(reader);
+        QVERIFY(QFileInfo::exists(QFile::decodeName(mainDb) + QStringLiteral("-shm")));
+        expected = dumpModule(dm);
+        dm.CloseTables();
+        QCOMPARE(filesIn(dir.path()), kNineFiles);
+    }
+    TDM again;
+    again.DataDir = dir.path();
+    again.OpenTables();
+    QCOMPARE(dumpModule(again), expected);
 }
 
 QTEST_GUILESS_MAIN(TestTableFile)

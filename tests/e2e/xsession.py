@@ -72,7 +72,9 @@ def close_window(env, wid):
     delete = d.intern_atom("WM_DELETE_WINDOW")
     ev = protocol.event.ClientMessage(window=w, client_type=proto, data=(32, [delete, X.CurrentTime, 0, 0, 0]))
     w.send_event(ev, event_mask=0)
-    d.flush()
+    # A connection closed with requests still unread by the server may lose
+    # them: on a loaded machine the message never reached the program.
+    d.sync()
     d.close()
 
 

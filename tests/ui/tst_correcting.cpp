@@ -356,7 +356,8 @@ class TestCorrecting : public QObject {
         QTest::keyClick(w->grMain, Qt::Key_Delete);
         QCOMPARE(msg::questionCount(), ++asked);
         QCOMPARE(msg::errorCount(), 0);
-        QCOMPARE(QApplication::focusWidget(), w->edCallName); // the next QSO starts there
+        // the focus stays in the grid, ready for the next deletion
+        QCOMPARE(QApplication::focusWidget(), w->grMain);
         QCOMPARE(w->grMain->model()->rowCount(), 2);
         QCOMPARE(gridRowOfId(w->grMain, 2), -1);
         QCOMPARE(w->DM->dsMain->recordCount(), 2);
@@ -382,6 +383,9 @@ class TestCorrecting : public QObject {
         QCOMPARE(msg::questionCount(), ++asked);
         QCOMPARE(w->DM->dsMain->recordCount(), 1);
         QCOMPARE(w->sbPanel0->text(), QStringLiteral("Всего записей: 1"));
+        QCOMPARE(QApplication::focusWidget(), w->grMain);
+        // the one row left is current and marked
+        QVERIFY(w->grMain->selectionModel()->isRowSelected(0, {}));
 
         // deleting the last row disables the menu item
         msg::presetAnswer(msg::Answer::Yes);
@@ -403,6 +407,105 @@ class TestCorrecting : public QObject {
         QVERIFY(!w->FEditMode);
         QCOMPARE(msg::errorCount(), 0);
         QCOMPARE(w->edSuffix->text(), QStringLiteral("p"));
+    }
+
+    // In the grid only Enter and Delete act, and always on the row the
+    // operator sees marked: typed characters move nothing, and no key or
+    // click takes the mark off the current row.
+    void typedCharactersAndKeysKeepTheMarkedRow() {
+        AppData a;
+        seedThreeQsos(a);
+        auto w = startMain();
+        DataGrid* g = w->grMain;
+        const int row = gridRowOfId(g, 1);
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, {},
+                          g->visualRect(g->model()->index(row, 0)).center());
+        QCOMPARE(currentLogId(*w), 1);
+        const auto state = [&] {
+            return QStringList{QString::number(currentLogId(*w)),
+                               QString::number(gridCurrentId(g)),
+                               QString::number(g->selectionModel()->selectedRows().size()),
+                               g->selectionModel()->isRowSelected(g->currentIndex().row(), {})
+                                   ? QStringLiteral("marked")
+                                   : QStringLiteral("unmarked"),
+                               w->mmNotice->toPlainText(),
+                               w->edCallName->text()};
+        };
+        const QStringList before = state();
+        const int beeps = beepCount();
+        QCOMPARE(before, (QStringList{"1", "1", "1", "marked", "n1", ""}));
+        keys(g, QStringLiteral("32uп 2"));
+        QCOMPARE(state(), before);
+        for (const auto& [k, m] :
+             QList<std::pair<Qt::Key, Qt::KeyboardModifiers>>{{Qt::Key_End, Qt::ControlModifier},
+                                                              {Qt::Key_Right, Qt::ControlModifier},
+                                                              {Qt::Key_Space, Qt::ControlModifier},
+                                                              {Qt::Key_Down, {}}}) {
+            QTest::keyClick(g, k, m);
+            QCOMPARE(state(), before);
+        }
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, Qt::ControlModifier, gridRowPoint(g, row));
+        QCOMPARE(state(), before);
+        QTest::mouseClick(g->viewport(), Qt::LeftButton, {},
+                          QPoint(50, 4 * g->rowHeight() + 5)); // below the rows
+        QCOMPARE(state(), before);
+        QCOMPARE(beepCount(), beeps);
+        // Delete acts on the marked row
+        msg::presetAnswer(msg::Answer::Yes);
+        QTest::keyClick(g, Qt::Key_Delete);
+        QCOMPARE(msg::questionCount(), 1);
+        QCOMPARE(gridRowOfId(g, 1), -1);
+        QCOMPARE(w->DM->dsMain->recordCount(), 2);
+    }
+
+    void doubleClickBelowTheRowsLoadsTheCurrentRow() {
+        AppData a;
+        seedThreeQsos(a);
+        auto w = startMain();
+        clickGridRow(w->grMain, gridRowOfId(w->grMain, 2));
+        QCOMPARE(currentLogId(*w), 2);
+        QWidget* vp = w->grMain->viewport();
+        const QPoint below(60, 3 * w->grMain->rowHeight() + 20);
+        QCOMPARE(w->grMain->indexAt(below), QModelIndex());
+        QTest::mousePress(vp, Qt::LeftButton, {}, below);
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, below);
+        QTest::mousePress(vp, Qt::LeftButton, {}, below);
+        QTest::mouseDClick(vp, Qt::LeftButton, {}, below);
+        QTest::mouseRelease(vp, Qt::LeftButton, {}, below);
+        QVERIFY(w->FEditMode);
+        QCOMPARE(currentLogId(*w), 2);
+        QCOMPARE(w->edCallName->text(), QStringLiteral("UA3AAA"));
+        QCOMPARE(w->mmNotice->toPlainText(), QStringLiteral("n2"));
+        QCOMPARE(msg::errorCount(), 0);
+    }
+
+    // While a QSO is corrected the band and mode lists show the same pale
+    // tint as the fields, and their own face again afterwards.
+    void fixedListsShowTheCorrectingTint() {
+        AppData a;
+        withData(a, [](TDM& dm) {
+            const int ssb = addRow(*dm.dsModes, {{"Name", "SSB"}});
+            const int b20 = addRow(*dm.dsBands, {{"Name", "20m"}, {"DefModeID", ssb}});
+            const int cor = addRow(*dm.dsCors, {{"CallName", "UA3AAA"}});
+            addRow(*dm.dsMain, {{"CorID", cor}, {"BandID", b20}, {"ModeID", ssb}});
+        });
+        auto w = startMain();
+        // the ground of a list's face, right of its text
+        const auto face = [](QWidget* box) {
+            const QImage img = box->grab().toImage();
+            return QColor(img.pixel(box->width() * 2 / 3, box->height() / 2)).name();
+        };
+        const auto faces = [&] {
+            return QStringList{face(w->cbBand), face(w->cbMode), face(w->cbName)};
+        };
+        const QStringList adding = faces();
+        dblClickGridRow(w->grMain, 0);
+        QVERIFY(w->FEditMode);
+        QCOMPARE(w->cbBand->currentText(), QStringLiteral("20m"));
+        const QString tint = editTint(windowColor()).name();
+        QCOMPARE(faces(), (QStringList{tint, tint, tint}));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QCOMPARE(faces(), adding);
     }
 
     void enterInTheGridSavesATypedQsoAndShiftEnterLoads() {

@@ -5,8 +5,10 @@
 #include "ui/common/Colors.h"
 #include "ui/common/DataGrid.h"
 
+#include <QAccessible>
 #include <QHeaderView>
 #include <QLineEdit>
+#include <QPainter>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTableView>
@@ -118,6 +120,30 @@ QString firstDifference(const QImage& a, const QImage& b) {
         .arg(box.height());
 }
 
+// A painting of the grid with one of its rows blacked out: what lies
+// outside that row.
+QImage outsideRow(const Pair& p, QImage image, int row) {
+    const int y = p.grid->visualRect(p.model.index(row, 0)).top();
+    const QRect r(p.grid->viewport()->mapTo(p.grid, QPoint(0, y)),
+                  QSize(p.grid->viewport()->width(), p.grid->rowHeight()));
+    QPainter painter(&image);
+    painter.fillRect(r, Qt::black);
+    painter.end();
+    return image;
+}
+
+// Where the grid is: its current row, the rows it shows selected, and the
+// table's cursor.
+QString where(const Pair& p) {
+    QStringList selected;
+    for (const QModelIndex& i : p.grid->selectionModel()->selectedRows())
+        selected << QString::number(i.row());
+    return QStringLiteral("current %1, selected [%2], cursor %3")
+        .arg(p.grid->currentIndex().row())
+        .arg(selected.join(QLatin1Char(',')))
+        .arg(p.log.t.main->recNo());
+}
+
 #define COMPARE_VIEWS(p, what)                                                                     \
     do {                                                                                           \
         QCOMPARE((p).grid->verticalScrollBar()->value(), (p).ref->verticalScrollBar()->value());   \
@@ -159,7 +185,8 @@ class TestDataGrid : public QObject {
         COMPARE_VIEWS(p, "end");
         moveTo(0);
         COMPARE_VIEWS(p, "top");
-        for (QAbstractItemView* v : {(QAbstractItemView*)p.grid, (QAbstractItemView*)p.ref})
+        for (QAbstractItemView* v :
+             {static_cast<QAbstractItemView*>(p.grid), static_cast<QAbstractItemView*>(p.ref)})
             v->scrollTo(p.model.index(3, kColumns.size() - 1));
         COMPARE_VIEWS(p, "right");
 
@@ -178,15 +205,18 @@ class TestDataGrid : public QObject {
         p.ref->scrollTo(p.model.index(t.recNo(), 0));
         COMPARE_VIEWS(p, "deleted on top");
 
-        // the focus frame on the current cell, in either view
+        // the focus frame: the table view's on the current cell, the grid's
+        // around the whole current row; the rest is alike
         p.grid->setFocus();
         const QImage focused = p.painted(p.grid);
         p.ref->setFocus();
-        QCOMPARE(focused, p.painted(p.ref));
+        const int row = p.grid->currentIndex().row();
+        QCOMPARE(outsideRow(p, focused, row), outsideRow(p, p.painted(p.ref), row));
         QVERIFY(focused != p.painted(p.grid));
 
         // disabled and silver while a QSO is corrected
-        for (QAbstractItemView* v : {(QAbstractItemView*)p.grid, (QAbstractItemView*)p.ref})
+        for (QAbstractItemView* v :
+             {static_cast<QAbstractItemView*>(p.grid), static_cast<QAbstractItemView*>(p.ref)})
             v->setEnabled(false);
         p.grid->setBackground(silverColor());
         p.ref->setPalette(p.grid->palette());
@@ -251,7 +281,8 @@ class TestDataGrid : public QObject {
 
         // the mouse wheel scrolls by the same rows
         const int before = p.grid->verticalScrollBar()->value();
-        for (QAbstractItemView* v : {(QAbstractItemView*)p.grid, (QAbstractItemView*)p.ref}) {
+        for (QAbstractItemView* v :
+             {static_cast<QAbstractItemView*>(p.grid), static_cast<QAbstractItemView*>(p.ref)}) {
             QWheelEvent wheel(QPointF(50, 50), v->viewport()->mapToGlobal(QPointF(50, 50)), {},
                               QPoint(0, -240), Qt::NoButton, {}, Qt::NoScrollPhase, false);
             QApplication::sendEvent(v->viewport(), &wheel);
@@ -264,6 +295,302 @@ class TestDataGrid : public QObject {
             p.ref->resizeColumnToContents(c);
             QCOMPARE(p.grid->columnWidth(c), p.ref->columnWidth(c));
         }
+    }
+
+    // The current row is always the one highlighted row, whatever the key or
+    // click; a typed character moves nothing (the grid has no type-ahead):
+    // what Enter or Delete act on is the row the operator sees marked.
+    void theCurrentRowStaysTheHighlightedOne() {
+        using Act = std::function<void(Pair&)>;
+        const auto key = [](Qt::Key k, Qt::KeyboardModifiers m = {}) {
+            return Act([k, m](Pair& p) { QTest::keyClick(p.grid, k, m); });
+        };
+        const auto click = [](Qt::KeyboardModifiers m, std::function<QPoint(Pair&)> at) {
+            return Act([m, at](Pair& p) {
+                QTest::mouseClick(p.grid->viewport(), Qt::LeftButton, m, at(p));
+            });
+        };
+        const auto onCurrent = [](Pair& p) {
+            return p.grid->visualRect(p.grid->currentIndex()).center();
+        };
+        const auto typed = [](const QString& text) {
+            return Act([text](Pair& p) {
+                for (QChar ch : text)
+                    QTest::sendKeyEvent(QTest::Click, p.grid, Qt::Key(ch.toUpper().unicode()),
+                                        QString(ch), Qt::NoModifier);
+            });
+        };
+        const int last = kColumns.size() - 1;
+        struct Step {
+            const char* name;
+            int rows, row, column;
+            Act act;
+            int expected; // the current row afterwards
+        };
+        const QList<Step> steps{
+            {"Ctrl+Home on the first row", 5, 0, 0, key(Qt::Key_Home, Qt::ControlModifier), 0},
+            {"Ctrl+Home on the first row, a later column", 5, 0, 3,
+             key(Qt::Key_Home, Qt::ControlModifier), 0},
+            {"Ctrl+End on the last row", 5, 4, last, key(Qt::Key_End, Qt::ControlModifier), 4},
+            {"Ctrl+End on the last row, an earlier column", 5, 4, 2,
+             key(Qt::Key_End, Qt::ControlModifier), 4},
+            {"Down on a one-row log", 1, 0, 0, key(Qt::Key_Down), 0},
+            {"Up on a one-row log", 1, 0, 2, key(Qt::Key_Up), 0},
+            {"Page Down on a one-row log", 1, 0, 0, key(Qt::Key_PageDown), 0},
+            {"End on a one-row log", 1, 0, 0, key(Qt::Key_End), 0},
+            {"Ctrl+Down on a one-row log", 1, 0, 0, key(Qt::Key_Down, Qt::ControlModifier), 0},
+            {"Ctrl+Left", 5, 2, 3, key(Qt::Key_Left, Qt::ControlModifier), 2},
+            {"Ctrl+Right", 5, 2, 3, key(Qt::Key_Right, Qt::ControlModifier), 2},
+            {"Ctrl+Space", 5, 2, 3, key(Qt::Key_Space, Qt::ControlModifier), 2},
+            {"Space", 5, 2, 3, key(Qt::Key_Space), 2},
+            {"Ctrl+A", 5, 2, 3, key(Qt::Key_A, Qt::ControlModifier), 2},
+            {"Ctrl+click on the current row", 5, 2, 3, click(Qt::ControlModifier, onCurrent), 2},
+            {"Shift+click on the current row", 5, 2, 3, click(Qt::ShiftModifier, onCurrent), 2},
+            {"a click below the rows", 3, 1, 0,
+             click({}, [](Pair& p) { return QPoint(50, 4 * p.grid->rowHeight() + 3); }), 1},
+            {"Ctrl+click below the rows", 3, 1, 0,
+             click(Qt::ControlModifier,
+                   [](Pair& p) { return QPoint(50, 4 * p.grid->rowHeight() + 3); }),
+             1},
+            {"digits typed", 12, 3, 0, typed(QStringLiteral("12")), 3},
+            {"letters typed", 12, 3, 2, typed(QStringLiteral("uа")), 3},
+            {"a click on another row still moves", 5, 0, 0,
+             click({}, [](Pair& p) { return p.grid->visualRect(p.model.index(3, 1)).center(); }),
+             3},
+            {"Down still moves", 5, 1, 0, key(Qt::Key_Down), 2},
+        };
+        QStringList shown, expected;
+        for (const Step& s : steps) {
+            Pair p(s.rows);
+            p.grid->setFocus();
+            p.log.t.main->moveTo(s.row);
+            p.grid->setCurrentIndex(p.model.index(s.row, s.column));
+            s.act(p);
+            p.settle();
+            shown << QString::fromLatin1(s.name) + ": " + where(p);
+            expected << QStringLiteral("%1: current %2, selected [%2], cursor %2")
+                            .arg(QString::fromLatin1(s.name))
+                            .arg(s.expected);
+        }
+        for (int i = 0; i < shown.size(); ++i)
+            if (shown[i] != expected[i]) qWarning("%s", qPrintable(shown[i]));
+        QCOMPARE(shown, expected);
+    }
+
+    // The focus is seen on the current row wherever the grid is scrolled
+    // sideways, also with the current cell's column out of view.
+    void theFocusShowsOnTheRow() {
+        Pair p(40);
+        p.grid->setCurrentIndex(p.model.index(2, 0));
+        p.grid->scrollTo(p.model.index(2, kColumns.size() - 1));
+        p.settle();
+        QVERIFY(p.grid->horizontalScrollBar()->value() > 0);
+        QVERIFY(p.grid->visualRect(p.model.index(2, 0)).right() < 0); // the cell is out of view
+        const QImage unfocused = p.painted(p.grid);
+        p.grid->setFocus();
+        const QImage focused = p.painted(p.grid);
+        // the row differs, nothing else does
+        QCOMPARE(outsideRow(p, focused, 2), outsideRow(p, unfocused, 2));
+        QVERIFY2(focused != unfocused, "a focused grid looks like an unfocused one");
+        // it goes with the focus
+        p.elsewhere->setFocus();
+        QCOMPARE(p.painted(p.grid), unfocused);
+        // what the window shows, painted piece by piece, is what the grid
+        // paints afresh, also after moves sideways and down
+        p.grid->setFocus();
+        QCOMPARE(p.shown(p.grid), focused);
+        for (Qt::Key k : {Qt::Key_Home, Qt::Key_Down, Qt::Key_End, Qt::Key_Left}) {
+            QTest::keyClick(p.grid, k);
+            QCOMPARE(p.shown(p.grid), p.painted(p.grid));
+        }
+    }
+
+    // A column the window wants read whole grows to show its widest value
+    // (an ID of 100000, a ten-character call sign) when the value comes into
+    // view; the other columns, and columns whose values fit, keep their widths.
+    void wholeValueColumnsGrowToTheirWidestValue() {
+        Pair p(0);
+        Table& main = *p.log.t.main;
+        main.keepIdsAbove(99997); // IDs 99998 to 100002
+        for (int i = 0; i < 5; ++i)
+            p.log.addQso(i);
+        const QList<int> whole{0, 1, 2, 3, 9, 10, 11, 12};
+        p.grid->setWholeValueColumns(whole);
+        p.settle();
+        // what a table view needs to show every value of a column whole
+        const auto fits = [&](int c) {
+            p.ref->resizeColumnToContents(c);
+            return p.ref->columnWidth(c);
+        };
+        const auto widths = [&](const QList<int>& grown) {
+            QStringList out;
+            for (int c = 0; c < kColumns.size(); ++c)
+                out << QString::number(p.grid->columnWidth(c));
+            QStringList want;
+            for (int c = 0; c < kColumns.size(); ++c) {
+                const int given = kWidths[c]
+                                      ? kWidths[c]
+                                      : p.grid->fieldWidthPixels(p.model.fieldIndexOfColumn(c));
+                want << QString::number(grown.contains(c) ? std::max(given, fits(c)) : given);
+            }
+            return std::pair{out, want};
+        };
+        auto [shown, expected] = widths({0});
+        QCOMPARE(shown, expected);
+        QVERIFY(p.grid->columnWidth(0) > 40);
+
+        // a long call sign arrives
+        const int cor = addRow(*p.log.t.cors, {{"CallName", QStringLiteral("RW3456789W")}});
+        addRow(main, {{"CorID", cor}});
+        p.settle();
+        std::tie(shown, expected) = widths({0, 2});
+        QCOMPARE(shown, expected);
+        QVERIFY(p.grid->columnWidth(2) > p.grid->fieldWidthPixels(p.model.fieldIndexOfColumn(2)));
+
+        // the same views, painted alike
+        for (int c = 0; c < kColumns.size(); ++c)
+            p.ref->setColumnWidth(c, p.grid->columnWidth(c));
+        p.ref->scrollTo(p.model.index(main.recNo(), 0));
+        COMPARE_VIEWS(p, "grown");
+
+        // the operator's own narrower width stays until a still wider value comes
+        p.grid->setColumnWidth(0, 30);
+        main.moveTo(3);
+        p.settle();
+        QCOMPARE(p.grid->columnWidth(0), 30);
+    }
+
+    // A screen reader finds a table: its size, the column titles, each cell's
+    // text by row and column (the title row comes first among the children),
+    // the current cell and the selected row, and it reads the rows as they
+    // are after QSOs come and go. (What it is told as the keyboard moves is
+    // checked on the accessibility bus, tests/e2e/a11y_reader.py.)
+    void aReaderSeesATable() {
+        Pair p(30);
+        QAccessibleInterface* a = QAccessible::queryAccessibleInterface(p.grid);
+        QVERIFY(a);
+        QCOMPARE(a->role(), QAccessible::Table);
+        QAccessibleTableInterface* t = a->tableInterface();
+        QVERIFY(t);
+        const int columns = int(kColumns.size());
+        const auto name = [](QAccessibleInterface* i) {
+            return i ? i->text(QAccessible::Name) : QStringLiteral("<none>");
+        };
+        // the reader's view and the grid's own, as text
+        const auto read = [&](int row) {
+            QStringList cells;
+            for (int c = 0; c < columns; ++c)
+                cells << name(t->cellAt(row, c));
+            return cells.join(QLatin1Char('|'));
+        };
+        const auto shown = [&](int row) {
+            QStringList cells;
+            for (int c = 0; c < columns; ++c)
+                cells << p.model.index(row, c).data().toString();
+            return cells.join(QLatin1Char('|'));
+        };
+        const auto both = [&] {
+            QStringList titles,
+                reader{
+                    QStringLiteral("%1 rows, %2 columns").arg(t->rowCount()).arg(t->columnCount())};
+            for (int c = 0; c < columns; ++c) {
+                titles << p.model.headerData(c, Qt::Horizontal, Qt::DisplayRole).toString();
+                reader << t->columnDescription(c) + QLatin1Char('=') + name(a->child(c));
+            }
+            QStringList grid{
+                QStringLiteral("%1 rows, %2 columns").arg(p.model.rowCount()).arg(columns)};
+            for (const QString& title : titles)
+                grid << title + QLatin1Char('=') + title;
+            for (int r : {0, 1, p.model.rowCount() - 1}) {
+                reader << read(r);
+                grid << shown(r);
+            }
+            return std::pair{reader, grid};
+        };
+        auto [reader, grid] = both();
+        QCOMPARE(reader, grid);
+        QVERIFY(reader.contains(QStringLiteral("№=№")));
+
+        // children by index: the titles, then the cells row by row
+        for (int i : {0, columns - 1, columns, columns + 1, 5 * columns + 3, a->childCount() - 1}) {
+            QAccessibleInterface* c = a->child(i);
+            QVERIFY(c);
+            QCOMPARE(a->indexOfChild(c), i);
+            QCOMPARE(c->parent(), a);
+            if (i < columns) {
+                QCOMPARE(c->role(), QAccessible::ColumnHeader);
+            } else {
+                QCOMPARE(c->role(), QAccessible::Cell);
+                QCOMPARE(c->tableCellInterface()->rowIndex(), i / columns - 1);
+                QCOMPARE(c->tableCellInterface()->columnIndex(), i % columns);
+                QCOMPARE(c->tableCellInterface()->columnHeaderCells().value(0),
+                         a->child(i % columns));
+            }
+        }
+        QCOMPARE(a->childCount(), (p.model.rowCount() + 1) * columns);
+        QCOMPARE(a->child(a->childCount()), nullptr);
+        QCOMPARE(t->cellAt(p.model.rowCount(), 0), nullptr);
+        // what lies under a point
+        const QRect r = p.grid->visualRect(p.model.index(2, 3));
+        const QPoint at = p.grid->viewport()->mapToGlobal(r.center());
+        QCOMPARE(a->childAt(at.x(), at.y()), t->cellAt(2, 3));
+        QCOMPARE(t->cellAt(2, 3)->rect(),
+                 QRect(p.grid->viewport()->mapToGlobal(r.topLeft()), r.size()));
+
+        // the current cell and the selected row
+        p.grid->setFocus();
+        p.grid->setCurrentIndex(p.model.index(5, 2));
+        QCOMPARE(t->selectedRows(), QList<int>{5});
+        QVERIFY(t->isRowSelected(5));
+        QCOMPARE(t->selectedCellCount(), columns);
+        QCOMPARE(a->focusChild(), t->cellAt(5, 2));
+        QVERIFY(t->cellAt(5, 2)->state().focused);
+        QVERIFY(t->cellAt(5, 2)->state().selected);
+        QVERIFY(!t->cellAt(5, 3)->state().focused);
+        QVERIFY(t->cellAt(5, 3)->state().selected);
+        QVERIFY(!t->cellAt(4, 2)->state().selected);
+        QVERIFY(t->cellAt(28, 2)->state().invisible); // below the view
+        // a reader's selecting a row makes it current, and the log's too
+        QVERIFY(t->selectRow(7));
+        QCOMPARE(p.grid->currentIndex().row(), 7);
+        QCOMPARE(p.log.t.main->recNo(), 7);
+        QVERIFY(!t->unselectRow(7));
+        QCOMPARE(t->selectedRows(), QList<int>{7});
+
+        // rows that come and go: the reader reads what is there now
+        p.log.addQso(500);
+        p.settle();
+        std::tie(reader, grid) = both();
+        QCOMPARE(reader, grid);
+        QVERIFY(read(0).contains(QStringLiteral("UA500")));
+        p.log.t.main->moveTo(0);
+        p.log.t.main->deleteRecord();
+        p.log.t.main->deleteRecord();
+        p.settle();
+        std::tie(reader, grid) = both();
+        QCOMPARE(reader, grid);
+    }
+
+    // A value deep in a long log widens its column when scrolled into view.
+    void aWideValueScrolledIntoViewWidensItsColumn() {
+        Pair p(0);
+        Table& main = *p.log.t.main;
+        const int wide = addRow(*p.log.t.cors, {{"CallName", QStringLiteral("WW9WWWWWWW")}});
+        addRow(main, {{"CorID", wide}});
+        for (int i = 0; i < 200; ++i)
+            p.log.addQso(i);
+        p.grid->setWholeValueColumns({2});
+        p.settle();
+        const int before = p.grid->columnWidth(2);
+        QCOMPARE(before, p.grid->fieldWidthPixels(p.model.fieldIndexOfColumn(2)));
+        main.moveTo(main.recordCount() - 1);
+        p.settle();
+        QVERIFY(p.grid->columnWidth(2) > before);
+        QCOMPARE(p.grid->columnWidth(2), std::max(before, [&] {
+                     p.ref->scrollTo(p.model.index(main.recNo(), 0));
+                     p.ref->resizeColumnToContents(2);
+                     return p.ref->columnWidth(2);
+                 }()));
     }
 };
 

@@ -1,6 +1,7 @@
 // The reference-list editor driven the way the operator uses it: typing into
 // its fields, clicking grid rows and tabs, pressing Enter and Escape and
 // answering the delete question; then the shared tables and the files on disk.
+#include "AccessibleNames.h"
 #include "TestUtil.h"
 #include "data/Fields.h"
 #include "data/uDM.h"
@@ -158,6 +159,44 @@ class TestEditor : public QObject {
         dlg.pcType->setCurrentIndex(tabModes);
         QVERIFY(!dlg.dbgEditor->model());
         QVERIFY(dlg.edModeName->text().isEmpty());
+    }
+
+    // Every field is named by its label, as a screen reader speaks it; the
+    // grid by the list it shows.
+    void everyControlHasTheNameAReaderSpeaks() {
+        TfEditor dlg(&dm(), nullptr);
+        dlg.pcTypeChange();
+        QStringList expected{"btnDeleteBand: Удалить",
+                             "btnDeleteCity: Удалить",
+                             "btnDeleteCountry: Удалить",
+                             "btnDeleteMisc: Удалить",
+                             "btnDeleteMode: Удалить",
+                             "btnDeleteName: Удалить",
+                             "btnDeleteRS: Удалить",
+                             "btnSaveBand: Сохранить",
+                             "btnSaveCity: Сохранить",
+                             "btnSaveCountry: Сохранить",
+                             "btnSaveMisc: Сохранить",
+                             "btnSaveMode: Сохранить",
+                             "btnSaveName: Сохранить",
+                             "btnSaveRS: Сохранить",
+                             "cbBandMode: Модуляция",
+                             "dbgEditor: Диапазоны",
+                             "edBandName: Название",
+                             "edBegin: Начало",
+                             "edCityName: Название",
+                             "edCountryName: Название",
+                             "edEnd: Конец",
+                             "edMiscName: Имя",
+                             "edMiscValue: Значение",
+                             "edModeName: Название",
+                             "edName: Имя",
+                             "edPower: Типичная мощность",
+                             "edRS: Величина"};
+        QCOMPARE(qardel::test::accessibleNames(&dlg), expected);
+        dlg.pcType->setCurrentIndex(tabCityes);
+        dlg.pcTypeChange();
+        QVERIFY(qardel::test::accessibleNames(&dlg).contains("dbgEditor: Города"));
     }
 
     void bandsGridFitsTheDialog() {

@@ -1,5 +1,6 @@
 // The main window: start-up, the lists, band defaults, the notice preview,
 // the reset of the panel, last band and mode, and start-up failures.
+#include "AccessibleNames.h"
 #include "UiTestUtil.h"
 #include "data/Backup.h"
 #include "data/Fields.h"
@@ -88,6 +89,57 @@ class TestMainWindow : public QObject {
         QTest::mouseClick(w->grMain->viewport(), Qt::LeftButton, {}, r.center());
         QCOMPARE(w->DM->dsMain->fieldByName(fld::ID).asInteger(), 1);
         QCOMPARE(w->mmNotice->toPlainText(), QStringLiteral("n1"));
+    }
+
+    // Every field, list and button is named as a screen reader speaks it:
+    // by the label beside it, the button by its text.
+    void everyControlHasTheNameAReaderSpeaks() {
+        AppData a;
+        auto w = startMain();
+        const QStringList expected{"btnClear: Отменить",
+                                   "btnSave: Сохранить",
+                                   "cbBand: Диапазон",
+                                   "cbCity: Город",
+                                   "cbCorRS: RS",
+                                   "cbCountry: Страна",
+                                   "cbMode: Модуляция",
+                                   "cbMyRS: Мой RS",
+                                   "cbName: Имя",
+                                   "cbRepeater: Через ретранслятор",
+                                   "edCallName: Позывной",
+                                   "edCorPower: Мощность",
+                                   "edMyPower: Моя мощность",
+                                   "edSuffix: Суффикс",
+                                   "grMain: Журнал",
+                                   "mmNotice: Примечания",
+                                   "sbEditBand: Редактировать список диапазонов",
+                                   "sbEditMode: Редактировать список видов модуляции"};
+        QCOMPARE(accessibleNames(w.get()), expected);
+    }
+
+    // ID 100000 and a ten-character call sign are shown whole; a long city
+    // still ends in an ellipsis in its 64-pixel column.
+    void longNumbersAndCallSignsAreNotCut() {
+        AppData a;
+        withData(a, [](TDM& dm) {
+            dm.dsMain->keepIdsAbove(99999);
+            const int cor = addRow(*dm.dsCors, {{"CallName", "RW34567890"}});
+            addRow(*dm.dsMain, {{"CorID", cor}, {"CorCity", "Петропавловск-Камчатский"}});
+        });
+        auto w = startMain();
+        DataGrid* g = w->grMain;
+        QCOMPARE(g->model()->index(0, 0).data().toString(), QStringLiteral("100000"));
+        const QFontMetrics fm(g->font());
+        QStringList widths;
+        for (int c = 0; c < g->model()->columnCount(); ++c)
+            widths << QString::number(g->columnWidth(c));
+        // the № and call-sign columns grew to their values and a cell's margins
+        QVERIFY(g->columnWidth(0) >= fm.horizontalAdvance(QStringLiteral("100000")) + 6);
+        QVERIFY(g->columnWidth(2) >= fm.horizontalAdvance(QStringLiteral("RW34567890")) + 6);
+        QVERIFY(g->columnWidth(2) >
+                g->fieldWidthPixels(w->DM->dsMain->fieldIndex(fld::CorCallName)));
+        for (int c : {3, 4, 5, 6, 7, 8, 13})
+            QVERIFY2(g->columnWidth(c) == 64, qPrintable(widths.join(' ')));
     }
 
     void lastBandAndModeAreStoredAndRestored() {

@@ -2,11 +2,14 @@
 
 #include "data/Schema.h"
 #include "ui/common/Colors.h"
+#include "ui/common/DataGridAccessible.h"
 #include "ui/common/Guard.h"
 
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+
+#include <cmath>
 
 namespace qardel {
 
@@ -17,6 +20,7 @@ DataGrid::DataGrid(QWidget* parent)
     setSelectionMode(QAbstractItemView::SingleSelection);
     setEditTriggers(QAbstractItemView::NoEditTriggers);
     setTabKeyNavigation(false); // Tab moves to the next control
+    installDataGridAccessibility();
     m_header->setSectionsClickable(true);
     m_header->setHighlightSections(false);
     m_header->setFirstSectionMovable(true);
@@ -121,6 +125,58 @@ void DataGrid::setColumnWidths(const QList<int>& widths) {
         const int w = c < widths.size() ? widths[c] : 0;
         setColumnWidth(c, w > 0 ? w : fieldWidthPixels(m_source->fieldIndexOfColumn(c)));
     }
+    m_widest.clear();
+    growToShownValues();
+}
+
+void DataGrid::setWholeValueColumns(const QList<int>& columns) {
+    m_wholeColumns = columns;
+    m_widest.clear();
+    growToShownValues();
+}
+
+// The pixels a cell takes beyond its text: grid line and text margins.
+int DataGrid::textPadding() const {
+    constexpr int width = 100;
+    QStyleOptionViewItem o;
+    initViewItemOption(&o);
+    o.features |= QStyleOptionViewItem::HasDisplay;
+    o.rect = QRect(0, 0, width - 1, m_rowHeight - 1);
+    o.text = QStringLiteral("0");
+    const int margin = style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1;
+    const QRect text = style()
+                           ->subElementRect(QStyle::SE_ItemViewItemText, &o, this)
+                           .adjusted(margin, 0, -margin, 0);
+    return width - text.width();
+}
+
+// The rows in view are measured; a whole-value column grows to the widest of
+// them when that is wider than any value it showed before. The measure is
+// the painting's own: a text that needs more than its cell's room is cut.
+void DataGrid::growToShownValues() {
+    if (m_wholeColumns.isEmpty() || !model() || m_growing) return;
+    const int rows = model()->rowCount(rootIndex());
+    if (rows == 0) return;
+    const int first = std::max(0, rowAt(0));
+    int last = rowAt(viewport()->height() - 1);
+    if (last < 0) last = rows - 1;
+    m_growing = true;
+    const QFont f = font();
+    const int padding = textPadding();
+    for (int c : std::as_const(m_wholeColumns)) {
+        if (c < 0 || c >= m_header->count()) continue;
+        int need = 0;
+        for (int r = first; r <= last; ++r) {
+            const QString text = model()->index(r, c, rootIndex()).data(Qt::DisplayRole).toString();
+            if (!text.isEmpty())
+                need = std::max(need, static_cast<int>(std::ceil(shaped(text, f).width)) + padding);
+        }
+        int& widest = m_widest[c];
+        if (need <= widest) continue;
+        widest = need;
+        if (columnWidth(c) < need) setColumnWidth(c, need);
+    }
+    m_growing = false;
 }
 
 void DataGrid::setBackground(const QColor& c) {
@@ -151,6 +207,78 @@ void DataGrid::onCurrentRowChanged(const QModelIndex& current, const QModelIndex
         if (t->isActive() && t->recNo() != current.row()) t->moveTo(current.row());
     });
     m_following = false;
+}
+
+// The current row is the one selected row: no key or click (Ctrl or Shift
+// held, Space, a click beside the rows) takes its highlight away.
+QItemSelectionModel::SelectionFlags DataGrid::selectionCommand(const QModelIndex& index,
+                                                               const QEvent* event) const {
+    if (!index.isValid()) return QItemSelectionModel::NoUpdate;
+    if (QAbstractItemView::selectionCommand(index, event) == QItemSelectionModel::NoUpdate)
+        return QItemSelectionModel::NoUpdate;
+    return QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows;
+}
+
+void DataGrid::mouseDoubleClickEvent(QMouseEvent* e) {
+    QAbstractItemView::mouseDoubleClickEvent(e);
+    emit doubleClickedInGrid();
+}
+
+// The focus frame goes around the current row: when it moves, or the focus
+// comes or goes, the whole row is painted again.
+void DataGrid::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+    QAbstractItemView::currentChanged(current, previous);
+    if (previous.isValid() && previous.row() != current.row()) updateRow(previous.row());
+    if (current.isValid()) updateRow(current.row());
+    // a screen reader follows the current cell while the grid has the focus;
+    // moves of the log made from elsewhere (completing a call sign) do not
+    // pull it away from the field being typed in
+    if (hasFocus()) tellAccessibility(QAccessible::Focus, current);
+}
+
+void DataGrid::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+    QAbstractItemView::selectionChanged(selected, deselected);
+    if (!deselected.isEmpty())
+        tellAccessibility(QAccessible::SelectionRemove, deselected.first().topLeft());
+    if (!selected.isEmpty())
+        tellAccessibility(QAccessible::SelectionAdd, selected.first().topLeft());
+}
+
+// What assistive technology is told of a cell, as a table view tells it.
+void DataGrid::tellAccessibility(QAccessible::Event type, const QModelIndex& index) {
+    if (!QAccessible::isActive() || !index.isValid()) return;
+    if (type == QAccessible::Focus) m_cellFocusOwed = false;
+    QAccessibleEvent event(this, type);
+    event.setChild(DataGridAccessible::childIndex(this, index.row(), index.column()));
+    QAccessible::updateAccessibility(&event);
+}
+
+void DataGrid::focusInEvent(QFocusEvent* e) {
+    QAbstractItemView::focusInEvent(e);
+    updateRow(currentIndex().row());
+    // The window system's focus event names the grid as a whole and comes
+    // after this handler: the current cell is named once that is out, unless
+    // a click has named the cell it made current meanwhile.
+    m_cellFocusOwed = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_cellFocusOwed && hasFocus())
+                tellAccessibility(QAccessible::Focus, currentIndex());
+            m_cellFocusOwed = false;
+        },
+        Qt::QueuedConnection);
+}
+
+void DataGrid::focusOutEvent(QFocusEvent* e) {
+    QAbstractItemView::focusOutEvent(e);
+    updateRow(currentIndex().row());
+}
+
+void DataGrid::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                           const QList<int>& roles) {
+    QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+    growToShownValues();
 }
 
 void DataGrid::mouseReleaseEvent(QMouseEvent* e) {
@@ -264,6 +392,7 @@ void DataGrid::updateGeometries() {
         viewport()->update();
     }
     QAbstractItemView::updateGeometries();
+    growToShownValues();
 }
 
 void DataGrid::doItemsLayout() {
@@ -288,6 +417,9 @@ void DataGrid::scrollContentsBy(int dx, int dy) {
         else
             m_header->setOffsetToSectionPosition(h->value());
         dx = old - m_header->offset();
+        // the focus frame is drawn within the view: moved, it would leave
+        // its edges behind
+        if (dx && hasFocus()) updateRow(currentIndex().row());
     }
     if (dy) {
         const int now = verticalOffset();
@@ -295,6 +427,11 @@ void DataGrid::scrollContentsBy(int dx, int dy) {
         m_paintedOffset = now;
     }
     QAbstractItemView::scrollContentsBy(dx, dy);
+    if (dy) {
+        // a row cut by the view's edge had its frame drawn along that edge
+        if (hasFocus()) updateRow(currentIndex().row());
+        growToShownValues();
+    }
 }
 
 void DataGrid::scrollTo(const QModelIndex& index, ScrollHint hint) {
@@ -559,18 +696,20 @@ void DataGrid::paintCell(QPainter& p, QStyleOptionViewItem& o, const QRect& text
             x += qreal(qRound(room * 64) / 2) / 64;
         p.drawStaticText(QPointF(x, top), shaped->text);
     }
-    if (o.state & QStyle::State_HasFocus) {
-        QStyleOptionFocusRect f;
-        f.QStyleOption::operator=(o);
-        f.rect = s->subElementRect(QStyle::SE_ItemViewItemFocusRect, &o, this);
-        f.state |= QStyle::State_KeyboardFocusChange | QStyle::State_Item;
-        const QPalette::ColorGroup cg =
-            o.state & QStyle::State_Enabled ? QPalette::Normal : QPalette::Disabled;
-        f.backgroundColor = o.palette.color(
-            cg, o.state & QStyle::State_Selected ? QPalette::Highlight : QPalette::Window);
-        s->drawPrimitive(QStyle::PE_FrameFocusRect, &f, &p, this);
-    }
     p.setClipping(false);
+}
+
+// The current row's cells without their grid lines, within the viewport, so
+// that all four sides of a frame around it show.
+QRect DataGrid::rowRect(int row) const {
+    if (row < 0) return {};
+    return QRect(-m_header->offset(), rowY(row), m_header->length() - 1, m_rowHeight - 1)
+        .intersected(viewport()->rect());
+}
+
+void DataGrid::updateRow(int row) {
+    const QRect r = rowRect(row);
+    if (!r.isEmpty()) viewport()->update(r);
 }
 
 void DataGrid::paintEvent(QPaintEvent* e) {
@@ -633,7 +772,6 @@ void DataGrid::paintEvent(QPaintEvent* e) {
                 if (selectionModel() && selectionModel()->isSelected(index))
                     o.state |= QStyle::State_Selected;
                 if (index == m_hover) o.state |= QStyle::State_MouseOver;
-                if (focus && index == current) o.state |= QStyle::State_HasFocus;
                 paintCell(p, o, text.translated(0, o.rect.y() - rowY(top)), o.displayAlignment,
                           index);
             }
@@ -650,6 +788,21 @@ void DataGrid::paintEvent(QPaintEvent* e) {
             const int x = columnX(c) + columnWidth(c) - 1;
             p.drawLine(x, dirty.top(), x, dirty.bottom());
         }
+    }
+
+    // The focus: a dotted frame round the whole current row, in the colour
+    // of the row's text so that it shows on the highlight (the style's own
+    // focus frame is a faint shade of it).
+    const QRect focusRect = focus ? rowRect(current.row()) : QRect();
+    if (!focusRect.isEmpty() && e->region().intersects(focusRect)) {
+        p.setClipRegion(e->region());
+        const bool selected = selectionModel() && selectionModel()->isSelected(current);
+        QPen pen(base.palette.color(QPalette::Normal,
+                                    selected ? QPalette::HighlightedText : QPalette::Text));
+        pen.setDashPattern({1, 1});
+        p.setPen(pen);
+        p.setBrush(Qt::NoBrush);
+        p.drawRect(focusRect.adjusted(0, 0, -1, -1));
     }
 }
 

@@ -6,12 +6,15 @@
 // a row costs the same with a million rows as with ten: a table view keeps
 // per-row bookkeeping in its row header that is walked on each of these.
 // It looks and behaves as a table view with a hidden row header, scrolling
-// by rows.
+// by rows, except that the current row is always the one highlighted row, the
+// keyboard focus is drawn around that whole row, typed characters search
+// nothing, and columns chosen by the window grow to show their values whole.
 #pragma once
 
 #include "data/TableModel.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QHash>
 #include <QHeaderView>
 #include <QStaticText>
@@ -33,6 +36,10 @@ class DataGrid : public QAbstractItemView {
     // vertical scroll bar without a horizontal one.
     void fitColumns();
     void setBackground(const QColor& c);
+    // Columns whose values must never be shown cut (numbers, call signs):
+    // each grows when a value wider than it comes into view. A width the
+    // operator gives such a column stays until a still wider value comes.
+    void setWholeValueColumns(const QList<int>& columns);
 
     QHeaderView* horizontalHeader() const { return m_header; }
     int columnWidth(int column) const { return m_header->sectionSize(column); }
@@ -52,9 +59,15 @@ class DataGrid : public QAbstractItemView {
     QModelIndex indexAt(const QPoint& point) const override;
     void doItemsLayout() override;
 
+    // The grid has no type-ahead: a typed character moves nothing.
+    void keyboardSearch(const QString&) override {}
+
   signals:
     // A left-button release on a data row (not on the title row).
     void rowClicked(int row);
+    // A double-click anywhere among the rows, or in the free space below
+    // them; a double-click on a row makes it current first.
+    void doubleClickedInGrid();
 
   protected:
     QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
@@ -63,6 +76,16 @@ class DataGrid : public QAbstractItemView {
     bool isIndexHidden(const QModelIndex&) const override { return false; }
     void setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) override;
     QRegion visualRegionForSelection(const QItemSelection& selection) const override;
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override;
+    void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
+    void selectionChanged(const QItemSelection& selected,
+                          const QItemSelection& deselected) override;
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                     const QList<int>& roles) override;
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
     void initViewItemOption(QStyleOptionViewItem* option) const override;
     void updateGeometries() override;
     void scrollContentsBy(int dx, int dy) override;
@@ -86,6 +109,11 @@ class DataGrid : public QAbstractItemView {
     int columnX(int column) const { return m_header->sectionViewportPosition(column); }
     void paintCell(QPainter& p, QStyleOptionViewItem& o, const QRect& textRect, Qt::Alignment align,
                    const QModelIndex& index) const;
+    QRect rowRect(int row) const;
+    void tellAccessibility(QAccessible::Event type, const QModelIndex& index);
+    void updateRow(int row);
+    int textPadding() const;
+    void growToShownValues();
 
     TableModel* m_source = nullptr;
     QHeaderView* m_header;
@@ -94,6 +122,10 @@ class DataGrid : public QAbstractItemView {
     QPersistentModelIndex m_hover;
     mutable QHash<QString, ShapedText> m_shaped;
     bool m_following = false;
+    QList<int> m_wholeColumns;
+    QHash<int, int> m_widest; // per whole-value column: the width its widest shown value needs
+    bool m_growing = false;
+    bool m_cellFocusOwed = false; // the grid got the focus; its current cell is still to be named
 };
 
 } // namespace qardel

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QStandardItemModel>
+#include <QStylePainter>
 
 #include <algorithm>
 
@@ -28,6 +29,28 @@ IdComboBox::IdComboBox(bool editable, bool sorted, QWidget* parent)
         setCompleter(nullptr);
         connect(lineEdit(), &QLineEdit::textEdited, this, &IdComboBox::onTextEdited);
     }
+}
+
+void IdComboBox::setFaceColor(const QColor& c) {
+    if (c == m_face) return;
+    m_face = c;
+    update();
+}
+
+void IdComboBox::paintEvent(QPaintEvent* e) {
+    if (isEditable() || !m_face.isValid()) {
+        QComboBox::paintEvent(e);
+        return;
+    }
+    QStylePainter painter(this);
+    painter.setPen(palette().color(QPalette::Text));
+    QStyleOptionComboBox opt;
+    initStyleOption(&opt);
+    painter.drawComplexControl(QStyle::CC_ComboBox, opt);
+    const QRect field =
+        style()->subControlRect(QStyle::CC_ComboBox, &opt, QStyle::SC_ComboBoxEditField, this);
+    painter.fillRect(field, m_face);
+    painter.drawControl(QStyle::CE_ComboBoxLabel, opt);
 }
 
 void IdComboBox::beginUpdate() {

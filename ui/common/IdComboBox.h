@@ -30,9 +30,14 @@ class IdComboBox : public QComboBox, public ComboBoxIntf {
     void clearSelectionAndText();
     // The ID of the selected item, 0 when none.
     int selectedId() const;
+    // A drop-down list drawn with its face in this flat colour, as a text
+    // field's ground, instead of the style's shaded button face (which pales
+    // a tint to near nothing); an invalid colour gives the style's face back.
+    void setFaceColor(const QColor& c);
 
   protected:
     void keyPressEvent(QKeyEvent* e) override;
+    void paintEvent(QPaintEvent* e) override;
 
   private:
     bool tryComplete(QKeyEvent* e);
@@ -49,6 +54,7 @@ class IdComboBox : public QComboBox, public ComboBoxIntf {
     std::vector<std::pair<QString, int>> m_filled;
     bool m_filledValid = false;
     bool m_clearing = false;
+    QColor m_face;
 };
 
 } // namespace qardel

@@ -74,17 +74,22 @@ TfEditor::TfEditor(TDM* dm, QWidget* parent) : QDialog(parent), DM(dm) {
     QWidget* sheet = addPage(tsBands, "tsBands", QStringLiteral("Диапазоны"));
     edBandName = addNameRow(sheet, QStringLiteral("Название"), "edBandName", 25,
                             QStringLiteral("Текстовое назвение диапазона"));
-    addLabel(sheet, QStringLiteral("Начало"), 3, 40);
+    // each field is named by its label, as a screen reader speaks it
+    QLabel* label = addLabel(sheet, QStringLiteral("Начало"), 3, 40);
     edBegin =
         addEdit(sheet, "edBegin", 112, 36, 109, 10, QStringLiteral("Частота начала диапазона"));
-    addLabel(sheet, QStringLiteral("Конец"), 234, 39);
+    label->setBuddy(edBegin);
+    label = addLabel(sheet, QStringLiteral("Конец"), 234, 39);
     edEnd =
         addEdit(sheet, "edEnd", 296, 36, 121, 10, QStringLiteral("частота окончания диапазона"));
-    addLabel(sheet, QStringLiteral("Типичная мощность"), 3, 68);
+    label->setBuddy(edEnd);
+    label = addLabel(sheet, QStringLiteral("Типичная мощность"), 3, 68);
     edPower = addEdit(sheet, "edPower", 112, 64, 109, 8,
                       QStringLiteral("Тапичная мощность моего передатчика на этом диапазоне"));
-    addLabel(sheet, QStringLiteral("Модуляция"), 234, 67);
+    label->setBuddy(edPower);
+    label = addLabel(sheet, QStringLiteral("Модуляция"), 234, 67);
     cbBandMode = new IdComboBox(false, true, sheet);
+    label->setBuddy(cbBandMode);
     cbBandMode->setObjectName(QStringLiteral("cbBandMode"));
     cbBandMode->setGeometry(296, 64, 121, kEditHeight);
     cbBandMode->setToolTip(QStringLiteral("Типичный вид модуляции на этом диапазоне"));
@@ -141,9 +146,10 @@ TfEditor::TfEditor(TDM* dm, QWidget* parent) : QDialog(parent), DM(dm) {
     sheet = addPage(tsOther, "tsOther", QStringLiteral("Прочее"));
     edMiscName = addNameRow(sheet, QStringLiteral("Имя"), "edMiscName", 50,
                             QStringLiteral("Имя переменной настроек"));
-    addLabel(sheet, QStringLiteral("Значение"), 3, 39);
+    label = addLabel(sheet, QStringLiteral("Значение"), 3, 39);
     edMiscValue = addEdit(sheet, "edMiscValue", 64, 35, 353, 255,
                           QStringLiteral("Значение переменной настроек"));
+    label->setBuddy(edMiscValue);
     btnSaveMisc = addButton(sheet, "btnSaveMisc", QStringLiteral("Сохранить"), 342);
     btnDeleteMisc = addButton(sheet, "btnDeleteMisc", QStringLiteral("Удалить"), 259);
     setTabOrder(edMiscName, edMiscValue);
@@ -234,8 +240,9 @@ QLineEdit* TfEditor::addEdit(QWidget* sheet, const char* objectName, int x, int 
 
 QLineEdit* TfEditor::addNameRow(QWidget* sheet, const QString& label, const char* objectName,
                                 int maxLength, const QString& hint) {
-    addLabel(sheet, label, 3, 11, true);
+    QLabel* l = addLabel(sheet, label, 3, 11, true);
     QLineEdit* e = addEdit(sheet, objectName, 64, 8, 353, maxLength, hint);
+    l->setBuddy(e);
     QFont f = font();
     f.setBold(true);
     e->setFont(f);
@@ -305,6 +312,7 @@ void TfEditor::pcTypeChange() {
     const Page p = page(index);
     dbgEditor->setDataSource(p.source);
     dbgEditor->fitColumns();
+    dbgEditor->setAccessibleName(pcType->tabText(index)); // a reader names the grid by its list
     if (index == tiBands) DM->FillCombo(*cbBandMode, *DM->dsModes, fName);
     updateDelete(p);
     dbgEditorCellClick();

@@ -41,11 +41,15 @@ QChar cyrillicToLatin(QChar u) {
 }
 
 void setBackground(QWidget* w, const QColor& c) {
-    // a drop-down list draws its face with the button colour
-    if (qobject_cast<QComboBox*>(w) && !static_cast<QComboBox*>(w)->isEditable())
+    // a drop-down list draws its face with the button colour, shaded and
+    // paled by the style: a tint shows on a flat face, as on the fields
+    auto* box = qobject_cast<IdComboBox*>(w);
+    if (box && !box->isEditable()) {
         setWidgetColor(w, {QPalette::Base, QPalette::Button}, c);
-    else
+        box->setFaceColor(c == windowColor() ? QColor() : c);
+    } else {
         setWidgetColor(w, {QPalette::Base}, c);
+    }
 }
 
 // Empties an edit. One that is empty, with nothing to undo, is left alone:
@@ -123,6 +127,7 @@ void TfMain::buildUi() {
 
     grMain = new DataGrid(central);
     grMain->setObjectName(QStringLiteral("grMain"));
+    grMain->setAccessibleName(QStringLiteral("Журнал"));
     lay->addWidget(grMain, 1);
 
     auto* sb = new QStatusBar(this);
@@ -156,7 +161,7 @@ void TfMain::buildUi() {
     };
     const int rows[] = {4, 32, 60, 88, 116, 144};
 
-    label(QStringLiteral("Позывной"), 4, rows[0], true);
+    QLabel* lCallName = label(QStringLiteral("Позывной"), 4, rows[0], true);
     edCallName = new LineEdit(tsEdit);
     named(edCallName, "edCallName", QStringLiteral("Позывной корреспондента"));
     edCallName->setFont(bold);
@@ -178,28 +183,28 @@ void TfMain::buildUi() {
         }
         return b;
     };
-    label(QStringLiteral("Имя"), 4, rows[1]);
+    QLabel* lName = label(QStringLiteral("Имя"), 4, rows[1]);
     cbName = list("cbName", QStringLiteral("Имя оператора"), true, true, 25);
     cbName->setGeometry(68, rows[1], 181, 21);
-    label(QStringLiteral("Город"), 4, rows[2]);
+    QLabel* lCity = label(QStringLiteral("Город"), 4, rows[2]);
     cbCity = list("cbCity", QStringLiteral("Город корреспондента"), true, true, 50);
     cbCity->setGeometry(68, rows[2], 181, 21);
-    label(QStringLiteral("Страна"), 4, rows[3]);
+    QLabel* lCountry = label(QStringLiteral("Страна"), 4, rows[3]);
     cbCountry = list("cbCountry", QStringLiteral("Страна корреспондента"), true, true, 50);
     cbCountry->setGeometry(68, rows[3], 181, 21);
-    label(QStringLiteral("Мощность"), 4, rows[4]);
+    QLabel* lCorPower = label(QStringLiteral("Мощность"), 4, rows[4]);
     edCorPower = new LineEdit(tsEdit);
     named(edCorPower, "edCorPower", QStringLiteral("Мощность корреспондента"));
     edCorPower->setMaxLength(kPowerLength);
     edCorPower->setGeometry(68, rows[4], 121, 21);
-    label(QStringLiteral("RS"), 4, rows[5]);
+    QLabel* lCorRS = label(QStringLiteral("RS"), 4, rows[5]);
     cbCorRS = list("cbCorRS", QStringLiteral("Слышимость корреспондента"), true, true, 20);
     cbCorRS->setGeometry(68, rows[5], 121, 21);
 
-    label(QStringLiteral("Диапазон"), 276, rows[0]);
+    QLabel* lBand = label(QStringLiteral("Диапазон"), 276, rows[0]);
     cbBand = list("cbBand", QStringLiteral("Диапазон"), false, false, 0);
     cbBand->setGeometry(340, rows[0], 115, 21);
-    label(QStringLiteral("Модуляция"), 276, rows[1]);
+    QLabel* lMode = label(QStringLiteral("Модуляция"), 276, rows[1]);
     cbMode = list("cbMode", QStringLiteral("Вид модуляции"), false, true, 0);
     cbMode->setGeometry(340, rows[1], 115, 21);
     auto editButton = [&](const char* name, int y) {
@@ -214,14 +219,30 @@ void TfMain::buildUi() {
     };
     sbEditBand = editButton("sbEditBand", rows[0]);
     sbEditMode = editButton("sbEditMode", rows[1]);
-    label(QStringLiteral("Моя мощность"), 276, rows[2]);
+    QLabel* lMyPower = label(QStringLiteral("Моя мощность"), 276, rows[2]);
     edMyPower = new LineEdit(tsEdit);
     named(edMyPower, "edMyPower", QStringLiteral("Мощность моего передатчика"));
     edMyPower->setMaxLength(kPowerLength);
     edMyPower->setGeometry(396, rows[2], 88, 21);
-    label(QStringLiteral("Мой RS"), 276, rows[3]);
+    QLabel* lMyRS = label(QStringLiteral("Мой RS"), 276, rows[3]);
     cbMyRS = list("cbMyRS", QStringLiteral("Как корреспондент слышит меня"), true, true, 20);
     cbMyRS->setGeometry(340, rows[3], 144, 21);
+    // Each field is named by the label beside it, as a screen reader speaks
+    // it; the suffix's label is the "/" between the two fields.
+    for (const auto& [l, w] : {std::pair<QLabel*, QWidget*>{lCallName, edCallName},
+                               {lName, cbName},
+                               {lCity, cbCity},
+                               {lCountry, cbCountry},
+                               {lCorPower, edCorPower},
+                               {lCorRS, cbCorRS},
+                               {lBand, cbBand},
+                               {lMode, cbMode},
+                               {lMyPower, edMyPower},
+                               {lMyRS, cbMyRS}})
+        l->setBuddy(w);
+    edSuffix->setAccessibleName(QStringLiteral("Суффикс"));
+    sbEditBand->setAccessibleName(QStringLiteral("Редактировать список диапазонов"));
+    sbEditMode->setAccessibleName(QStringLiteral("Редактировать список видов модуляции"));
     cbRepeater = new QCheckBox(QStringLiteral("Через ретранслятор"), tsEdit);
     named(cbRepeater, "cbRepeater", QStringLiteral("Раьота через ретранслятор или репитер"));
     cbRepeater->setLayoutDirection(Qt::RightToLeft); // caption left of the box
@@ -233,6 +254,7 @@ void TfMain::buildUi() {
     mmNotice = new MemoEdit(gbNotice);
     mmNotice->setObjectName(QStringLiteral("mmNotice"));
     mmNotice->setTabChangesFocus(true);
+    mmNotice->setAccessibleName(QStringLiteral("Примечания")); // the group box's title
     mmNotice->setGeometry(8, 18, 260, 84);
     mmNotice->installEventFilter(this);
 
@@ -312,7 +334,7 @@ void TfMain::buildUi() {
             [this] { guarded([this] { sbEditBandClick(); }); });
     connect(sbEditMode, &QToolButton::clicked, this,
             [this] { guarded([this] { sbEditModeClick(); }); });
-    connect(grMain, &QAbstractItemView::doubleClicked, this,
+    connect(grMain, &DataGrid::doubleClickedInGrid, this,
             [this] { guarded([this] { grMainDblClick(); }); });
     connect(miEdit, &QAction::triggered, this, [this] { guarded([this] { grMainDblClick(); }); });
     connect(miDeleteQSO, &QAction::triggered, this,
@@ -354,6 +376,9 @@ void TfMain::FormCreate() {
                            fld::CorCity, fld::CorCountry, fld::Band, fld::Mode, fld::CorPower,
                            fld::CorRS, fld::MyPower, fld::MyRS, fld::Repeater});
     grMain->setColumnWidths({40, 0, 0, 64, 64, 64, 64, 64, 64, 0, 0, 0, 0, 64});
+    // numbers, times, call signs and reports are read whole; a long name,
+    // city or country may end in an ellipsis
+    grMain->setWholeValueColumns({0, 1, 2, 3, 9, 10, 11, 12});
     ClearEntry();
     RestoreLastBandMode();
     callCard->attach();
@@ -703,8 +728,9 @@ void TfMain::miDeleteQSOClick() {
                       QStringLiteral("Вы действительно хотите удалить запись из жернала?"),
                       msg::Icon::Warning, msg::Answer::Yes) != msg::Answer::Yes)
         return;
+    // The entry panel is not touched: the focus stays where it was, in the
+    // grid when the deletion came from there, ready for the next one.
     DM->dsMain->deleteRecord();
-    edCallName->setFocus();
     DM->SaveAll();
     updateRecordCount();
 }
