@@ -1,5 +1,6 @@
 #include "adif/Mapping.h"
 
+#include "callinfo/Sources.h"
 #include "data/BandPlan.h"
 #include "data/Fields.h"
 #include "data/TableColumn.h"
@@ -168,10 +169,12 @@ const QString kAppCorCountry = QLatin1String(kAppCorCountryTag);
 const char kAppSuffixTag[] = "APP_QARDEL_SUFFIX";
 const QString kAppSuffix = QLatin1String(kAppSuffixTag);
 
-const QStringList kKept = {"CALL",    "QSO_DATE",  "TIME_ON",      "BAND",     "FREQ",     "MODE",
-                           "SUBMODE", "TX_PWR",    "RX_PWR",       "RST_SENT", "RST_RCVD", "NAME",
-                           "QTH",     "COUNTRY",   "NOTES",        "COMMENT",  kAppTime,   kAppBand,
-                           kAppMode,  kAppCorCity, kAppCorCountry, kAppSuffix};
+// Read or worked out again: DXCC, CQZ, ITUZ and CONT follow from the call.
+const QStringList kKept = {"DXCC",         "CQZ",      "ITUZ",     "CONT",   "CALL",    "QSO_DATE",
+                           "TIME_ON",      "BAND",     "FREQ",     "MODE",   "SUBMODE", "TX_PWR",
+                           "RX_PWR",       "RST_SENT", "RST_RCVD", "NAME",   "QTH",     "COUNTRY",
+                           "NOTES",        "COMMENT",  kAppTime,   kAppBand, kAppMode,  kAppCorCity,
+                           kAppCorCountry, kAppSuffix};
 
 // A number as ADIF writes it: shortest exact decimal, never an exponent.
 QString number(double v) {
@@ -336,6 +339,28 @@ void emitLog(TDM& dm, Emit put, End end, const std::function<void(int, int)>& pr
         countries(*dm.dsCountryes, fld::Name), bands(*dm.dsBands, fld::Name),
         modes(*dm.dsModes, fld::Name), reports(*dm.dsRS, fld::Value);
     auto textOf = [](const Column& c, uint32_t s) -> const QString& { return c.texts[s]; };
+    // the entity, zones and continent of each station, from the country
+    // files the call-sign card reads, worked out once per call and suffix
+    const std::shared_ptr<const callinfo::CtyData> cty = callinfo::loadCty(dm.DataDir).data;
+    struct Where {
+        QByteArray dxcc, cq, itu, continent; // empty: not known
+    };
+    QHash<QString, Where> whereOf;
+    auto where = [&](const QString& call, const QString& suffix) -> const Where& {
+        const QString key = call + QLatin1Char('/') + suffix;
+        auto it = whereOf.constFind(key);
+        if (it != whereOf.constEnd()) return *it;
+        Where w;
+        const callinfo::CallInfo i = cty ? cty->resolve(call, suffix) : callinfo::CallInfo{};
+        if (i.hasEntity()) {
+            const int dxcc = cty->entity(i.entity).dxcc;
+            if (dxcc > 0) w.dxcc = QByteArray::number(dxcc);
+            if (i.cq > 0) w.cq = QByteArray::number(i.cq);
+            if (i.itu > 0) w.itu = QByteArray::number(i.itu);
+            w.continent = i.continent.toLatin1();
+        }
+        return *whereOf.insert(key, w);
+    };
     // oldest first by the QSO's time (a log imported from files that were
     // not in time order has its IDs out of it), ties by ID
     std::vector<uint32_t> order = only ? slotsOfIds(log, *only) : log.slotsInIdOrder();
@@ -405,6 +430,12 @@ void emitLog(TDM& dm, Emit put, End end, const std::function<void(int, int)>& pr
             if (cs < 0) continue;
             const QString& whole = list->text(intOf(*corCol, corSlot));
             if (whole.size() > cut.size() && cutText(whole, 25) == cut) put(app, whole);
+        }
+        if (cs >= 0) {
+            const Where& w = where(callSign, suffix);
+            for (auto [tag, value] : {std::pair{"DXCC", &w.dxcc}, std::pair{"CQZ", &w.cq},
+                                      std::pair{"ITUZ", &w.itu}, std::pair{"CONT", &w.continent}})
+                if (!value->isEmpty()) put(tag, *value);
         }
         const QString& notice = textOf(cNotice, s);
         if (!notice.isEmpty()) put("NOTES", notice);

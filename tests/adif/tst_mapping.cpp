@@ -278,6 +278,47 @@ class TestMapping : public QObject {
         QCOMPARE(r.value(band ? "APP_QARDEL_BAND" : "APP_QARDEL_MODE"), logName.mid(5));
     }
 
+    // Every QSO whose entity the country files know goes out with its DXCC
+    // number, zones and continent (an override of the prefix included); a
+    // station at sea has none.
+    void exportsTheEntityOfEachQso() {
+        TempDataDir dir;
+        // a copy in the data folder, newer than the system's, is the one read
+        QVERIFY(testutil::writeBytes(
+            dir.path() + "cty.csv",
+            "AL,Alpha Land,901,EU,10,20,50.00,-10.00,-1.0,AL AL5(11)[21] =AL1XYZ{AS} "
+            "=VER29991231;\nGA,Gamma,903,NA,5,8,40.00,75.00,5.0,GA G;\n"));
+        TDM dm;
+        dm.DataDir = dir.path();
+        dm.OpenTables();
+        QHash<QString, int> cors; // a station once, whatever its suffixes
+        for (auto [call, suffix] : {std::pair{"AL1AB", ""},
+                                    {"AL5CD", ""},
+                                    {"AL1XYZ", ""},
+                                    {"GA1EF", "P"},
+                                    {"GA1EF", "MM"},
+                                    {"ZZ1ZZ", ""}}) {
+            const QString c = QString::fromLatin1(call);
+            if (!cors.contains(c)) cors[c] = addRow(*dm.dsCors, {{"CallName", c}});
+            addRow(*dm.dsMain, {{"CorID", cors[c]}, {"CorSuffix", QString::fromLatin1(suffix)}});
+        }
+        QStringList out;
+        for (const adif::Record& r : adif::exportLog(dm))
+            out << r.value("CALL") + ":" + r.value("DXCC") + "|" + r.value("CQZ") + "|" +
+                       r.value("ITUZ") + "|" + r.value("CONT");
+        QCOMPARE(out,
+                 QStringList({"AL1AB:901|10|20|EU", "AL5CD:901|11|21|EU", "AL1XYZ:901|10|20|AS",
+                              "GA1EF/P:903|5|8|NA", "GA1EF/MM:|||", "ZZ1ZZ:|||"}));
+        // brought in again they are no fields lost
+        TempDataDir other;
+        TDM b;
+        b.DataDir = other.path();
+        b.OpenTables();
+        adif::ImportSummary s;
+        adif::importRecords(b, adif::exportLog(dm), &s);
+        QCOMPARE(s.notKept, (QMap<QString, int>{}));
+    }
+
     // A log whose numbers are not in time order (brought in from files that
     // were not) goes out oldest first all the same; equal times by number.
     void exportsOldestFirstByTime() {

@@ -122,6 +122,8 @@ PANEL = sorted([
     "combo box: Имя", "combo box: Модуляция", "combo box: Мой RS", "combo box: Страна",
     "push button: Отменить", "push button: Редактировать список видов модуляции",
     "push button: Редактировать список диапазонов", "push button: Сохранить", "table: Журнал",
+    # the windows and the card added beside the panel
+    "push button: Мой локатор…", "push button: Поиск", "push button: Статистика", "push button: Радио",
     "text: Моя мощность", "text: Мощность", "text: Позывной", "text: Примечания", "text: Суффикс"])
 EDITOR = sorted([
     "combo box: Модуляция", "push button: Сохранить", "push button: Удалить", "table: Диапазоны",

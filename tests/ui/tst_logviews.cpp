@@ -8,6 +8,7 @@
 #include "UiTestUtil.h"
 #include "adif/Adif.h"
 #include "ui/common/FileDialog.h"
+#include "ui/main/CallCard.h"
 #include "ui/search/uSearch.h"
 #include "ui/stats/uStats.h"
 
@@ -214,6 +215,7 @@ class TestLogViews : public QObject {
         AppData a;
         seedLog(a);
         auto w = startMain();
+        w->setEntityProvider({}); // the log's own columns alone
         TfSearch* s = openSearch(*w);
         searchFor(*s, QStringLiteral("*ABC"));
         QCOMPARE(resultIds(*s), QStringList({"9", "8", "6", "5", "3", "2"}));
@@ -334,6 +336,19 @@ class TestLogViews : public QObject {
         TfSearch* s = openSearch(*w);
         QTest::keyClick(w->edCallName, Qt::Key_T, Qt::ControlModifier);
         TfStats* st = w->statsWindow();
+        // the program's own provider: the country files the call-sign card reads
+        if (w->callCard->ctyLoad().data) {
+            QVERIFY(!s->edEntity->isHidden());
+            type(s->edCall, QStringLiteral("DL1ABC"));
+            s->results->finishNow();
+            QCOMPARE(
+                s->results->data(s->results->index(0, s->results->entityColumn()), Qt::DisplayRole)
+                    .toString(),
+                QStringLiteral("Fed. Rep. of Germany"));
+            s->edCall->clear();
+            w->setEntityProvider({});
+            st->finishNow();
+        }
         const int pages = st->pcStats->count();
         QVERIFY(s->edEntity->isHidden());
         QCOMPARE(s->results->entityColumn(), -1);

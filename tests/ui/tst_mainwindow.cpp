@@ -97,6 +97,7 @@ class TestMainWindow : public QObject {
         AppData a;
         auto w = startMain();
         const QStringList expected{"btnClear: Отменить",
+                                   "btnMyLocator: Мой локатор…",
                                    "btnSave: Сохранить",
                                    "cbBand: Диапазон",
                                    "cbCity: Город",
@@ -113,7 +114,9 @@ class TestMainWindow : public QObject {
                                    "grMain: Журнал",
                                    "mmNotice: Примечания",
                                    "sbEditBand: Редактировать список диапазонов",
-                                   "sbEditMode: Редактировать список видов модуляции"};
+                                   "sbEditMode: Редактировать список видов модуляции",
+                                   "sbSearch: Поиск",
+                                   "sbStats: Статистика"};
         QCOMPARE(accessibleNames(w.get()), expected);
     }
 

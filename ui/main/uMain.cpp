@@ -382,6 +382,14 @@ void TfMain::FormCreate() {
     ClearEntry();
     RestoreLastBandMode();
     callCard->attach();
+    // the search and statistics windows know a QSO's entity as the card does
+    if (const std::shared_ptr<const callinfo::CtyData> cty = callCard->ctyLoad().data)
+        setEntityProvider(
+            [cty](const QString& call, const QString& suffix) -> std::optional<Entity> {
+                const int e = cty->entityOf(call, suffix);
+                if (e < 0) return std::nullopt;
+                return Entity{cty->entity(e).name, cty->entity(e).dxcc};
+            });
 }
 
 void TfMain::FormShow() {
