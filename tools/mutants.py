@@ -122,14 +122,15 @@ class Scratch:
                      check=True)
         else:
             self.run(["cmake", str(self.build)], check=True)
+        # a test runs the program of its name, less the locale it runs under
+        helptext = self.run(["cmake", "--build", str(self.build), "--target", "help"],
+                            check=True).stdout
+        targets = set(re.findall(r"^\.\.\. (\S+)", helptext, re.M))
         listing = json.loads(self.run(
             ["ctest", "--show-only=json-v1"], cwd=self.build, check=True).stdout)
         for t in listing["tests"]:
-            cmd = t.get("command") or []
-            target = None
-            if cmd and cmd[0].startswith(str(self.build)):
-                target = Path(cmd[0]).name
-            self.tests[t["name"]] = target
+            program = LOCALE_SUFFIX.sub("", t["name"])
+            self.tests[t["name"]] = program if program in targets else None
 
     def run(self, cmd, cwd=None, check=False, timeout=None):
         p = subprocess.Popen(cmd, cwd=cwd or self.dir, stdout=subprocess.PIPE,
