@@ -180,6 +180,19 @@ class TestAdif : public QObject {
             << none
             << QStringList{"1: CALL=R1ABC|QTH=н\u00A0Ђпре", "2: CALL=R1ABD|QTH=АЂпрел",
                            "Windows-1251: 2"};
+        // ё and № lie below the code page's capital letters
+        QTest::newRow("Windows-1251 below its capital letters")
+            << QByteArray("<EOH><CALL:5>R1ABC<QTH:5>\xB8\xE6 \xB9"
+                          "5<EOR>")
+            << none << QStringList{"1: CALL=R1ABC|QTH=ёж №5", "Windows-1251: 1"};
+        // the whole field is checked, however long
+        const QString longAscii(1100, u'a');
+        QTest::newRow("a field that is not UTF-8 only after its first kibibyte")
+            << QByteArray("<EOH><CALL:5>R1ABC<QTH:1107>" + longAscii.toLatin1() + " " +
+                          cp1251(QStringLiteral("Москва")) + "<EOR>")
+            << none
+            << QStringList{"1: CALL=R1ABC|QTH=" + longAscii + QStringLiteral(" Москва"),
+                           "Windows-1251: 1"};
         // ADX: the mark, then the declaration, then each field as in ADI
         const QString adx = QStringLiteral(
             "<ADX><RECORDS><RECORD><CALL>R1ABC</CALL><NAME>Иван</NAME></RECORD></RECORDS></ADX>");
@@ -278,6 +291,11 @@ class TestAdif : public QObject {
             const QByteArray file =
                 adx ? writeAdx(records, "QARDEL", "1.0") : writeAdi(records, "QARDEL", "1.0");
             QCOMPARE(looksLikeAdx(file), adx);
+            // the international form only where the text needs it
+            if (adx)
+                QVERIFY2(file.contains("<NAME_INTL>") && file.contains("<COMMENT") &&
+                             !file.contains("<COMMENT_INTL") && !file.contains("<RST_SENT_INTL"),
+                         file.constData());
             const ReadResult r = read(file);
             QCOMPARE(r.error, QString());
             QCOMPARE(r.repairs.size(), 0);

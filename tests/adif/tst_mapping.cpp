@@ -147,6 +147,16 @@ class TestMapping : public QObject {
         QCOMPARE(s.imported, 1);
         QCOMPARE(b.dsMain->rows().column(b.dsMain->fieldIndex(fld::Time)).times[0],
                  a.dsMain->rows().column(a.dsMain->fieldIndex(fld::Time)).times[0]);
+
+        // later that day the clocks show summer time: UTC is four hours back
+        addRow(*a.dsMain,
+               {{"CorID", cor},
+                {"Time", QDateTime(QDate(1995, 3, 26), QTime(12, 0), QTimeZone::utc())}});
+        const adif::Record noon = adif::exportLog(a).value(1);
+        if (qEnvironmentVariable("TZ") == "Europe/Moscow" &&
+            QDateTime(QDate(1995, 1, 1), QTime(0, 0)).offsetFromUtc() == 3 * 3600)
+            QCOMPARE(noon.value("QSO_DATE") + noon.value("TIME_ON"),
+                     QStringLiteral("19950326080000"));
     }
 
     void whatOtherProgramsWrite() {
@@ -179,10 +189,37 @@ class TestMapping : public QObject {
         QCOMPARE(m.fieldByName(fld::CorCallName).asString(), QStringLiteral("UA3AAA"));
         QCOMPARE(m.fieldByName(fld::CorName).asString(), QStringLiteral("Олег"));
         QCOMPARE(m.fieldByName(fld::Notice).asString(), QStringLiteral("abc"));
+        // TIME_ON is UTC: the log holds the time of the clock on the wall
+        QCOMPARE(m.fieldByName(fld::Time).asDateTime().toUTC(),
+                 QDateTime(QDate(2024, 1, 6), QTime(9, 0), QTimeZone::utc()));
         m.next();
         QCOMPARE(m.fieldByName(fld::Band).asString(), QStringLiteral("20m")); // from FREQ
         QCOMPARE(m.fieldByName(fld::Mode).asString(), QStringLiteral("FT8"));
         QVERIFY(m.fieldByName(fld::MyPower).isNull());
+    }
+
+    // A duplicate is the same call sign in the same minute on the same band
+    // and mode: a change of any of them is another QSO.
+    void duplicatesShareCallMinuteBandAndMode() {
+        TempDataDir dir;
+        TDM dm;
+        dm.DataDir = dir.path();
+        dm.OpenTables();
+        const QByteArray qsos =
+            "<EOH><CALL:6>UA3AAA<QSO_DATE:8>20240105<TIME_ON:6>123000<BAND:3>20m<MODE:2>CW<EOR>"
+            "<CALL:6>UA3AAA<QSO_DATE:8>20240105<TIME_ON:6>123059<BAND:3>20m<MODE:2>CW<EOR>"
+            "<CALL:6>UA3AAA<QSO_DATE:8>20240105<TIME_ON:6>123000<BAND:3>40m<MODE:2>CW<EOR>"
+            "<CALL:6>UA3AAA<QSO_DATE:8>20240105<TIME_ON:6>123000<BAND:3>20m<MODE:3>SSB<EOR>"
+            "<CALL:6>UA3AAA<QSO_DATE:8>20240105<TIME_ON:6>123100<BAND:3>20m<MODE:2>CW<EOR>"
+            "<CALL:9>UA3AAA/P<QSO_DATE:8>20240105<TIME_ON:6>123000<BAND:3>20m<MODE:2>CW<EOR>";
+        adif::ImportSummary s;
+        adif::importRecords(dm, adif::read(qsos).records, &s);
+        QCOMPARE(s.imported, 5);
+        QCOMPARE(s.duplicates, 1); // the second, the same minute
+        adif::ImportSummary again;
+        adif::importRecords(dm, adif::read(qsos).records, &again);
+        QCOMPARE(again.imported, 0);
+        QCOMPARE(again.duplicates, 6);
     }
 
     // A value longer than its list's field is cut before it is looked up, so

@@ -58,7 +58,7 @@ class TestBackup : public QObject {
         QVERIFY2(r.error.contains("Не удалось сделать резервную копию") &&
                      r.error.contains("Main.db") && r.error.contains("backup/2026-03-01"),
                  qPrintable(r.error));
-        QCOMPARE(filesIn(d.path()), kNineFiles); // no backup folder either
+        QCOMPARE(tree(d.path()), kNineFiles); // no backup folder, nothing half made in one
         // once the disk has room, the day's copy is made in full
         r = makeDailyBackup(d.path(), QDate(2026, 3, 1));
         QCOMPARE(r.error, QString());
@@ -78,10 +78,15 @@ class TestBackup : public QObject {
         for (int day = 1; day <= 14; ++day)
             QVERIFY(makeDailyBackup(d.path(), QDate(2026, 1, day), 10).error.isEmpty());
         QCOMPARE(makeDailyBackup(d.path(), QDate(2026, 1, 14)).folder, QString()); // once a day
-        partial("2026-01-20"); // and today's is made anew
+        // and today's is made anew: all nine files, one of them empty
+        QVERIFY(QDir().mkpath(root + "2026-01-20"));
+        for (const QString& f : kNineFiles)
+            QVERIFY(QFile::copy(d.path() + f, root + "2026-01-20/" + f));
+        QVERIFY(QFile::resize(root + "2026-01-20/Main.db", 0));
         const BackupResult r = makeDailyBackup(d.path(), QDate(2026, 1, 20), 10);
         QCOMPARE(r.folder, root + "2026-01-20");
         QCOMPARE(filesIn(r.folder), kNineFiles);
+        QVERIFY(QFileInfo(r.folder + "/Main.db").size() > 0);
         QStringList kept = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::Hidden);
         QCOMPARE(kept, (QStringList{"2026-01-06", "2026-01-07", "2026-01-08", "2026-01-09",
                                     "2026-01-10", "2026-01-11", "2026-01-12", "2026-01-13",

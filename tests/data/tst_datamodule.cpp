@@ -311,6 +311,49 @@ void TestDataModule::danglingReferenceNeverBindsToANewRow() {
     again.DataDir = dir.path();
     again.OpenTables();
     QCOMPARE(calls(again), expected);
+
+    // every reference between the tables, each alone in a folder: the first
+    // row added to the list it points into gets an ID above it
+    using T = Table* TDM::*;
+    const struct {
+        T from;
+        QString field;
+        T to;
+        QString name; // the list's text field
+    } refs[] = {{&TDM::dsMain, fld::CorID, &TDM::dsCors, fld::CallName},
+                {&TDM::dsMain, fld::BandID, &TDM::dsBands, fld::Name},
+                {&TDM::dsMain, fld::ModeID, &TDM::dsModes, fld::Name},
+                {&TDM::dsMain, fld::CorRSID, &TDM::dsRS, fld::Value},
+                {&TDM::dsMain, fld::MyRSID, &TDM::dsRS, fld::Value},
+                {&TDM::dsCors, fld::NameID, &TDM::dsNames, fld::Value},
+                {&TDM::dsCors, fld::CountryID, &TDM::dsCountryes, fld::Name},
+                {&TDM::dsCors, fld::CityID, &TDM::dsCityes, fld::Name},
+                {&TDM::dsBands, fld::DefModeID, &TDM::dsModes, fld::Name}};
+    QStringList got, above;
+    for (const auto& r : refs) {
+        TempDataDir d;
+        {
+            TDM m;
+            m.DataDir = d.path();
+            m.OpenTables();
+            Table& from = *(m.*r.from);
+            from.append();
+            from.fieldByName(r.field).setValue(7);
+            if (r.from == &TDM::dsMain && r.field != fld::CorID)
+                from.fieldByName(fld::CorID).setValue(1);
+            if (r.from == &TDM::dsCors) from.fieldByName(fld::CallName).setValue("UA3AAA");
+            if (r.from == &TDM::dsBands) from.fieldByName(fld::Name).setValue("20M");
+            from.post();
+            m.SaveAll();
+        }
+        TDM m;
+        m.DataDir = d.path();
+        m.OpenTables();
+        const int id = m.FindOrAddValue(*(m.*r.to), r.name, QStringLiteral("NEW1"));
+        got << QStringLiteral("%1: %2").arg(r.field, id > 7 ? "above" : QString::number(id));
+        above << QStringLiteral("%1: above").arg(r.field);
+    }
+    QCOMPARE(got, above);
 }
 
 // A full rewrite cut short leaves ".<file>.<process>.tmp"; opening removes
@@ -533,6 +576,8 @@ void TestDataModule::getIntSetting_data() {
     QTest::newRow("too large") << QVariant("2147483648") << 99;
     QTest::newRow("too small") << QVariant("-2147483649") << 99;
     QTest::newRow("blanks around") << QVariant(" 42 ") << 99;
+    QTest::newRow("a blank before") << QVariant(" 42") << 99;
+    QTest::newRow("a blank after") << QVariant("42 ") << 99;
     QTest::newRow("blank inside") << QVariant("4 2") << 99;
 }
 

@@ -389,8 +389,23 @@ void TestTableFile::loadRefusesBadFiles_data() {
     QTest::newRow("bytes that are not UTF-8")
         << "UPDATE records SET CorCity=CAST(x'd0bed0ff41' AS TEXT) WHERE ID=2"
         << "the field 'CorCity' of the row with ID 2 holds text that is not valid UTF-8";
+    for (const auto& [what, bytes] :
+         {std::pair{"a surrogate in UTF-8", "41eda080"}, std::pair{"an overlong form", "41c080"},
+          std::pair{"a code point past U+10FFFF", "41f4908080"}})
+        QTest::newRow(what) << QStringLiteral("UPDATE records SET CorCity=CAST(x'%1' AS TEXT) "
+                                              "WHERE ID=2")
+                                   .arg(QLatin1String(bytes))
+                            << "the field 'CorCity' of the row with ID 2 holds text that is not "
+                               "valid UTF-8";
+    QTest::newRow("bytes that are not UTF-8 after the first kibibyte")
+        << "UPDATE records SET Notice=CAST(replace(hex(zeroblob(1000)), '0', 'a') || x'ff' AS "
+           "TEXT) WHERE ID=2"
+        << "the field 'Notice' of the row with ID 2 holds text that is not valid UTF-8";
     QTest::newRow("another database's rollback journal")
         << "journal"
+        << "Main.db-journal', which this program never writes; it was not applied";
+    QTest::newRow("another database's rollback journal beside a write-ahead log")
+        << "journal and wal"
         << "Main.db-journal', which this program never writes; it was not applied";
 }
 
@@ -457,7 +472,7 @@ void TestTableFile::loadRefusesBadFiles() {
     } else if (change == QLatin1String("cors")) {
         QVERIFY(QFile::remove(path));
         QVERIFY(QFile::copy(dir.path() + QStringLiteral("Cors.db"), path));
-    } else if (change == QLatin1String("journal")) {
+    } else if (change.startsWith(QLatin1String("journal"))) {
         // the hot journal of another database, taken in the middle of its
         // transaction, once its pages had to go to disk
         const QString other = dir.path() + QStringLiteral("other.db");
@@ -474,6 +489,9 @@ void TestTableFile::loadRefusesBadFiles() {
         sqlite3_close(db);
         QVERIFY(QFile::remove(other));
         QVERIFY(QFileInfo(path + QStringLiteral("-journal")).size() > 0);
+        // a log that holds data does not make the journal ours
+        if (change.endsWith(QLatin1String("wal")))
+            QVERIFY(testutil::writeBytes(path + QStringLiteral("-wal"), QByteArray(4096, 'w')));
     }
     const QByteArray bad = readBytes(path);
     const QByteArray journal = readBytes(path + QStringLiteral("-journal"));

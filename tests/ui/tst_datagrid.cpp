@@ -297,6 +297,60 @@ class TestDataGrid : public QObject {
         }
     }
 
+    // Where a point lands, as in a table view: the pixel past the last row
+    // is no row, and a column is found where it is seen after scrolling
+    // sideways. A row half shown at the bottom is scrolled into view, and the
+    // row the log's cursor moves to is the one selected, whole.
+    void hitTestAndScrollingAsATableView() {
+        QStringList got, expected;
+        const auto hits = [&](Pair& p, const QString& what, const QList<QPoint>& points) {
+            for (const QPoint& at : points) {
+                const QModelIndex g = p.grid->indexAt(at), r = p.ref->indexAt(at);
+                const QString where =
+                    QStringLiteral("%1 at %2,%3: ").arg(what).arg(at.x()).arg(at.y());
+                got << where + QStringLiteral("row %1 column %2, cell %3,%4")
+                                   .arg(p.grid->rowAt(at.y()))
+                                   .arg(p.grid->columnAt(at.x()))
+                                   .arg(g.row())
+                                   .arg(g.column());
+                expected << where + QStringLiteral("row %1 column %2, cell %3,%4")
+                                        .arg(p.ref->rowAt(at.y()))
+                                        .arg(p.ref->columnAt(at.x()))
+                                        .arg(r.row())
+                                        .arg(r.column());
+            }
+        };
+        Pair few(3);
+        const int h = few.grid->rowHeight();
+        hits(few, "below three rows",
+             {QPoint(5, 3 * h - 1), QPoint(5, 3 * h), QPoint(5, 3 * h + 1)});
+
+        Pair p(120);
+        for (QAbstractItemView* v :
+             {static_cast<QAbstractItemView*>(p.grid), static_cast<QAbstractItemView*>(p.ref)})
+            v->scrollTo(p.model.index(3, kColumns.size() - 1));
+        p.settle();
+        QVERIFY(p.grid->horizontalScrollBar()->value() > 0);
+        hits(p, "scrolled right", {QPoint(2, 5), QPoint(90, 5), QPoint(250, 5), QPoint(600, 5)});
+        QCOMPARE(got, expected);
+
+        // half a row's height left over at the bottom of both views
+        const int extra = h / 2 - p.grid->viewport()->height() % h;
+        for (QAbstractItemView* v :
+             {static_cast<QAbstractItemView*>(p.grid), static_cast<QAbstractItemView*>(p.ref)})
+            v->resize(v->width(), v->height() + extra);
+        p.settle();
+        const int half = p.grid->viewport()->height() / h; // its top shown, its bottom not
+        QVERIFY(half * h < p.grid->viewport()->height());
+        QVERIFY((half + 1) * h > p.grid->viewport()->height());
+        p.log.t.main->moveTo(half);
+        p.ref->scrollTo(p.model.index(half, 0));
+        p.settle();
+        QVERIFY(p.grid->verticalScrollBar()->value() > 0);
+        QCOMPARE(p.grid->verticalScrollBar()->value(), p.ref->verticalScrollBar()->value());
+        QCOMPARE(where(p), QStringLiteral("current %1, selected [%1], cursor %1").arg(half));
+    }
+
     // The current row is always the one highlighted row, whatever the key or
     // click; a typed character moves nothing (the grid has no type-ahead):
     // what Enter or Delete act on is the row the operator sees marked.

@@ -7,6 +7,7 @@
 #include "data/ImportStage.h"
 #include "data/TableFile.h"
 #include "ui/common/Colors.h"
+#include "ui/common/TextRules.h"
 
 #include <QClipboard>
 
@@ -668,6 +669,42 @@ class TestMainWindow : public QObject {
             QCOMPARE(log.fieldByName(fld::CorCallName).asString(), QStringLiteral("UA3ABC/P"));
             QVERIFY(dm.dsCityes->locate(fld::Name, QString(50, QChar(0x0416))));
         });
+    }
+
+    // Each kind of character the rules drop or keep, on a line and in the
+    // memo: what cannot be seen or reorders the text goes, and so does half
+    // a character; a break between words is one blank on a line.
+    void textRulesKeepOnlyWhatCanBeSeen() {
+        const QString pair = QStringLiteral("\U0001F600");
+        const struct {
+            const char* what;
+            QString text, line, memo;
+        } cases[] = {
+            {"a lone low surrogate", QString("a") + QChar(0xDC00) + "b", "ab", "ab"},
+            {"a lone high surrogate", QString("a") + QChar(0xD83D) + "b", "ab", "ab"},
+            {"a surrogate pair", "a" + pair, "a" + pair, "a" + pair},
+            {"bidirectional isolates", QStringLiteral("a\u2066b\u2067c\u2068d\u2069e"), "abcde",
+             "abcde"},
+            {"bidirectional embeddings and marks",
+             QStringLiteral("a\u202Ab\u202Ec\u200Ed\u200Fe\u061Cf"), "abcdef", "abcdef"},
+            {"DEL and C1 controls", QStringLiteral("a\u007Fb\u0080c\u009Fd\u00A0e"),
+             QStringLiteral("abcd\u00A0e"), QStringLiteral("abcd\u00A0e")},
+            {"C0 controls", QStringLiteral("a\u0001b\u001Bc\u0000d"), "abcd", "abcd"},
+            {"line breaks", QStringLiteral("a\r\nb\nc\u2028d\u0085e"), "a b c d e",
+             "a\nb\nc\nd\ne"},
+            {"a tab", QStringLiteral("a\tb"), "a b", "a\tb"},
+            {"breaks before, after and between", QStringLiteral("\n\ta\r\n\r\nb \n"), "a b ",
+             "\n\ta\n\nb \n"},
+        };
+        QStringList got, expected;
+        for (const auto& c : cases) {
+            got << QStringLiteral("%1: [%2] [%3]")
+                       .arg(QString::fromLatin1(c.what), cleanLineText(c.text),
+                            cleanMemoText(c.text));
+            expected
+                << QStringLiteral("%1: [%2] [%3]").arg(QString::fromLatin1(c.what), c.line, c.memo);
+        }
+        QCOMPARE(got, expected);
     }
 
     // A huge notice costs the start and the preview only its beginning, and is
