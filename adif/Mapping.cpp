@@ -16,10 +16,6 @@ namespace qardel::adif {
 
 namespace {
 
-// ADIF's bands with their edges in MHz: the shared band plan.
-using Band = PlanBand;
-constexpr const auto& kBands = kBandPlan;
-
 // ADIF's modes, each with its submodes.
 struct ModeDef {
     const char* mode;
