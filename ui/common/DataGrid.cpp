@@ -156,10 +156,12 @@ int DataGrid::textPadding() const {
 void DataGrid::growToShownValues() {
     if (m_wholeColumns.isEmpty() || !model() || m_growing) return;
     const int rows = model()->rowCount(rootIndex());
-    if (rows == 0) return;
+    const int height = viewport()->height();
+    if (rows == 0 || height <= 0) return;
+    // only the rows the view can hold: a view not laid out yet must not
+    // measure a whole log of a million QSOs
     const int first = std::max(0, rowAt(0));
-    int last = rowAt(viewport()->height() - 1);
-    if (last < 0) last = rows - 1;
+    const int last = std::min(rows - 1, (verticalOffset() + height - 1) / m_rowHeight);
     m_growing = true;
     const QFont f = font();
     const int padding = textPadding();
