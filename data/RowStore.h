@@ -61,7 +61,7 @@ class RowStore {
     const std::vector<IndexDef>& m_indexes;
     int m_idField;
     std::vector<std::unique_ptr<Column>> m_columns; // by field index
-    std::vector<uint8_t> m_live;                    // slot holds a row
+    BigVector<uint8_t> m_live;                      // slot holds a row
     std::vector<uint32_t> m_freeSlots;
     // ID -> slot: a plain array while IDs stay dense (they are handed out
     // one by one), a hash for the few that do not

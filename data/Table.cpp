@@ -259,19 +259,39 @@ void Table::createEmpty() {
 }
 
 void Table::load() {
+    beginLoad();
+    try {
+        readFile();
+    } catch (...) {
+        failLoad();
+        throw;
+    }
+    endLoad();
+}
+
+void Table::beginLoad() {
     if (isActive()) close();
     // the file form fills fresh rows; the table opens only when the whole
     // file was read and checked
     resetData();
-    try {
-        m_file->load(*this);
-    } catch (...) {
-        resetData();
-        notifyListeners([](TableListener* l) { l->rowsReset(); });
-        throw;
-    }
+}
+
+void Table::readFile(const QStringList& searchFields) {
+    m_file->load(*this);
     m_rows->finishLoad();
     rebuildOrder();
+    for (const QString& name : searchFields) {
+        const int fi = fieldIndex(name);
+        if (fi >= 0 && m_fields[fi].isStored()) searchIndex(fi);
+    }
+}
+
+void Table::failLoad() {
+    resetData();
+    notifyListeners([](TableListener* l) { l->rowsReset(); });
+}
+
+void Table::endLoad() {
     m_state = TableState::Browse;
     notifyListeners([](TableListener* l) { l->rowsReset(); });
     if (!m_order.empty()) {
@@ -289,9 +309,13 @@ int Table::maxValue(const QString& integerField) const {
     const int fi = fieldIndex(integerField);
     if (fi < 0 || !m_rows->hasColumn(fi)) return 0;
     const Column& c = m_rows->column(fi);
+    // straight down the column: a free slot holds null
     int best = 0;
-    for (uint32_t s : m_order)
-        if (!c.isNull(s)) best = std::max(best, c.ints[s]);
+    const size_t n = m_rows->slotCount();
+    const uint8_t* nulls = c.nulls.data();
+    const int32_t* ints = c.ints.data();
+    for (size_t s = 0; s < n; ++s)
+        best = std::max(best, nulls[s] ? 0 : ints[s]);
     return best;
 }
 

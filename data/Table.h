@@ -115,7 +115,15 @@ class Table {
     // --- file and life cycle
     QString filePath;
     void createEmpty();
-    void load();    // from filePath; throws DbError, changes nothing on failure
+    void load(); // from filePath; throws DbError, changes nothing on failure
+    // load() in its steps, for a table read on another thread: the first,
+    // third and fourth on the table's own thread, readFile() anywhere while
+    // nothing else touches the table (it also makes the searches of
+    // prepareLocate for these fields); failLoad() after readFile() threw.
+    void beginLoad();
+    void readFile(const QStringList& searchFields = {});
+    void failLoad();
+    void endLoad();
     void write();   // to filePath, durably; incremental where it can be
     void close();   // writes first when it has unwritten changes or no file
     void abandon(); // closes without writing anything

@@ -2,6 +2,7 @@
 // the files use.
 #pragma once
 
+#include "data/BigAlloc.h"
 #include "data/FieldDef.h"
 
 #include <QDateTime>
@@ -93,18 +94,19 @@ inline bool isTextType(FieldType t) {
 struct Column {
     FieldType type;
     bool intern = false;
-    std::vector<int32_t> ints;
-    std::vector<double> floats;
-    std::vector<qint64> times;
-    std::vector<QString> texts;
-    std::vector<uint8_t> nulls; // 1 = null
-    QSet<QString> pool;         // shares equal texts of repetitive fields
+    BigVector<int32_t> ints;
+    BigVector<double> floats;
+    BigVector<qint64> times;
+    BigVector<QString> texts;
+    BigVector<uint8_t> nulls; // 1 = null
+    QSet<QString> pool;       // shares equal texts of repetitive fields
     // the same while loading, looked up by the file's bytes before decoding
     struct BytesHash {
         using is_transparent = void;
         size_t operator()(std::string_view v) const { return std::hash<std::string_view>()(v); }
     };
-    std::unordered_map<std::string, QString, BytesHash, std::equal_to<>> loadPool;
+    using LoadPool = std::unordered_map<std::string, QString, BytesHash, std::equal_to<>>;
+    LoadPool loadPool;
 
     explicit Column(FieldType t) : type(t) {}
 
@@ -226,25 +228,31 @@ struct Column {
         }
     }
     // A repetitive text whose bytes were read before takes the same string;
-    // false when they are new (or the field is not repetitive).
-    bool setKnownUtf8(uint32_t s, const char* p, int n) {
+    // false when they are new (or the field is not repetitive). A reader of
+    // its own (another thread) passes pools of its own.
+    bool setKnownUtf8(uint32_t s, const char* p, int n) { return setKnownUtf8(s, p, n, loadPool); }
+    bool setKnownUtf8(uint32_t s, const char* p, int n, const LoadPool& known) {
         if (!intern || n > 64) return false;
-        auto it = loadPool.find(std::string_view(p, size_t(n)));
-        if (it == loadPool.end()) return false;
+        auto it = known.find(std::string_view(p, size_t(n)));
+        if (it == known.end()) return false;
         nulls[s] = 0;
         texts[s] = it->second;
         return true;
     }
     void setTextUtf8(uint32_t s, const char* p, int n, int size) {
+        setTextUtf8(s, p, n, size, loadPool, pool);
+    }
+    void setTextUtf8(uint32_t s, const char* p, int n, int size, LoadPool& known,
+                     QSet<QString>& shared) {
         nulls[s] = 0;
         if (intern && n <= 64) {
-            auto it = loadPool.find(std::string_view(p, size_t(n)));
-            if (it == loadPool.end()) {
+            auto it = known.find(std::string_view(p, size_t(n)));
+            if (it == known.end()) {
                 QString t = QString::fromUtf8(p, n);
                 if (size > 0) t = cutText(t, size);
-                auto pit = pool.constFind(t);
-                if (pit == pool.constEnd()) pit = pool.insert(t);
-                it = loadPool.emplace(std::string(p, size_t(n)), *pit).first;
+                auto pit = shared.constFind(t);
+                if (pit == shared.constEnd()) pit = shared.insert(t);
+                it = known.emplace(std::string(p, size_t(n)), *pit).first;
             }
             texts[s] = it->second;
         } else {

@@ -9,6 +9,11 @@
 #include <QFileInfo>
 #include <QRandomGenerator>
 
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
 #include <sqlite3.h>
 
 #include <sys/stat.h>
@@ -17,6 +22,9 @@
 namespace qardel {
 
 void (*TableFile::faultHook)(const char*) = nullptr;
+// below this many rows one reader is quicker than starting a second
+size_t TableFile::rowsForTwoReaders = 50000;
+std::atomic<int> TableFile::loadsByTwoReaders{0};
 
 namespace {
 
@@ -368,6 +376,261 @@ std::vector<int> TableFile::checkColumns(const SqliteDb& db, const Table& t,
     return stored;
 }
 
+namespace {
+
+// Fills slots from the rows of a statement, each value checked against its
+// field. A filler on another thread keeps pools of repetitive texts of its
+// own; the first one shares the columns' pools.
+class RowFiller {
+  public:
+    RowFiller(Table& t, const std::vector<int>& stored, bool ownPools)
+        : m_path(t.filePath), m_t(t), m_stored(stored), m_own(ownPools) {
+        if (m_own) {
+            m_bytes.resize(stored.size());
+            m_texts.resize(stored.size());
+        }
+    }
+
+    void fill(sqlite3_stmt* s, uint32_t slot);
+    // The texts this filler interned on its own, by position in stored.
+    const std::vector<QSet<QString>>& ownTexts() const { return m_texts; }
+
+  private:
+    const QString& m_path;
+    Table& m_t;
+    const std::vector<int>& m_stored;
+    bool m_own;
+    LastDay m_lastDay;
+    std::vector<Column::LoadPool> m_bytes;
+    std::vector<QSet<QString>> m_texts;
+};
+
+void RowFiller::fill(sqlite3_stmt* s, uint32_t slot) {
+    RowStore& rows = m_t.rows();
+    for (int c = 0; c < int(m_stored.size()); ++c) {
+        const FieldDef& f = m_t.fieldDefs()[size_t(m_stored[size_t(c)])];
+        Column& col = rows.column(m_stored[size_t(c)]);
+        // one call into the statement per column; the connection is this
+        // thread's alone, so the value needs no lock of its own
+        sqlite3_value* val = sqlite3_column_value(s, c);
+        const int ct = sqlite3_value_type(val);
+        auto mismatch = [&](const QString& actual) {
+            refuse(m_path, QStringLiteral("Type mismatch for field '%1', expecting: %2 actual: %3")
+                               .arg(f.name, fieldTypeName(f.type), actual));
+        };
+        if (ct == SQLITE_NULL) {
+            if (f.type == FieldType::AutoInc) refuse(m_path, QStringLiteral("a row has no ID"));
+            col.setNull(slot);
+            continue;
+        }
+        switch (f.type) {
+        case FieldType::AutoInc:
+        case FieldType::Integer:
+        case FieldType::Boolean: {
+            if (ct != SQLITE_INTEGER) mismatch(storageClassName(ct));
+            const sqlite3_int64 v = sqlite3_value_int64(val);
+            if (v < INT32_MIN || v > INT32_MAX) mismatch(QStringLiteral("a 64-bit integer"));
+            if (f.type == FieldType::Boolean && v != 0 && v != 1)
+                mismatch(QStringLiteral("Integer %1").arg(v));
+            col.nulls[slot] = 0;
+            col.ints[slot] = int32_t(v);
+            break;
+        }
+        case FieldType::Float:
+            if (ct != SQLITE_FLOAT && ct != SQLITE_INTEGER) mismatch(storageClassName(ct));
+            col.nulls[slot] = 0;
+            col.floats[slot] = sqlite3_value_double(val);
+            break;
+        case FieldType::DateTime: {
+            if (ct != SQLITE_TEXT) mismatch(storageClassName(ct));
+            const char* txt = reinterpret_cast<const char*>(sqlite3_value_text(val));
+            const int n = sqlite3_value_bytes(val);
+            qint64 ms = 0;
+            if (!parseNaiveTime(txt, n, &ms, &m_lastDay))
+                mismatch(QStringLiteral("Text '%1'").arg(QString::fromUtf8(txt, std::min(n, 40))));
+            col.nulls[slot] = 0;
+            col.times[slot] = ms;
+            break;
+        }
+        case FieldType::String:
+        case FieldType::Memo: {
+            if (ct != SQLITE_TEXT) mismatch(storageClassName(ct));
+            const char* txt = reinterpret_cast<const char*>(sqlite3_value_text(val));
+            const int n = sqlite3_value_bytes(val);
+            Column::LoadPool& known = m_own ? m_bytes[size_t(c)] : col.loadPool;
+            // bytes seen before in the field were checked then
+            if (col.setKnownUtf8(slot, txt, n, known)) break;
+            // replacing bad bytes would silently change the text when it
+            // is written back
+            if (!isValidUtf8(txt, n))
+                refuse(m_path, QStringLiteral("the field '%1' of the row with ID %2 holds text "
+                                              "that is not valid UTF-8")
+                                   .arg(f.name)
+                                   .arg(sqlite3_column_int64(s, 0)));
+            col.setTextUtf8(slot, txt, n, f.type == FieldType::String ? f.size : 0, known,
+                            m_own ? m_texts[size_t(c)] : col.pool);
+            break;
+        }
+        case FieldType::Lookup:
+            break;
+        }
+    }
+}
+
+} // namespace
+
+namespace {
+
+// The slots two readers fill, the front one from the start, the back one
+// from the end, handed out in batches under a lock: neither ever writes a
+// slot the other holds. A reader short of slots waits for the other to end
+// and give back what it did not use; only rows beyond the counted ones, or
+// a failure, leave it without.
+class SlotClaims {
+  public:
+    static constexpr size_t kBatch = 4096;
+    explicit SlotClaims(size_t count) : m_end(count) {}
+
+    // Slots [*first, *first + n) for the side; n is 0 when none are left.
+    size_t take(bool front, size_t* first) {
+        std::unique_lock lock(m_mutex);
+        const int side = front ? 0 : 1;
+        for (;;) {
+            if (m_failed) return 0;
+            const size_t n = std::min(kBatch, m_end - m_begin);
+            if (n > 0) {
+                if (front) {
+                    *first = m_begin;
+                    m_begin += n;
+                } else {
+                    m_end -= n;
+                    *first = m_end;
+                }
+                return n;
+            }
+            // both short: more rows than counted
+            if (m_done[1 - side] || m_waiting[1 - side]) {
+                m_failed = true;
+                m_wake.notify_all();
+                return 0;
+            }
+            m_waiting[side] = true;
+            m_wake.wait(lock);
+            m_waiting[side] = false;
+        }
+    }
+    // The side is done; its slots beyond boundary (towards the other side)
+    // were not used and go back.
+    void finish(bool front, size_t boundary) {
+        const std::lock_guard lock(m_mutex);
+        (front ? m_begin : m_end) = boundary;
+        m_done[front ? 0 : 1] = true;
+        m_wake.notify_all();
+    }
+    void fail() {
+        const std::lock_guard lock(m_mutex);
+        m_failed = true;
+        m_wake.notify_all();
+    }
+    bool failed() {
+        const std::lock_guard lock(m_mutex);
+        return m_failed;
+    }
+
+  private:
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    size_t m_begin = 0, m_end;
+    bool m_done[2] = {false, false}; // front, back
+    bool m_waiting[2] = {false, false};
+    bool m_failed = false;
+};
+
+} // namespace
+
+// A large table is read by two connections at once, from both ends of its
+// rowids: this thread fills the slots from the front, a second one from the
+// back, so the slots come out in the order one reader gives. The folder's
+// lock keeps writers away; still, counts that do not add up, or a row that
+// cannot be read, leave the reading to the caller's single reader, which
+// then says what is wrong. False then.
+bool TableFile::readFromBothEnds(const SqliteDb& db, Table& t, const std::vector<int>& stored,
+                                 const QString& columns, size_t expected) {
+    qint64 lo = 0, hi = 0;
+    {
+        // each on its own, so that both are found in the tree, not by a scan
+        SqliteStmt range(db, QStringLiteral("SELECT (SELECT min(rowid) FROM records), "
+                                            "(SELECT max(rowid) FROM records)"));
+        if (!range.prepared() || range.step() != SQLITE_ROW) return false;
+        lo = sqlite3_column_int64(range.get(), 0);
+        hi = sqlite3_column_int64(range.get(), 1);
+    }
+    if (hi - lo < 2) return false;
+    const qint64 mid = lo + (hi - lo) / 2;
+    SlotClaims claims(expected);
+    const QString path = t.filePath;
+    RowFiller back(t, stored, true);
+    size_t backLow = expected; // the lowest slot the back reader filled
+    std::thread other([&] {
+        size_t floor = expected; // the back reader's slots are [floor, backLow)
+        try {
+            SqliteDb db2;
+            int rc = db2.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX);
+            if (rc != SQLITE_OK) rc = db2.open(path, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX);
+            if (rc != SQLITE_OK) throw DbError(db2.error());
+            sqlite3_busy_timeout(db2.handle(), 2000);
+            db2.exec("PRAGMA query_only=ON");
+            // the write-ahead log stays for the first connection to check in
+            db2.keepLogAtClose();
+            SqliteStmt st(db2, QStringLiteral("SELECT %1 FROM records WHERE rowid > %2 ORDER BY "
+                                              "rowid DESC")
+                                   .arg(columns)
+                                   .arg(mid));
+            if (!st.prepared()) throw DbError(db2.error());
+            while ((rc = st.step()) == SQLITE_ROW) {
+                if (backLow == floor && claims.take(false, &floor) == 0)
+                    throw DbError(QStringLiteral("more rows than counted"));
+                back.fill(st.get(), uint32_t(--backLow));
+            }
+            if (rc != SQLITE_DONE) throw DbError(db2.error());
+            claims.finish(false, backLow);
+        } catch (...) {
+            claims.fail();
+        }
+    });
+    RowFiller front(t, stored, false);
+    size_t frontNext = 0; // the front reader's slots are [.., stop), the next one frontNext
+    try {
+        SqliteStmt st(
+            db, QStringLiteral("SELECT %1 FROM records WHERE rowid <= %2").arg(columns).arg(mid));
+        if (!st.prepared()) throw DbError(db.error());
+        size_t stop = 0;
+        int rc;
+        while ((rc = st.step()) == SQLITE_ROW) {
+            if (frontNext == stop) {
+                const size_t n = claims.take(true, &frontNext);
+                if (n == 0) throw DbError(QStringLiteral("more rows than counted"));
+                stop = frontNext + n;
+            }
+            front.fill(st.get(), uint32_t(frontNext++));
+        }
+        if (rc != SQLITE_DONE) throw DbError(db.error());
+        claims.finish(true, frontNext);
+    } catch (...) {
+        claims.fail();
+    }
+    other.join();
+    // every counted slot filled, each once
+    if (claims.failed() || frontNext != backLow) return false;
+    // the texts the second reader interned join the columns' pools, so
+    // later rows share them
+    for (size_t c = 0; c < stored.size(); ++c)
+        for (const QString& text : back.ownTexts()[c])
+            t.rows().column(stored[c]).pool.insert(text);
+    ++loadsByTwoReaders;
+    return true;
+}
+
 // Every row into the table's fresh storage, each value checked against its
 // field; the table opens only when all of them were read.
 void TableFile::readRows(const SqliteDb& db, Table& t, const std::vector<int>& stored) {
@@ -376,90 +639,37 @@ void TableFile::readRows(const SqliteDb& db, Table& t, const std::vector<int>& s
     QStringList cols;
     for (int fi : stored)
         cols << quoted(t.fieldDefs()[size_t(fi)].name);
+    const QString columns = cols.join(QLatin1Char(','));
     size_t expected = 0, row = 0;
     {
         SqliteStmt cnt(db, QStringLiteral("SELECT count(*) FROM records"));
         if (cnt.step() == SQLITE_ROW) expected = size_t(sqlite3_column_int64(cnt.get(), 0));
         rows.reserveSlots(expected);
     }
-    SqliteStmt st(db, QStringLiteral("SELECT %1 FROM records").arg(cols.join(QLatin1Char(','))));
-    if (!st.prepared()) refuse(path, db.error());
-    sqlite3_stmt* s = st.get();
     int maxId = 0;
-    LastDay lastDay;
+    if (expected >= rowsForTwoReaders && readFromBothEnds(db, t, stored, columns, expected)) {
+        for (uint32_t slot = 0; slot < expected; ++slot) {
+            const QString refused = rows.admitLoaded(slot);
+            if (!refused.isEmpty()) refuse(path, refused);
+            maxId = std::max(maxId, rows.idOf(slot));
+        }
+        t.keepIdsAbove(maxId);
+        return;
+    }
+    if (expected >= rowsForTwoReaders) {
+        // read again by one reader, from fresh storage
+        rows.reset();
+        rows.reserveSlots(expected);
+    }
+    SqliteStmt st(db, QStringLiteral("SELECT %1 FROM records").arg(columns));
+    if (!st.prepared()) refuse(path, db.error());
+    RowFiller filler(t, stored, false);
     int rc;
     while ((rc = st.step()) == SQLITE_ROW) {
         // the storage for the counted rows is made in one go
         const uint32_t slot = row < expected ? uint32_t(row) : rows.newSlot();
         ++row;
-        for (int c = 0; c < int(stored.size()); ++c) {
-            const FieldDef& f = t.fieldDefs()[size_t(stored[size_t(c)])];
-            Column& col = rows.column(stored[size_t(c)]);
-            // one call into the statement per column; the connection is
-            // this thread's alone, so the value needs no lock of its own
-            sqlite3_value* val = sqlite3_column_value(s, c);
-            const int ct = sqlite3_value_type(val);
-            auto mismatch = [&](const QString& actual) {
-                refuse(path,
-                       QStringLiteral("Type mismatch for field '%1', expecting: %2 actual: %3")
-                           .arg(f.name, fieldTypeName(f.type), actual));
-            };
-            if (ct == SQLITE_NULL) {
-                if (f.type == FieldType::AutoInc) refuse(path, QStringLiteral("a row has no ID"));
-                col.setNull(slot);
-                continue;
-            }
-            switch (f.type) {
-            case FieldType::AutoInc:
-            case FieldType::Integer:
-            case FieldType::Boolean: {
-                if (ct != SQLITE_INTEGER) mismatch(storageClassName(ct));
-                const sqlite3_int64 v = sqlite3_value_int64(val);
-                if (v < INT32_MIN || v > INT32_MAX) mismatch(QStringLiteral("a 64-bit integer"));
-                if (f.type == FieldType::Boolean && v != 0 && v != 1)
-                    mismatch(QStringLiteral("Integer %1").arg(v));
-                col.nulls[slot] = 0;
-                col.ints[slot] = int32_t(v);
-                break;
-            }
-            case FieldType::Float:
-                if (ct != SQLITE_FLOAT && ct != SQLITE_INTEGER) mismatch(storageClassName(ct));
-                col.nulls[slot] = 0;
-                col.floats[slot] = sqlite3_value_double(val);
-                break;
-            case FieldType::DateTime: {
-                if (ct != SQLITE_TEXT) mismatch(storageClassName(ct));
-                const char* txt = reinterpret_cast<const char*>(sqlite3_value_text(val));
-                const int n = sqlite3_value_bytes(val);
-                qint64 ms = 0;
-                if (!parseNaiveTime(txt, n, &ms, &lastDay))
-                    mismatch(
-                        QStringLiteral("Text '%1'").arg(QString::fromUtf8(txt, std::min(n, 40))));
-                col.nulls[slot] = 0;
-                col.times[slot] = ms;
-                break;
-            }
-            case FieldType::String:
-            case FieldType::Memo: {
-                if (ct != SQLITE_TEXT) mismatch(storageClassName(ct));
-                const char* txt = reinterpret_cast<const char*>(sqlite3_value_text(val));
-                const int n = sqlite3_value_bytes(val);
-                // bytes seen before in the field were checked then
-                if (col.setKnownUtf8(slot, txt, n)) break;
-                // replacing bad bytes would silently change the text when it
-                // is written back
-                if (!isValidUtf8(txt, n))
-                    refuse(path, QStringLiteral("the field '%1' of the row with ID %2 holds text "
-                                                "that is not valid UTF-8")
-                                     .arg(f.name)
-                                     .arg(sqlite3_column_int64(s, 0)));
-                col.setTextUtf8(slot, txt, n, f.type == FieldType::String ? f.size : 0);
-                break;
-            }
-            case FieldType::Lookup:
-                break;
-            }
-        }
+        filler.fill(st.get(), slot);
         const QString refused = rows.admitLoaded(slot);
         if (!refused.isEmpty()) refuse(path, refused);
         maxId = std::max(maxId, rows.idOf(slot));

@@ -8,6 +8,7 @@
 #include <QHash>
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -44,11 +45,18 @@ class TableFile {
     // it may throw or stop the process.
     static void (*faultHook)(const char* point);
 
+    // Tables of this many rows or more are read by two readers at once;
+    // the loads that did so are counted (for tests and benchmarks).
+    static size_t rowsForTwoReaders;
+    static std::atomic<int> loadsByTwoReaders;
+
   private:
     static void checkHeader(const QString& path, bool walHolds);
     static std::vector<int> checkColumns(const SqliteDb& db, const Table& t,
                                          QHash<QString, QString>* meta);
     static void readRows(const SqliteDb& db, Table& t, const std::vector<int>& stored);
+    static bool readFromBothEnds(const SqliteDb& db, Table& t, const std::vector<int>& stored,
+                                 const QString& columns, size_t expected);
     static void writeTemporary(const Table& t, const QString& tmp, const QString& token);
     void writeWhole(Table& t);
     bool writeIncremental(Table& t);

@@ -9,6 +9,8 @@
 #include <QStandardPaths>
 
 #include <cmath>
+#include <exception>
+#include <thread>
 #include <tuple>
 
 namespace qardel {
@@ -88,8 +90,47 @@ void TDM::OpenTables() {
     if (DataDir.isEmpty() || !QFileInfo(DataDir).isDir()) return;
     for (Table* t : tables())
         t->filePath = DataDir + tableFileName(t->name());
-    for (Table* t : {dsINI, dsNames, dsCityes, dsCountryes, dsRS, dsModes, dsBands, dsCors, dsMain})
-        OpenTable(*t);
+    // The log, by far the longest table, is read on a thread of its own
+    // while the others are opened here; what each table holds, and which
+    // failure is told, are as if they were opened one after another.
+    Table& log = *dsMain;
+    removeStaleTemporaries(log);
+    const bool logFile = QFileInfo::exists(log.filePath);
+    std::exception_ptr logFailure;
+    std::thread reader;
+    if (logFile) {
+        log.beginLoad();
+        reader = std::thread([&] {
+            try {
+                // with the search of every keystroke in the call sign
+                log.readFile({fld::CorID});
+            } catch (...) {
+                logFailure = std::current_exception();
+            }
+        });
+    }
+    try {
+        for (Table* t : {dsINI, dsNames, dsCityes, dsCountryes, dsRS, dsModes, dsBands, dsCors})
+            OpenTable(*t);
+        // the other search of every keystroke, while the log is still read
+        dsCors->prepareLocate(fld::CallName);
+    } catch (...) {
+        if (reader.joinable()) reader.join();
+        if (logFile) log.failLoad();
+        throw;
+    }
+    if (logFile) {
+        reader.join();
+        if (logFailure) {
+            log.failLoad();
+            std::rethrow_exception(logFailure);
+        }
+        log.endLoad();
+    } else {
+        log.createEmpty();
+    }
+    log.setChangeLog(false);
+    log.ChangeCount = 0;
     // A crash of an older version could leave a reference to a row that never
     // reached the disk: new rows continue after it, so it keeps finding
     // nothing instead of another station's data.
@@ -101,12 +142,23 @@ void TDM::OpenTables() {
         {dsBands, &fld::DefModeID, dsModes}};
     for (const auto& [from, field, to] : references)
         to->keepIdsAbove(from->maxValue(*field));
-    // the searches of every keystroke in the call sign
+    // the searches of every keystroke in the call sign (made above when
+    // the tables were read)
     dsCors->prepareLocate(fld::CallName);
     dsMain->prepareLocate(fld::CorID);
 }
 
 void TDM::OpenTable(Table& table) {
+    removeStaleTemporaries(table);
+    if (QFileInfo::exists(table.filePath))
+        table.load();
+    else
+        table.createEmpty();
+    table.setChangeLog(false);
+    table.ChangeCount = 0;
+}
+
+void TDM::removeStaleTemporaries(const Table& table) {
     // a full rewrite cut short by a crash leaves its temporary file behind,
     // named by the writer's process number; nothing else is touched
     const QFileInfo fi(table.filePath);
@@ -116,12 +168,6 @@ void TDM::OpenTable(Table& table) {
          fi.dir().entryInfoList({QLatin1Char('.') + fi.fileName() + QStringLiteral(".*.tmp")},
                                 QDir::Files | QDir::Hidden | QDir::NoSymLinks))
         if (own.match(tmp.fileName()).hasMatch()) removeFile(tmp.absoluteFilePath());
-    if (QFileInfo::exists(table.filePath))
-        table.load();
-    else
-        table.createEmpty();
-    table.setChangeLog(false);
-    table.ChangeCount = 0;
 }
 
 void TDM::SaveTable(Table& table) {

@@ -99,6 +99,7 @@ class TDM : public QObject {
     void DataModuleCreate();
     void OpenTables();
     void OpenTable(Table& table);
+    static void removeStaleTemporaries(const Table& table);
     void SaveTable(Table& table);
     void SaveAll();
     void CloseTables();

@@ -95,7 +95,10 @@ void fillLog(Table& t, int rows) {
 class TestTableFile : public QObject {
     Q_OBJECT
   private slots:
-    void cleanup() { TableFile::faultHook = nullptr; }
+    void cleanup() {
+        TableFile::faultHook = nullptr;
+        TableFile::rowsForTwoReaders = 50000;
+    }
     void roundTripIsExact();
     void newIdsAfterLoadAreAboveAllPresent();
     void incrementalWriteEqualsWholeWrite();
@@ -111,6 +114,7 @@ class TestTableFile : public QObject {
     void failedWriteKeepsOldFile();
     void deletedFileIsWrittenAgain();
     void loadRefusesRepeatedUniqueTexts();
+    void twoReadersLoadWhatOneReads();
     void closeLeavesNoLogOfAReader_data();
     void closeLeavesNoLogOfAReader();
 };
@@ -510,6 +514,12 @@ void TestTableFile::loadRefusesBadFiles() {
     QVERIFY(!m.isActive());
     QCOMPARE(errorOf([&] { m.first(); }),
              QStringLiteral("Cannot perform this operation on a closed dataset"));
+    // read by two readers (a long log), the same refusal and nothing changed
+    TableFile::rowsForTwoReaders = 1;
+    QCOMPARE(errorOf([&] { m.load(); }), err);
+    QVERIFY(readBytes(path) == bad);
+    QCOMPARE(filesIn(dir.path()), files);
+    QVERIFY(!m.isActive());
 }
 
 // A write stopped at one of its steps (a crash, a failing disk) leaves the
@@ -766,6 +776,39 @@ void TestTableFile::closeLeavesNoLogOfAReader() {
     again.DataDir = dir.path();
     again.OpenTables();
     QCOMPARE(dumpModule(again), expected);
+}
+
+// A long log is read by two readers at once, from both ends; what they load
+// is what one reader loads, slot for slot, and the table goes on alike.
+void TestTableFile::twoReadersLoadWhatOneReads() {
+    TempDataDir dir;
+    const QString path = dir.path() + QStringLiteral("Main.db");
+    {
+        Fixture a;
+        a.t.main->filePath = path;
+        fillLog(*a.t.main, 301);
+        for (int round = 0; round < 3; ++round)
+            changeLog(*a.t.main, round); // gaps, nulls, edits
+        a.t.main->write();
+    }
+    Fixture one, two;
+    const auto load = [&](Fixture& f, size_t from) -> Table& {
+        TableFile::rowsForTwoReaders = from;
+        f.t.main->filePath = path;
+        f.t.main->load();
+        return *f.t.main;
+    };
+    Table& a = load(one, SIZE_MAX);
+    const int split = TableFile::loadsByTwoReaders;
+    Table& b = load(two, 1);
+    QCOMPARE(TableFile::loadsByTwoReaders, split + 1);
+    QCOMPARE(dumpTable(b), dumpTable(a));
+    QCOMPARE(b.slotsInActiveOrder(), a.slotsInActiveOrder());
+    for (Table* t : {&a, &b}) {
+        changeLog(*t, 4);
+        t->write();
+    }
+    QCOMPARE(dumpTable(b), dumpTable(a));
 }
 
 QTEST_GUILESS_MAIN(TestTableFile)

@@ -8,6 +8,7 @@
 #include "ui/main/uMain.h"
 
 #include <QDir>
+#include <QTimer>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -135,7 +136,12 @@ void CallCard::attach() {
     m_index = std::make_unique<WorkedIndex>(dm);
     m_index->setCty(m_cty.data);
     m_index->changed = [this] { scheduleRefresh(); };
-    m_index->build();
+    // counted right after the window is up rather than before: a long log
+    // then opens that much sooner, and a key typed meanwhile waits in the
+    // queue (the first question would count it otherwise)
+    QTimer::singleShot(0, this, [this] {
+        if (m_index) guarded([this] { m_index->build(); });
+    });
     if (m_cty.data) {
         const QString when = m_cty.file.date.toString(QStringLiteral("dd.MM.yyyy"));
         const QString text = QStringLiteral("Данные о странах от %1: %2")
