@@ -3,6 +3,7 @@
 #include "DataTestUtil.h"
 #include "TestUtil.h"
 #include "data/Fields.h"
+#include "data/TableFile.h"
 #include "data/uDM.h"
 
 #include <QLocale>
@@ -103,6 +104,8 @@ class TestDataModule : public QObject {
     void noDataFolderOpensNothing_data();
     void noDataFolderOpensNothing();
     void openingStopsAtFirstUnreadableFile();
+    void theLogReadAlongsideFailsInOrder_data();
+    void theLogReadAlongsideFailsInOrder();
     void saveAllStopsAtFirstFailingTable();
     void danglingReferenceNeverBindsToANewRow();
     void onlyTheProgramsOwnTemporaryFilesAreRemoved();
@@ -238,6 +241,69 @@ void TestDataModule::openingStopsAtFirstUnreadableFile() {
     }
     QCOMPARE(filesIn(dir.path()), (QStringList{"City.db", "Ini.db", "Names.db"}));
     QCOMPARE(QFileInfo(city).size(), qint64(0));
+}
+
+// The log is read beside the other tables, long logs by two readers; which
+// file is told unreadable, and what stays open, are as in a one-by-one open.
+void TestDataModule::theLogReadAlongsideFailsInOrder_data() {
+    QTest::addColumn<QStringList>("broken");
+    QTest::addColumn<QString>("told");
+    QTest::addColumn<QStringList>("open");
+    const QStringList before{"dsINI", "dsNames"},
+        all{"dsINI", "dsNames", "dsCityes", "dsCountryes", "dsRS", "dsModes", "dsBands", "dsCors"};
+    QTest::newRow("a list") << QStringList{"City.db"} << "City.db" << before;
+    QTest::newRow("the log") << QStringList{"Main.db"} << "Main.db" << all;
+    QTest::newRow("a list and the log") << QStringList{"Main.db", "City.db"} << "City.db" << before;
+    QTest::newRow("the log's last row") << QStringList{"Main.db:last"} << "Main.db" << all;
+}
+
+void TestDataModule::theLogReadAlongsideFailsInOrder() {
+    QFETCH(QStringList, broken);
+    QFETCH(QString, told);
+    QFETCH(QStringList, open);
+    TempDataDir dir;
+    {
+        TDM dm;
+        dm.DataDir = dir.path();
+        dm.OpenTables();
+        addRow(*dm.dsCors, {{"CallName", "UA3AAA"}});
+        for (int i = 0; i < 40; ++i)
+            addRow(*dm.dsMain, {{"CorID", 1}});
+        dm.CloseTables();
+    }
+    for (const QString& b : broken) {
+        const QString path = dir.path() + b.section(QLatin1Char(':'), 0, 0);
+        if (b.endsWith(QLatin1String(":last")))
+            QCOMPARE(
+                testutil::execSql(path, QStringLiteral("UPDATE records SET Time='x' WHERE ID=40")),
+                QString());
+        else
+            QVERIFY(testutil::writeBytes(path, {}));
+    }
+    const auto contents = [&] {
+        QMap<QString, QByteArray> m;
+        for (const QString& f : filesIn(dir.path()))
+            m[f] = testutil::readBytes(dir.path() + f);
+        return m;
+    };
+    const QMap<QString, QByteArray> files = contents();
+    for (const size_t readers : {size_t(50000), size_t(1)}) {
+        TableFile::rowsForTwoReaders = readers;
+        TDM dm;
+        dm.DataDir = dir.path();
+        const QString err = errorOf([&] { dm.OpenTables(); });
+        TableFile::rowsForTwoReaders = 50000;
+        QVERIFY2(err.contains(dir.path() + told), qPrintable(err));
+        QStringList active;
+        for (Table* t : dm.tables())
+            if (t->isActive()) active << t->name();
+        active.sort();
+        QStringList expected = open;
+        expected.sort();
+        QCOMPARE(active, expected);
+        dm.AbandonTables();
+        QCOMPARE(contents(), files);
+    }
 }
 
 void TestDataModule::saveAllStopsAtFirstFailingTable() {
