@@ -8,13 +8,13 @@
 #include "ui/main/uMain.h"
 
 #include <QDir>
-#include <QTimer>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
