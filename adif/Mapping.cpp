@@ -450,9 +450,13 @@ QString text(const QByteArray& v) {
 
 } // namespace
 
-QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress) {
+namespace {
+
+// The records of the log's QSOs (only those of ids when given), oldest first.
+QList<Record> recordsOf(TDM& dm, const std::function<void(int, int)>& progress,
+                        const std::vector<int>* ids) {
     QList<Record> out;
-    out.reserve(dm.dsMain->recordCount());
+    out.reserve(ids ? qsizetype(ids->size()) : dm.dsMain->recordCount());
     Record r;
     emitLog(
         dm,
@@ -464,8 +468,14 @@ QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress) 
             out.append(std::move(r));
             r = Record{};
         },
-        progress);
+        progress, ids);
     return out;
+}
+
+} // namespace
+
+QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress) {
+    return recordsOf(dm, progress, nullptr);
 }
 
 QByteArray exportAdi(TDM& dm, const QString& program, const QString& version,
@@ -663,20 +673,7 @@ void importRecords(TDM& dm, const QList<Record>& records, ImportSummary* s,
 }
 
 QList<Record> exportQsos(TDM& dm, const std::vector<int>& ids) {
-    QList<Record> out;
-    Record r;
-    emitLog(
-        dm,
-        [&r](const auto& name, const auto& value) {
-            r.add(QString::fromLatin1(name), text(value));
-        },
-        [&] {
-            r.number = int(out.size()) + 1;
-            out.append(std::move(r));
-            r = Record{};
-        },
-        {}, &ids);
-    return out;
+    return recordsOf(dm, {}, &ids);
 }
 
 QByteArray exportQsosAdi(TDM& dm, const std::vector<int>& ids, const QString& program,
