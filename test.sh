@@ -30,7 +30,7 @@ if [ "${QARDEL_NO_FUZZ:-0}" != "1" ] && command -v clang++ >/dev/null; then
   corpus="$(mktemp -d)"
   ./build-fuzz/tests/fuzz/fuzz_make_corpus "$corpus"
   (cd "$(mktemp -d)" && "$OLDPWD/build-fuzz/tests/fuzz/fuzz_tablefile" "$corpus" \
-      -max_total_time="${QARDEL_FUZZ_SECONDS:-60}" -max_len=65536 -timeout=10 -print_final_stats=1 \
+      -max_total_time="${QARDEL_FUZZ_SECONDS:-30}" -max_len=65536 -timeout=10 -print_final_stats=1 \
       2>&1 | grep -E 'stat::number_of_executed_units|Done|ERROR|SUMMARY' )
   rm -rf "$corpus"
   # The ADI and ADX readers, from a few files of both forms.
@@ -39,14 +39,14 @@ if [ "${QARDEL_NO_FUZZ:-0}" != "1" ] && command -v clang++ >/dev/null; then
   printf 'hdr <ADIF_VER:5>3.1.4<EOH><NAME:8>\xd0\x98\xd0\xb2\xd0\xb0\xd0\xbd<NAME:4>\xcf\xe5\xf2\xf0<EOR>' > "$corpus/b.adi"
   printf '<?xml version="1.0"?><ADX><RECORDS><RECORD><CALL>R1ABC</CALL><NAME_INTL>X</NAME_INTL></RECORD></RECORDS></ADX>' > "$corpus/c.adx"
   (cd "$(mktemp -d)" && "$OLDPWD/build-fuzz/tests/fuzz/fuzz_adif" "$corpus" \
-      -max_total_time="${QARDEL_FUZZ_ADIF_SECONDS:-30}" -max_len=16384 -timeout=10 -print_final_stats=1 \
+      -max_total_time="${QARDEL_FUZZ_ADIF_SECONDS:-20}" -max_len=16384 -timeout=10 -print_final_stats=1 \
       2>&1 | grep -E 'stat::number_of_executed_units|Done|ERROR|SUMMARY' )
   rm -rf "$corpus"
   # WSJT-X's datagrams, from the ones WSJT-X sends.
   corpus="$(mktemp -d)"
   ./build-fuzz/tests/fuzz/fuzz_wsjtx_corpus "$corpus"
   (cd "$(mktemp -d)" && "$OLDPWD/build-fuzz/tests/fuzz/fuzz_wsjtx" "$corpus" \
-      -max_total_time="${QARDEL_FUZZ_WSJTX_SECONDS:-30}" -max_len=4096 -timeout=10 -print_final_stats=1 \
+      -max_total_time="${QARDEL_FUZZ_WSJTX_SECONDS:-15}" -max_len=4096 -timeout=10 -print_final_stats=1 \
       2>&1 | grep -E 'stat::number_of_executed_units|Done|ERROR|SUMMARY' )
   rm -rf "$corpus"
 fi
