@@ -49,6 +49,13 @@ DataGrid::DataGrid(QWidget* parent)
     setPalette(p);
 }
 
+DataGrid::~DataGrid() {
+    // the header and the selection go with the view's children, after the
+    // grid's own part is gone: on their way out they must not call into it
+    m_header->disconnect(this);
+    if (selectionModel()) selectionModel()->disconnect(this);
+}
+
 void DataGrid::setModel(QAbstractItemModel* model) {
     if (model == this->model()) return;
     if (this->model()) disconnect(this->model(), nullptr, this, nullptr);

@@ -25,6 +25,7 @@ class DataGrid : public QAbstractItemView {
     Q_OBJECT
   public:
     explicit DataGrid(QWidget* parent = nullptr);
+    ~DataGrid() override;
 
     void setDataSource(TableModel* source);
     TableModel* dataSource() const { return m_source; }
