@@ -211,7 +211,7 @@ class TestMapping : public QObject {
             "<CALL:6>UA3AAA<QSO_DATE:8>20240105<TIME_ON:6>123000<BAND:3>40m<MODE:2>CW<EOR>"
             "<CALL:6>UA3AAA<QSO_DATE:8>20240105<TIME_ON:6>123000<BAND:3>20m<MODE:3>SSB<EOR>"
             "<CALL:6>UA3AAA<QSO_DATE:8>20240105<TIME_ON:6>123100<BAND:3>20m<MODE:2>CW<EOR>"
-            "<CALL:9>UA3AAA/P<QSO_DATE:8>20240105<TIME_ON:6>123000<BAND:3>20m<MODE:2>CW<EOR>";
+            "<CALL:8>UA3AAA/P<QSO_DATE:8>20240105<TIME_ON:6>123000<BAND:3>20m<MODE:2>CW<EOR>";
         adif::ImportSummary s;
         adif::importRecords(dm, adif::read(qsos).records, &s);
         QCOMPARE(s.imported, 5);
