@@ -131,6 +131,10 @@ class TestRigData : public QObject {
                                      << "80m";
         QTest::newRow("GHz") << "1,3 ГГц"
                              << "23cm";
+        QTest::newRow("kHz cyrillic") << "7100 кГц"
+                                      << "40m";
+        QTest::newRow("kHz") << "14200kHz"
+                             << "20m";
         QTest::newRow("not a band") << "КВ"
                                     << "";
         QTest::newRow("no band there") << "20 МГц"
