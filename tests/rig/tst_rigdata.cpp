@@ -358,8 +358,8 @@ class TestRigData : public QObject {
             {a, K::Logged},
             {qso("UA3AAA", "2024-05-17T12:30:59", 14076000, "ft8"), K::Duplicate},
             {qso("UA3AAA", "2024-05-17T12:31:00", 14074000, "FT8"), K::Logged},
-            {other, K::Logged}, // the minute of the first, on another band
             {b, K::Logged},
+            {other, K::Logged}, // the minute of the first, on a band the list has now
             {qso("R1ABC/P", "2024-05-17T12:31:40", 7074000, "FT4"), K::Duplicate},
             {qso("R1ABC", "2024-05-17T12:31:40", 7074000, "FT4"), K::Logged}, // no suffix
             {c, K::Logged},
@@ -390,8 +390,8 @@ class TestRigData : public QObject {
                  (QStringList{
                      "DL1ABC||40m|CW||||||" + at(10),
                      "R1ABC||40m|FT4||||Иван||" + at(1),
-                     "R1ABC|P|40m|FT4||||Иван||" + at(1),
                      "UA3AAA||40m|ft8|||5" + QLocale().decimalPoint() + "5|Пётр||" + at(0),
+                     "R1ABC|P|40m|FT4||||Иван||" + at(1),
                      "UA3AAA||20 м|ft8||||Пётр||" + at(1),
                      "UA3AAA||20 м|ft8|-12|+03|100|Пётр|tnx|" + at(0),
                      "R1ABC|||||||Иван|old|2024-01-01 10:00",
