@@ -426,10 +426,12 @@ class TestStation : public QObject {
         QCOMPARE(link.logger()->waiting(), 0);
         // nor while a row of a list is being edited
         w->DM->dsBands->append();
+        const int received = link.wsjtx()->qsos();
         send(rig::encodeWsjtx(
                  loggedQso(QStringLiteral("R1ABD"), utc, 14074000, QStringLiteral("FT8"))),
              port);
-        QTRY_COMPARE_WITH_TIMEOUT(link.logger()->waiting(), 1, kLong);
+        QTRY_COMPARE_WITH_TIMEOUT(link.wsjtx()->qsos(), received + 1, kLong);
+        QCOMPARE(link.logger()->waiting(), 1); // handed over as it came, and held
         QCOMPARE(logOnDisk(a).size(), 1);
         w->DM->dsBands->cancel();
         QTRY_COMPARE_WITH_TIMEOUT(logOnDisk(a).size(), 2, kLong);
