@@ -177,8 +177,9 @@ def main():
     ap.add_argument("--check", action="store_true", help="only check the list")
     ap.add_argument("--no-baseline", action="store_true",
                     help="skip running the tests once without a fault")
-    ap.add_argument("--timeout", type=int, default=900,
-                    help="seconds the tests of one fault may take (a hang counts as caught)")
+    ap.add_argument("--timeout", type=int,
+                    help="seconds the tests of one fault may take (a hang counts as caught); "
+                    "by default ten times what they took without a fault, at least a minute")
     args = ap.parse_args()
 
     errors = check_list()
@@ -215,6 +216,7 @@ def main():
             errors.append(f"fault {i} ({f.file}: {f.what}): no test matches '{f.tests}'")
         names_of[i] = names
     chosen = [(i, f) for i, f in chosen if names_of[i]]
+    baseline = {}  # test name -> seconds it took without a fault
     if not args.no_baseline:
         every = sorted({n for i, _ in chosen for n in names_of[i]})
         log(f"Without a fault: building and running {len(every)} tests ...")
@@ -229,6 +231,16 @@ def main():
             log(out[-6000:])
             log("The tests fail without a fault: fix them first.")
             return 1
+        for name, secs in re.findall(r"Test\s+#\d+: (\S+) \.*\s+Passed\s+([0-9.]+) sec", out):
+            baseline[name] = float(secs)
+
+    def timeout_of(i):
+        # a fault that makes a test loop for ever would otherwise hold the run
+        if args.timeout:
+            return args.timeout
+        if not all(n in baseline for n in names_of[i]):
+            return 900
+        return max(60, int(10 * sum(baseline[n] for n in names_of[i])))
 
     work = queue.Queue()
     for item in chosen:
@@ -252,7 +264,7 @@ def main():
                 if not built:
                     status = "caught (does not compile)" if f.nocompile else "does not compile"
                 else:
-                    passed, out = s.test(names_of[i], args.timeout)
+                    passed, out = s.test(names_of[i], timeout_of(i))
                     status = "survived" if passed else "caught"
                     if "<timed out>" in out:
                         status = "caught (timed out)"

@@ -168,6 +168,20 @@ class TestQardelAdif : public QObject {
             });
         });
         QVERIFY2(gone.code == 2, qPrintable(gone.err));
+        // the file in place, but its folder's sync failed: said so, not
+        // reported as a file that was not written
+        const QString out = work.path() + "out.adi";
+        const Run unsynced = run({"--data", dir.path(), "export", out}, [](QProcess& p) {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("LD_PRELOAD", QARDEL_FAIL_FOLDER_SYNC);
+            env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+            p.setProcessEnvironment(env);
+        });
+        QCOMPARE(unsynced.code, 2);
+        QVERIFY2(unsynced.err.contains("could not be synced") ||
+                     unsynced.err.contains("не удалось сбросить на диск"),
+                 qPrintable(unsynced.err));
+        QVERIFY(QFileInfo(out).size() > 0);
     }
 
     // An import a crash interrupted is finished when it was committed and

@@ -159,6 +159,15 @@ class TestAdif : public QObject {
                           "<EOR><CALL:5>R1ABD<QTH:2>" + number + "<EOR>")
             << none
             << QStringList{"1: CALL=R1ABC|QTH=Москва", "2: CALL=R1ABD|QTH=№5", "Windows-1251: 2"};
+        QTest::newRow("an undecided field in a file of both code pages: refused")
+            << QByteArray("<EOH><CALL:5>R1ABC<QTH:6>" + cp1251(QStringLiteral("Москва")) +
+                          "<EOR><CALL:5>EA1AB<QTH:6>" + QStringLiteral("Málaga").toLatin1() +
+                          "<EOR><CALL:5>R1ABD<QTH:2>" + number + "<EOR>")
+            << none
+            << QStringList{"1: CALL=R1ABC|QTH=Москва", "2: CALL=EA1AB|QTH=Málaga",
+                           "3 refused: the text of field QTH is neither UTF-8 nor clearly "
+                           "Windows-1251 or Windows-1252",
+                           "Windows-1251: 1", "Windows-1252: 1"};
         QTest::newRow("an undecided field and nothing else: refused with the reason")
             << QByteArray("<EOH><CALL:5>R1ABC<QTH:2>" + number + "<EOR><CALL:5>R1ABD<EOR>") << none
             << QStringList{"2: CALL=R1ABD",
@@ -243,6 +252,9 @@ class TestAdif : public QObject {
         QTest::newRow("ADI, _INTL first")
             << QStringLiteral("<EOH><NAME_INTL:8>Иван<NAME:4>Ivan<CALL:5>R1ABC<EOR>").toUtf8()
             << QStringList{"1: NAME=Иван|CALL=R1ABC", "UTF-8: 1"};
+        QTest::newRow("a field given twice: the last one holds")
+            << QByteArray("<EOH><CALL:3>R1A<NAME:4>Ivan<QTH:1>X<NAME:4>Petr<EOR>")
+            << QStringList{"1: CALL=R1A|NAME=Petr|QTH=X"};
         QTest::newRow("an _INTL that ADIF does not define stays as it is")
             << QByteArray("<EOH><CALL_INTL:5>R1ABC<EOR>") << QStringList{"1: CALL_INTL=R1ABC"};
         const QByteArray deep = QByteArray("<a>").repeated(100000);

@@ -169,29 +169,37 @@ class TestMapping : public QObject {
                 "<EOH><CALL:6>ua3aaa<QSO_DATE:8>20240105<TIME_ON:4>1230<FREQ:6>14.074<MODE:3>FT8"
                 "<NAME:4>Олег<QTH:4>Омск<TX_PWR:3>abc<GRIDSQUARE:4>LO43<EOR>"
                 "<CALL:12>DL/UA3AAA/PM<QSO_DATE:8>20240105<TIME_ON:4>1231<EOR>"
+                "<CALL:11>RA1234567AB<QSO_DATE:8>20240105<TIME_ON:4>1231<EOR>"
                 "<CALL:6>UA3BBB<QSO_DATE:8>2024010<TIME_ON:4>1231<EOR>"
+                "<CALL:6>UA3AAA<QSO_DATE:8>20240104<TIME_ON:4>0900<NAME:4>Иван<EOR>"
                 "<CALL:6>UA3AAA<QSO_DATE:8>20240106<TIME_ON:4>0900<COMMENT:3>abc<EOR>")
                 .toUtf8();
         adif::ImportSummary s;
         const adif::ReadResult r = adif::read(file);
         adif::importRecords(dm, r.records, &s);
-        QCOMPARE(s.read, 4);
-        QCOMPARE(s.imported, 2);
-        QCOMPARE(s.refused.size(), 2);
+        QCOMPARE(s.read, 6);
+        QCOMPARE(s.imported, 3);
+        QCOMPARE(s.refused.size(), 3);
         QCOMPARE(s.refused[0].number, 2);
         QCOMPARE(s.refused[0].reason,
                  QStringLiteral("the call sign 'DL/UA3AAA/PM' cannot be held as typed"));
-        QCOMPARE(s.refused[1].reason, QStringLiteral("no valid QSO_DATE and TIME_ON"));
+        QCOMPARE(s.refused[1].reason, // one longer than the field
+                 QStringLiteral("the call sign 'RA1234567AB' cannot be held as typed"));
+        QCOMPARE(s.refused[2].reason, QStringLiteral("no valid QSO_DATE and TIME_ON"));
         QCOMPARE(s.repairs.value(QStringLiteral("a power that is not a number, left empty")), 1);
         QCOMPARE(s.notKept, (QMap<QString, int>{{"GRIDSQUARE", 1}}));
         Table& m = *dm.dsMain;
-        m.first(); // the newer QSO: the known correspondent keeps its name and city
+        // the newest QSO: the known correspondent keeps its name and city, which
+        // neither a QSO without them nor an older one changes
+        m.first();
         QCOMPARE(m.fieldByName(fld::CorCallName).asString(), QStringLiteral("UA3AAA"));
         QCOMPARE(m.fieldByName(fld::CorName).asString(), QStringLiteral("Олег"));
         QCOMPARE(m.fieldByName(fld::Notice).asString(), QStringLiteral("abc"));
         // TIME_ON is UTC: the log holds the time of the clock on the wall
         QCOMPARE(m.fieldByName(fld::Time).asDateTime().toUTC(),
                  QDateTime(QDate(2024, 1, 6), QTime(9, 0), QTimeZone::utc()));
+        m.next(); // the older one, entered after
+        QCOMPARE(m.fieldByName(fld::Time).asDateTime().date(), QDate(2024, 1, 4));
         m.next();
         QCOMPARE(m.fieldByName(fld::Band).asString(), QStringLiteral("20m")); // from FREQ
         QCOMPARE(m.fieldByName(fld::Mode).asString(), QStringLiteral("FT8"));
@@ -211,7 +219,7 @@ class TestMapping : public QObject {
             "<CALL:6>UA3AAA<QSO_DATE:8>20240105<TIME_ON:6>123000<BAND:3>40m<MODE:2>CW<EOR>"
             "<CALL:6>UA3AAA<QSO_DATE:8>20240105<TIME_ON:6>123000<BAND:3>20m<MODE:3>SSB<EOR>"
             "<CALL:6>UA3AAA<QSO_DATE:8>20240105<TIME_ON:6>123100<BAND:3>20m<MODE:2>CW<EOR>"
-            "<CALL:9>UA3AAA/P<QSO_DATE:8>20240105<TIME_ON:6>123000<BAND:3>20m<MODE:2>CW<EOR>";
+            "<CALL:8>UA3AAA/P<QSO_DATE:8>20240105<TIME_ON:6>123000<BAND:3>20m<MODE:2>CW<EOR>";
         adif::ImportSummary s;
         adif::importRecords(dm, adif::read(qsos).records, &s);
         QCOMPARE(s.imported, 5);

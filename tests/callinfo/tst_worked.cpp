@@ -193,6 +193,16 @@ class TestWorked : public QObject {
         QCOMPARE(f.ix->standing(f.cty->entityByPrefix(QStringLiteral("GA")), 2, 2, d),
                  WorkedIndex::Standing::NewBand);
 
+        // the last QSO is the latest in time, wherever the log holds it
+        QVERIFY(f.dm->dsMain->locate(fld::ID, d));
+        f.dm->dsMain->edit();
+        f.dm->dsMain->fieldByName(fld::Time).setAsDateTime(
+            QDateTime(QDate(2023, 12, 31), QTime(12, 0)));
+        f.dm->dsMain->post();
+        f.dm->SaveAll();
+        QCOMPARE(dump(*f.ix, *f.cty)[2], QStringLiteral("GA1BB: 2 QSO 2/2 1/2 last 2024-01-04"));
+        sameAsFresh(f);
+
         f.remove(a);
         f.remove(b);
         QCOMPARE(dump(*f.ix, *f.cty).mid(4),

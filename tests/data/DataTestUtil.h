@@ -3,6 +3,7 @@
 #pragma once
 
 #include "data/Fields.h"
+#include "data/FileSync.h"
 #include "data/Schema.h"
 #include "data/Table.h"
 #include "data/TableFile.h"
@@ -241,6 +242,35 @@ struct HookGuard {
     ~HookGuard() { qardel::TableFile::faultHook = nullptr; }
     HookGuard(const HookGuard&) = delete;
     HookGuard& operator=(const HookGuard&) = delete;
+};
+
+// The program's own file operations while it lives, as lines added to `into`
+// ("sync NAME", "sync folder NAME", "rename A -> B", "create NAME",
+// "remove NAME"), each name relative to `folder` ("" for the folder itself).
+struct FileOps : qardel::FileOpObserver {
+    FileOps(const QString& folder, QStringList* into) : m_folder(folder), m_into(into) {
+        qardel::setFileOpObserver(this);
+    }
+    ~FileOps() override { qardel::setFileOpObserver(nullptr); }
+    FileOps(const FileOps&) = delete;
+    FileOps& operator=(const FileOps&) = delete;
+
+    void created(const QString& path) override { *m_into << "create " + name(path); }
+    void renamed(const QString& from, const QString& to) override {
+        *m_into << "rename " + name(from) + " -> " + name(to);
+    }
+    void removed(const QString& path) override { *m_into << "remove " + name(path); }
+    void syncing(const QString& path, bool folder) override {
+        *m_into << (folder ? "sync folder " : "sync ") + name(path);
+    }
+
+  private:
+    QString name(const QString& path) const {
+        const QString rel = QDir(m_folder).relativeFilePath(path);
+        return rel == QLatin1String(".") ? QString() : rel;
+    }
+    QString m_folder;
+    QStringList* m_into;
 };
 
 // A full disk while it lives: files cannot grow past `bytes` (root is not

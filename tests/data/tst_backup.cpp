@@ -95,6 +95,25 @@ class TestBackup : public QObject {
             QCOMPARE(filesIn(root + k), kNineFiles);
     }
 
+    // Every copied file, then the folder that holds them, reach the disk
+    // before the folder takes its day's name; the name itself after that.
+    void aCopyIsOnTheDiskBeforeItIsNamed() {
+        TempDataDir d;
+        makeLog(d.path());
+        QStringList ops;
+        {
+            testutil::FileOps watch(d.path(), &ops);
+            QCOMPARE(makeDailyBackup(d.path(), QDate(2026, 3, 1)).error, QString());
+        }
+        ops.replaceInStrings(QRegularExpression(R"(\.2026-03-01\.\w{6}\b)"), ".2026-03-01.tmp");
+        QStringList expected;
+        for (const QString& f : tableFileNames())
+            expected << "sync backup/.2026-03-01.tmp/" + f;
+        expected << "sync folder backup/.2026-03-01.tmp"
+                 << "sync folder backup";
+        QCOMPARE(ops, expected);
+    }
+
     void cleanUpNeverReachesThroughALink() {
         TempDataDir d, outside;
         makeLog(d.path());
@@ -104,7 +123,7 @@ class TestBackup : public QObject {
             QVERIFY(testutil::writeBytes(outside.path() + f, "the operator's own file"));
         const QStringList theirs = tree(outside.path());
         for (const char* link :
-             {".2026-02-01.tmp", ".2026-02-01.abcdef", "2000-01-01", "2026-02-01"})
+             {".2026-02-01.tmp", ".2026-02-01.abcdef", "2000-01-01", "2026-02-01", "2099-12-31"})
             QCOMPARE(::symlink(QFile::encodeName(outside.path()).constData(),
                                QFile::encodeName(root + link).constData()),
                      0);
@@ -115,12 +134,14 @@ class TestBackup : public QObject {
         QCOMPARE(tree(outside.path()), theirs);
         QCOMPARE(testutil::readBytes(outside.path() + "Main.db"),
                  QByteArray("the operator's own file"));
+        // nor is a link named as a later day taken for the newest copy
+        QCOMPARE(newestBackupOf(d.path(), "Main.db"), root + "2026-03-12/Main.db");
         // a link where today's copy belongs: refused and told, the link kept
         const BackupResult r = makeDailyBackup(d.path(), QDate(2026, 2, 1), 2);
         QCOMPARE(r.folder, QString());
         QVERIFY2(r.error.contains("2026-02-01"), qPrintable(r.error));
         QCOMPARE(tree(outside.path()), theirs);
-        QCOMPARE(tree(root).filter("@").size(), 4);
+        QCOMPARE(tree(root).filter("@").size(), 5);
     }
 };
 

@@ -124,6 +124,7 @@ class TestDataModule : public QObject {
     void setFloatFromText_data();
     void setFloatFromText();
     void setTextOrClear();
+    void knownCorrespondentTellsWhatDiffers();
     void upCaseChar_data();
     void upCaseChar();
     void defaultDataDir_data();
@@ -834,6 +835,18 @@ void TestDataModule::setTextOrClear() {
     QCOMPARE(city.asString(), longCity.left(25));
     TDM::SetTextOrClear(city, QStringLiteral(""));
     QVERIFY(city.isNull());
+}
+
+// A call sign already known is found, not added again (whatever its case),
+// and tells whether the name, city or country typed differs from its own.
+void TestDataModule::knownCorrespondentTellsWhatDiffers() {
+    Module m;
+    QVERIFY(!m.dm.FindOrAddCorrespondent(QStringLiteral("UA3AAA"), {1, 2, 3}));
+    for (const CorProps& other : {CorProps{9, 2, 3}, CorProps{1, 9, 3}, CorProps{1, 2, 9},
+                                  CorProps{0, 2, 3}, CorProps{1, 0, 3}, CorProps{1, 2, 0}})
+        QVERIFY(m.dm.FindOrAddCorrespondent(QStringLiteral("ua3aaa"), other));
+    QVERIFY(!m.dm.FindOrAddCorrespondent(QStringLiteral("ua3aaa"), {1, 2, 3}));
+    QCOMPARE(m.dm.dsCors->recordCount(), 1);
 }
 
 void TestDataModule::upCaseChar_data() {

@@ -630,6 +630,7 @@ void TestTable::textsAreCutToSize() {
     };
     const Case cases[] = {
         {QStringLiteral("ABCDEFG"), QStringLiteral("ABCDE")},
+        {QStringLiteral("ABCDEF"), QStringLiteral("ABCDE")},
         {QStringLiteral("абвгдеж"), QStringLiteral("абвгд")},
         {QStringLiteral("ab") + face.repeated(4), QStringLiteral("ab") + face.repeated(3)},
         {face.repeated(6), face.repeated(5)},
@@ -728,7 +729,8 @@ void TestTable::numberText() {
     d = -1;
     for (const QString& bad :
          {QStringLiteral("1") + other + QStringLiteral("5"), QString(), QStringLiteral("abc"),
-          QStringLiteral("1e999"), QStringLiteral("1") + dp + QStringLiteral("5x")}) {
+          QStringLiteral("1e999"), QStringLiteral("1") + dp + QStringLiteral("5x"),
+          QStringLiteral("inf"), QStringLiteral("-inf"), QStringLiteral("nan")}) {
         QVERIFY2(!textToFloat(bad, &d), qPrintable(bad));
         QCOMPARE(d, -1.0); // untouched
     }

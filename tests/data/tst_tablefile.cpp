@@ -14,6 +14,7 @@
 #include <cfloat>
 #include <cmath>
 #include <csignal>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -313,13 +314,17 @@ void TestTableFile::incrementalWriteEqualsWholeWrite() {
 }
 
 void TestTableFile::fileChangedElsewhereIsWrittenWhole_data() {
-    QTest::addColumn<bool>("restoreOlderCopy");
-    QTest::newRow("rows changed by another program") << false;
-    QTest::newRow("an older copy of the file put back") << true;
+    QTest::addColumn<QString>("how");
+    QTest::newRow("rows changed by another program") << "rows";
+    // our connection is open: only SQLite's data version tells
+    QTest::newRow("rows changed by another program after an incremental write") << "open rows";
+    QTest::newRow("an older copy of the file put back") << "copy";
+    // the same file, size and time: only the generation inside tells
+    QTest::newRow("an older copy written back in place, size and time kept") << "in place";
 }
 
 void TestTableFile::fileChangedElsewhereIsWrittenWhole() {
-    QFETCH(bool, restoreOlderCopy);
+    QFETCH(QString, how);
     TempDataDir dir;
     const QString path = dir.path() + QStringLiteral("Main.db");
     const QString copy = dir.path() + QStringLiteral("Backup.db");
@@ -328,13 +333,32 @@ void TestTableFile::fileChangedElsewhereIsWrittenWhole() {
     m.filePath = path;
     fillLog(m, 20);
     m.write();
-    if (restoreOlderCopy) {
+    if (how == QLatin1String("copy")) {
         QVERIFY(QFile::copy(path, copy));
         changeLog(m, 0);
         m.write();
         QVERIFY(QFile::remove(path));
         QVERIFY(QFile::copy(copy, path));
+    } else if (how == QLatin1String("in place")) {
+        const QByteArray older = readBytes(path);
+        m.moveTo(0);
+        m.edit();
+        m.fieldByName(QStringLiteral("CorCity")).setAsString(QStringLiteral("Тверь"));
+        m.post();
+        m.write();
+        m.close(); // the log folded in; loaded again, the file is as we left it
+        m.load();
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
+        QCOMPARE(qint64(st.st_size), older.size());
+        QVERIFY(testutil::writeBytes(path, older));
+        const struct timespec times[2] = {st.st_atim, st.st_mtim};
+        QCOMPARE(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0), 0);
     } else {
+        if (how == QLatin1String("open rows")) {
+            changeLog(m, 0);
+            m.write();
+        }
         QCOMPARE(execSql(path, QStringLiteral("UPDATE records SET CorCity='чужой' WHERE ID=1;"
                                               "INSERT INTO records(ID, CorID) VALUES(1000, 1);"
                                               "DELETE FROM records WHERE ID=2;")),
@@ -375,7 +399,7 @@ void TestTableFile::loadRefusesBadFiles_data() {
     QTest::newRow("ID zero") << "UPDATE records SET ID=0 WHERE ID=1"
                              << "";
     QTest::newRow("zero length") << "empty"
-                                 << "";
+                                 << "the file is empty (zero length)";
     QTest::newRow("truncated at a page") << "cut 4096"
                                          << "";
     QTest::newRow("truncated inside a page") << "cut -1000"
@@ -582,26 +606,31 @@ void TestTableFile::interruptedWriteKeepsOldFile() {
     QCOMPARE(filesIn(dir.path()), kNineFiles); // nothing left behind
 }
 
-// The steps that make a write durable, in order: a whole write syncs the
-// folder before its rename (else a power cut can keep an old log beside the
-// new file) and after it (else a power cut can undo the rename), an
-// incremental one commits.
+// The steps that make a write durable, in order: a whole write syncs its
+// temporary file before the rename (else a power cut can leave the new name
+// on a file without its data), the folder before the rename (else a power
+// cut can keep an old log beside the new file) and after it (else a power cut
+// can undo the rename); an incremental one commits.
 void TestTableFile::writesTakeEveryDurableStep() {
     TempDataDir dir;
-    static QList<QByteArray> steps;
-    TableFile::faultHook = [](const char* point) { steps << point; };
+    static QStringList steps;
+    TableFile::faultHook = [](const char* point) { steps << QString::fromLatin1(point); };
+    testutil::FileOps ops(dir.path(), &steps);
     Fixture f;
     Table& m = *f.t.modes;
     m.filePath = dir.path() + QStringLiteral("Modes.db");
     addRow(m, {{"Name", "SSB"}});
     steps.clear();
     m.write();
-    QCOMPARE(steps, (QList<QByteArray>{"temp-written", "before-rename", "logs-removed",
-                                       "folder-synced", "written"}));
+    const QString tmp = QStringLiteral(".Modes.db.%1.tmp").arg(::getpid());
+    QCOMPARE(steps, (QStringList{"create " + tmp, "temp-written", "sync " + tmp, "before-rename",
+                                 "sync folder ", "logs-removed", "rename " + tmp + " -> Modes.db",
+                                 "sync folder ", "folder-synced", "written"}));
     addRow(m, {{"Name", "CW"}});
     steps.clear();
     m.write();
-    QCOMPARE(steps, (QList<QByteArray>{"before-commit", "written"}));
+    QCOMPARE(steps, (QStringList{"before-commit", "written"}));
+    TableFile::faultHook = nullptr;
 }
 
 // A checkpoint cut short leaves the file shorter than its header says, with

@@ -4,6 +4,7 @@
 // sort, and results that follow the log as it changes exactly as a new search
 // would find them.
 #include "QueryTestUtil.h"
+#include "query/ExportFile.h"
 #include "query/SearchResults.h"
 
 #include <QAbstractItemModelTester>
@@ -305,6 +306,39 @@ class TestSearch : public QObject {
         QCOMPARE(idsOf(r), kept.join(QLatin1Char(',')));
         r.sort(-1);
         QCOMPARE(idsOf(r), QStringLiteral("8,6,4,3"));
+    }
+
+    // Plain texts (letters, digits, a slash) take the quick way and still
+    // compare as the locale does, letter case aside; numbers below zero sort
+    // before zero.
+    void plainTextsAndNegativeNumbers() {
+        const QCollator collator{QLocale()};
+        for (const auto& [a, b] : {std::pair{"abc", "ABD"}, std::pair{"dl1xyz/p", "DL1XYZ/QRP"},
+                                   std::pair{"UA3AAA", "ua3aab"}}) {
+            QCOMPARE(compareTexts(a, b, collator), -1);
+            QCOMPARE(compareTexts(b, a, collator), 1);
+        }
+        qtest::LogFixture f;
+        const int cor = addRow(*f.dm.dsCors, {{fld::CallName, QStringLiteral("UA3AAA")}});
+        for (double power : {2.0, -1.5, 0.0, -20.0})
+            addRow(*f.dm.dsMain, {{fld::CorID, cor}, {fld::CorPower, power}});
+        SearchResults r(f.dm);
+        r.setCriteria({});
+        r.finishNow();
+        r.sort(r.columnOfField(fld::CorPower), Qt::AscendingOrder);
+        QCOMPARE(idsOf(r), QStringLiteral("4,2,3,1"));
+    }
+
+    // A call sign with its suffix, however the suffix was kept; CSV fields
+    // quoted when they hold a comma, a quote or a line break of either kind,
+    // and only then.
+    void callsWithSuffixesAndCsvFields() {
+        for (const auto& [suffix, call] :
+             {std::pair{"", "UA3AAA"}, std::pair{"P", "UA3AAA/P"}, std::pair{"/QRP", "UA3AAA/QRP"}})
+            QCOMPARE(callWithSuffix(QStringLiteral("UA3AAA"), QString::fromLatin1(suffix)),
+                     QString::fromLatin1(call));
+        QCOMPARE(QString::fromUtf8(toCsv({{"a", "b,c", "d\"e", "f\ng", "h\ri", "Ж"}, {""}})),
+                 QStringLiteral("a,\"b,c\",\"d\"\"e\",\"f\ng\",\"h\ri\",Ж\r\n\r\n"));
     }
 
     // The results follow saves, corrections, deletions and changes of the

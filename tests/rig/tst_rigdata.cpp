@@ -131,6 +131,10 @@ class TestRigData : public QObject {
                                      << "80m";
         QTest::newRow("GHz") << "1,3 ГГц"
                              << "23cm";
+        QTest::newRow("kHz cyrillic") << "7100 кГц"
+                                      << "40m";
+        QTest::newRow("kHz") << "14200kHz"
+                             << "20m";
         QTest::newRow("not a band") << "КВ"
                                     << "";
         QTest::newRow("no band there") << "20 МГц"
@@ -220,6 +224,18 @@ class TestRigData : public QObject {
             QCOMPARE(encodeWsjtx(q, schema).left(handMadeQsoLogged(schema).size()),
                      handMadeQsoLogged(schema));
         }
+        // older versions end after the name: the QSO is taken at its end
+        WsjtxQso old;
+        QCOMPARE(decodeWsjtx(handMadeQsoLogged(2).chopped(13), &old), WsjtxDecode::Qso);
+        QCOMPARE(old.timeOn, QDateTime(QDate(2024, 5, 17), QTime(12, 31, 15), QTimeZone::utc()));
+        // a logged ADIF record's date and time are UTC (the test runs in Moscow)
+        WsjtxQso adif;
+        adif.type = kWsjtxLoggedAdif;
+        adif.adif = QStringLiteral("<call:5>R1ABC <qso_date:8>20240517 <time_on:4>1230 <eor>");
+        IncomingQso in;
+        QString why;
+        QVERIFY(incomingFrom(adif, &in, &why));
+        QCOMPARE(in.timeUtc, QDateTime(QDate(2024, 5, 17), QTime(12, 30), QTimeZone::utc()));
     }
 
     void decodeRefuses() {
@@ -292,6 +308,13 @@ class TestRigData : public QObject {
         // emptied: the default again
         again.SetTextSetting(setting::RigAddress, QString());
         QCOMPARE(loadRigSettings(again).address, RigSettings().address);
+        // numbers no port or speed can be: the defaults, the rest kept
+        for (int port : {-1, 65536}) {
+            again.SetIntSetting(setting::WsjtxPort, port);
+            QCOMPARE(loadWsjtxSettings(again).port, WsjtxSettings().port);
+        }
+        again.SetIntSetting(setting::RigSpeed, -9600);
+        QCOMPARE(loadRigSettings(again).speed, 0);
         again.CloseTables();
     }
 
@@ -328,12 +351,15 @@ class TestRigData : public QObject {
         b.name = QStringLiteral("Иван");
         IncomingQso c = qso("DL1ABC", "2024-05-17T12:40:00", 0, "CW");
         c.band = QStringLiteral("40m");
+        IncomingQso other = qso("UA3AAA", "2024-05-17T12:30:30", 7074000, "FT8");
+        other.txPower = QStringLiteral("5,5 Вт");
         using K = LogOutcome::Kind;
         const std::pair<IncomingQso, K> steps[] = {
             {a, K::Logged},
             {qso("UA3AAA", "2024-05-17T12:30:59", 14076000, "ft8"), K::Duplicate},
             {qso("UA3AAA", "2024-05-17T12:31:00", 14074000, "FT8"), K::Logged},
             {b, K::Logged},
+            {other, K::Logged}, // the minute of the first, on a band the list has now
             {qso("R1ABC/P", "2024-05-17T12:31:40", 7074000, "FT4"), K::Duplicate},
             {qso("R1ABC", "2024-05-17T12:31:40", 7074000, "FT4"), K::Logged}, // no suffix
             {c, K::Logged},
@@ -360,14 +386,16 @@ class TestRigData : public QObject {
                 .addSecs(minutes * 60)
                 .toString(QStringLiteral("yyyy-MM-dd HH:mm"));
         };
-        QCOMPARE(logDump(disk), (QStringList{
-                                    "DL1ABC||40m|CW||||||" + at(10),
-                                    "R1ABC||40m|FT4||||Иван||" + at(1),
-                                    "R1ABC|P|40m|FT4||||Иван||" + at(1),
-                                    "UA3AAA||20 м|ft8||||Пётр||" + at(1),
-                                    "UA3AAA||20 м|ft8|-12|+03|100|Пётр|tnx|" + at(0),
-                                    "R1ABC|||||||Иван|old|2024-01-01 10:00",
-                                }));
+        QCOMPARE(logDump(disk),
+                 (QStringList{
+                     "DL1ABC||40m|CW||||||" + at(10),
+                     "R1ABC||40m|FT4||||Иван||" + at(1),
+                     "UA3AAA||40m|ft8|||5" + QLocale().decimalPoint() + "5|Пётр||" + at(0),
+                     "R1ABC|P|40m|FT4||||Иван||" + at(1),
+                     "UA3AAA||20 м|ft8||||Пётр||" + at(1),
+                     "UA3AAA||20 м|ft8|-12|+03|100|Пётр|tnx|" + at(0),
+                     "R1ABC|||||||Иван|old|2024-01-01 10:00",
+                 }));
         QCOMPARE(disk.dsNames->recordCount(), 2); // Иван once, for R1ABC only
         QCOMPARE(disk.dsBands->recordCount(), 2); // 40m added by its ADIF name
         Q_UNUSED(b20);

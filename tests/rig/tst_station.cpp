@@ -424,6 +424,17 @@ class TestStation : public QObject {
         dialog.reject();
         QTRY_COMPARE_WITH_TIMEOUT(logOnDisk(a).size(), 1, kLong);
         QCOMPARE(link.logger()->waiting(), 0);
+        // nor while a row of a list is being edited
+        w->DM->dsBands->append();
+        const int received = link.wsjtx()->qsos();
+        send(rig::encodeWsjtx(
+                 loggedQso(QStringLiteral("R1ABD"), utc, 14074000, QStringLiteral("FT8"))),
+             port);
+        QTRY_COMPARE_WITH_TIMEOUT(link.wsjtx()->qsos(), received + 1, kLong);
+        QCOMPARE(link.logger()->waiting(), 1); // handed over as it came, and held
+        QCOMPARE(logOnDisk(a).size(), 1);
+        w->DM->dsBands->cancel();
+        QTRY_COMPARE_WITH_TIMEOUT(logOnDisk(a).size(), 2, kLong);
 
         send(rig::encodeWsjtx(
                  loggedQso(QStringLiteral("EA8/DL1ABC"), utc, 14074000, QStringLiteral("FT8"))),
@@ -431,7 +442,7 @@ class TestStation : public QObject {
         QTRY_VERIFY_WITH_TIMEOUT(link.lbNotice->text().contains(QStringLiteral("не записано")),
                                  kLong);
         QVERIFY(link.lbNotice->text().contains(QStringLiteral("EA8/DL1ABC")));
-        QCOMPARE(logOnDisk(a).size(), 1);
+        QCOMPARE(logOnDisk(a).size(), 2);
         QCOMPARE(msg::errorCount(), 0);
     }
 

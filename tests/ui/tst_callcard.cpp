@@ -280,11 +280,15 @@ class TestCallCard : public QObject {
         AppData a;
         seed(a);
         QByteArray newer(kCty);
-        newer.replace("=VER20240101", "=VER20250101").replace("Gamma", "Gamma Republic");
+        newer.replace("=VER20240101", "=VER20250101")
+            .replace("Gamma", "Gamma Republic")
+            .replace("75.00,5.0,G", "75.00,-5.5,G"); // and half an hour east of Greenwich
         writeFile(a.dataDir() + QStringLiteral("cty.csv"), newer);
         auto w = start();
         type(w->edCallName, QStringLiteral("GA1"));
         QCOMPARE(card(*w)[0], QStringLiteral("lbEntity: Gamma Republic · GA · DXCC 903"));
+        const QString time = w->callCard->lbTime->text();
+        QVERIFY2(time.endsWith(QStringLiteral("(UTC+5:30)")), qPrintable(time));
         // a line too long for the card shows whole in its tip
         const QLabel* source = w->callCard->lbSource;
         QCOMPARE(source->toolTip().isEmpty() ? source->text() : source->toolTip(),

@@ -298,6 +298,11 @@ class TestLogViews : public QObject {
         QCOMPARE(bandMode.first(), QStringList({"Диапазон", "CW", "SSB", "Всего"}));
         QCOMPARE(bandMode[1], QStringList({"20 м", "2", "3", "5"}));
         QCOMPARE(bandMode.last(), QStringList({"Всего", "4", "6", "10"}));
+        // counts right-aligned, the rows' names as texts
+        const QAbstractItemModel* bm = st->grBandMode->model();
+        QCOMPARE(bm->index(0, 1).data(Qt::TextAlignmentRole).toInt(),
+                 int(Qt::AlignRight | Qt::AlignVCenter));
+        QVERIFY(!(bm->index(0, 0).data(Qt::TextAlignmentRole).toInt() & Qt::AlignRight));
 
         // the band page's table as CSV
         QTemporaryDir out;

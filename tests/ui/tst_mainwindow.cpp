@@ -710,6 +710,10 @@ class TestMainWindow : public QObject {
     // A huge notice costs the start and the preview only its beginning, and is
     // wrapped anywhere when it holds a very long word; it stays whole.
     void hugeNoticeIsPreviewedByItsBeginningAndKeptWhole() {
+        // very long: one character past the longest word laid out at words
+        const QString word(MemoEdit::kLongestWord, QChar(u'ж'));
+        QVERIFY(!MemoEdit::hasLongWord(word + QLatin1Char(' ') + word));
+        QVERIFY(MemoEdit::hasLongWord(QStringLiteral("а ") + word + QChar(u'ж')));
         AppData a;
         const QString huge = QString(300000, QChar(u'ж')) + QStringLiteral(" конец");
         withData(a, [&](TDM& dm) {
