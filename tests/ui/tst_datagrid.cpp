@@ -631,17 +631,20 @@ class TestDataGrid : public QObject {
         Table& main = *p.log.t.main;
         const int wide = addRow(*p.log.t.cors, {{"CallName", QStringLiteral("WW9WWWWWWW")}});
         addRow(main, {{"CorID", wide}});
-        for (int i = 0; i < 200; ++i)
-            p.log.addQso(i);
         // a grid with no room yet shows no row: nothing is measured (a log of
         // a million QSOs would take seconds at start-up)
-        DataGrid squeezed;
-        squeezed.setAttribute(Qt::WA_DontShowOnScreen);
-        squeezed.setDataSource(&p.model);
-        squeezed.resize(640, 0);
-        squeezed.show();
-        squeezed.setWholeValueColumns({2});
-        QCOMPARE(squeezed.columnWidth(2), squeezed.fieldWidthPixels(p.model.fieldIndexOfColumn(2)));
+        {
+            DataGrid squeezed;
+            squeezed.setAttribute(Qt::WA_DontShowOnScreen);
+            squeezed.setDataSource(&p.model);
+            squeezed.resize(640, 0);
+            squeezed.show();
+            squeezed.setWholeValueColumns({2});
+            QCOMPARE(squeezed.columnWidth(2),
+                     squeezed.fieldWidthPixels(p.model.fieldIndexOfColumn(2)));
+        }
+        for (int i = 0; i < 200; ++i)
+            p.log.addQso(i);
         p.grid->setWholeValueColumns({2});
         p.settle();
         const int before = p.grid->columnWidth(2);
