@@ -472,16 +472,11 @@ QList<Record> recordsOf(TDM& dm, const std::function<void(int, int)>& progress,
     return out;
 }
 
-} // namespace
-
-QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress) {
-    return recordsOf(dm, progress, nullptr);
-}
-
-QByteArray exportAdi(TDM& dm, const QString& program, const QString& version,
-                     const std::function<void(int, int)>& progress) {
+// The same, as an ADI file with its header.
+QByteArray adiOf(TDM& dm, const QString& program, const QString& version,
+                 const std::function<void(int, int)>& progress, const std::vector<int>* ids) {
     QByteArray out;
-    out.reserve(qsizetype(dm.dsMain->recordCount()) * 320);
+    out.reserve(qsizetype(ids ? ids->size() : size_t(dm.dsMain->recordCount())) * 320);
     appendAdiHeader(out, program, version);
     emitLog(
         dm,
@@ -491,8 +486,19 @@ QByteArray exportAdi(TDM& dm, const QString& program, const QString& version,
             else
                 appendAdiField(out, name, value);
         },
-        [&out] { appendAdiEnd(out); }, progress);
+        [&out] { appendAdiEnd(out); }, progress, ids);
     return out;
+}
+
+} // namespace
+
+QList<Record> exportLog(TDM& dm, const std::function<void(int, int)>& progress) {
+    return recordsOf(dm, progress, nullptr);
+}
+
+QByteArray exportAdi(TDM& dm, const QString& program, const QString& version,
+                     const std::function<void(int, int)>& progress) {
+    return adiOf(dm, program, version, progress, nullptr);
 }
 
 void importRecords(TDM& dm, const QList<Record>& records, ImportSummary* s,
@@ -678,18 +684,7 @@ QList<Record> exportQsos(TDM& dm, const std::vector<int>& ids) {
 
 QByteArray exportQsosAdi(TDM& dm, const std::vector<int>& ids, const QString& program,
                          const QString& version) {
-    QByteArray out;
-    appendAdiHeader(out, program, version);
-    emitLog(
-        dm,
-        [&out](const auto& name, const auto& value) {
-            if constexpr (std::is_same_v<std::decay_t<decltype(value)>, QString>)
-                appendAdiField(out, name, QStringView(value));
-            else
-                appendAdiField(out, name, value);
-        },
-        [&out] { appendAdiEnd(out); }, {}, &ids);
-    return out;
+    return adiOf(dm, program, version, {}, &ids);
 }
 
 } // namespace qardel::adif

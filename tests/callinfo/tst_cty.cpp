@@ -413,8 +413,9 @@ class TestCty : public QObject {
                       sys = root.path() + QStringLiteral("system/");
         QDir().mkpath(data);
         QDir().mkpath(sys);
-        auto make = [](const QString& dir, const QString& spec) {
-            const QStringList p = spec.split(QLatin1Char(':'));
+        // name:version[:broken]
+        auto make = [](const QString& dir, const QString& file) {
+            const QStringList p = file.split(QLatin1Char(':'));
             const QString path = dir + p[0];
             QByteArray bytes = p[0].endsWith(QLatin1String(".csv")) ? kSmallCsv : kSmallDat;
             bytes.replace("=VER20240101",
