@@ -11,13 +11,12 @@ namespace qardel {
 
 namespace {
 
-// One cell of the grid: its text, place and state, read from the grid each
-// time it is asked (the interface outlives moves of the rows).
-class GridCell : public QAccessibleInterface, public QAccessibleTableCellInterface {
+// A part of the grid with no children of its own and no object: a cell or
+// a column title, read from the grid each time it is asked.
+class GridPart : public QAccessibleInterface {
   public:
-    GridCell(DataGrid* grid, const QModelIndex& index) : m_grid(grid), m_index(index) {}
+    explicit GridPart(DataGrid* grid) : m_grid(grid) {}
 
-    bool isValid() const override { return m_grid && m_index.isValid(); }
     QObject* object() const override { return nullptr; }
     QWindow* window() const override { return m_grid ? m_grid->window()->windowHandle() : nullptr; }
     QAccessibleInterface* parent() const override {
@@ -27,11 +26,23 @@ class GridCell : public QAccessibleInterface, public QAccessibleTableCellInterfa
     int childCount() const override { return 0; }
     int indexOfChild(const QAccessibleInterface*) const override { return -1; }
     QAccessibleInterface* childAt(int, int) const override { return nullptr; }
+    void setText(QAccessible::Text, const QString&) override {}
+
+  protected:
+    QPointer<DataGrid> m_grid;
+};
+
+// One cell of the grid: its text, place and state, read from the grid each
+// time it is asked (the interface outlives moves of the rows).
+class GridCell : public GridPart, public QAccessibleTableCellInterface {
+  public:
+    GridCell(DataGrid* grid, const QModelIndex& index) : GridPart(grid), m_index(index) {}
+
+    bool isValid() const override { return m_grid && m_index.isValid(); }
     QString text(QAccessible::Text t) const override {
         if (!isValid() || t != QAccessible::Name) return {};
         return m_index.data(Qt::DisplayRole).toString();
     }
-    void setText(QAccessible::Text, const QString&) override {}
     QRect rect() const override {
         if (!isValid()) return {};
         const QRect r = m_grid->visualRect(m_index);
@@ -73,33 +84,22 @@ class GridCell : public QAccessibleInterface, public QAccessibleTableCellInterfa
     QAccessibleInterface* table() const override { return parent(); }
 
   private:
-    QPointer<DataGrid> m_grid;
     QPersistentModelIndex m_index;
 };
 
 // One column title.
-class GridTitle : public QAccessibleInterface {
+class GridTitle : public GridPart {
   public:
-    GridTitle(DataGrid* grid, int column) : m_grid(grid), m_column(column) {}
+    GridTitle(DataGrid* grid, int column) : GridPart(grid), m_column(column) {}
 
     int column() const { return m_column; }
     bool isValid() const override {
         return m_grid && m_column < m_grid->horizontalHeader()->count();
     }
-    QObject* object() const override { return nullptr; }
-    QWindow* window() const override { return m_grid ? m_grid->window()->windowHandle() : nullptr; }
-    QAccessibleInterface* parent() const override {
-        return m_grid ? QAccessible::queryAccessibleInterface(m_grid) : nullptr;
-    }
-    QAccessibleInterface* child(int) const override { return nullptr; }
-    int childCount() const override { return 0; }
-    int indexOfChild(const QAccessibleInterface*) const override { return -1; }
-    QAccessibleInterface* childAt(int, int) const override { return nullptr; }
     QString text(QAccessible::Text t) const override {
         if (!isValid() || t != QAccessible::Name || !m_grid->model()) return {};
         return m_grid->model()->headerData(m_column, Qt::Horizontal).toString();
     }
-    void setText(QAccessible::Text, const QString&) override {}
     QRect rect() const override {
         if (!isValid()) return {};
         const QHeaderView* h = m_grid->horizontalHeader();
@@ -122,7 +122,6 @@ class GridTitle : public QAccessibleInterface {
     }
 
   private:
-    QPointer<DataGrid> m_grid;
     int m_column;
 };
 
