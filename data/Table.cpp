@@ -9,7 +9,9 @@
 #include <QSet>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <limits>
 
 namespace qardel {
 
@@ -626,6 +628,54 @@ void Table::setCurrentValue(int fi, const QVariant& v) {
     m_buffer[fi] = coerce(fi, v);
 }
 
+namespace {
+// The locale's short date and the time to the second, as the grid shows them.
+// The locale's own formatting reads its patterns anew for every value, and a
+// page of the log shows twenty; the texts of the last days shown are kept
+// (a page holds a few days), and the time of day is written directly where
+// the locale writes ASCII digits.
+QString formatDateTime(const QDate& d, const QTime& t) {
+    struct Day {
+        qint64 julian = std::numeric_limits<qint64>::min();
+        QString text;
+    };
+    struct Texts {
+        QLocale locale;
+        QString pattern;
+        bool asciiDigits = true;
+        std::array<Day, 16> days;
+        unsigned next = 0;
+    };
+    thread_local Texts kept;
+    const QLocale l;
+    if (!(kept.locale == l) || kept.pattern.isEmpty()) {
+        kept = Texts{};
+        kept.locale = l;
+        kept.pattern = l.dateFormat(QLocale::ShortFormat);
+        kept.asciiDigits = l.zeroDigit() == QLatin1String("0");
+    }
+    const qint64 julian = d.toJulianDay();
+    const Day* day = nullptr;
+    for (const Day& k : kept.days)
+        if (k.julian == julian) day = &k;
+    if (!day) {
+        Day& k = kept.days[kept.next++ % kept.days.size()];
+        k = {julian, l.toString(d, kept.pattern)};
+        day = &k;
+    }
+    if (!kept.asciiDigits) return day->text + QLatin1Char(' ') + l.toString(t, u"HH:mm:ss");
+    const int hms[3] = {t.hour(), t.minute(), t.second()};
+    char16_t clock[9] = {u' ', 0, 0, u':', 0, 0, u':', 0, 0};
+    for (int i = 0; i < 3; ++i) {
+        clock[1 + 3 * i] = char16_t(u'0' + hms[i] / 10);
+        clock[2 + 3 * i] = char16_t(u'0' + hms[i] % 10);
+    }
+    QString text;
+    text.reserve(day->text.size() + 9);
+    return text.append(day->text).append(QStringView(clock, 9));
+}
+} // namespace
+
 QString Table::formatValue(int fi, const QVariant& v) const {
     if (!v.isValid()) return {};
     const FieldDef& f = m_fields[fi];
@@ -637,13 +687,25 @@ QString Table::formatValue(int fi, const QVariant& v) const {
             return v.toBool() ? f.trueText : f.falseText;
         return v.toBool() ? QStringLiteral("True") : QStringLiteral("False");
     case QMetaType::QDateTime: {
-        const QLocale l;
-        return l.toString(v.toDateTime(),
-                          l.dateFormat(QLocale::ShortFormat) + QStringLiteral(" HH:mm:ss"));
+        const QDateTime dt = v.toDateTime();
+        return formatDateTime(dt.date(), dt.time());
     }
     default:
         return v.toString();
     }
+}
+
+QString Table::textOfSlot(uint32_t slot, int fi) const {
+    const Column* c = m_fields[fi].type == FieldType::DateTime ? &m_rows->column(fi) : nullptr;
+    if (!c) return formatValue(fi, valueOfSlot(slot, fi));
+    if (c->isNull(slot)) return {};
+    const auto [date, time] = naiveParts(c->times[slot]);
+    return formatDateTime(date, time);
+}
+
+QString Table::textAt(int pos, int fi) const {
+    if (!isActive() || pos < 0 || pos >= int(m_order.size())) return {};
+    return textOfSlot(slotAt(pos), fi);
 }
 
 // ---------------------------------------------------------------- locate

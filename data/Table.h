@@ -172,6 +172,10 @@ class Table {
     QVariant lookupValueAt(int keyFieldIndex, const QVariant& key, int resultFieldIndex,
                            int size) const;
     QString formatValue(int fieldIndex, const QVariant& v) const;
+    // formatValue of a row's value; a date-time is shown as stored, without
+    // the local-time work of a QDateTime (the grid shows many per page).
+    QString textAt(int pos, int fieldIndex) const;
+    QString textOfSlot(uint32_t slot, int fieldIndex) const;
 
     // --- notifications
     std::function<void(Table&)> afterInsert;

@@ -14,6 +14,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 namespace qardel {
 
@@ -24,14 +25,20 @@ inline qint64 toNaive(const QDateTime& dt) {
     return dt.date().toJulianDay() * kMsPerDay + dt.time().msecsSinceStartOfDay();
 }
 
-inline QDateTime fromNaive(qint64 ms) {
+// The wall-clock date and time of day of such a count.
+inline std::pair<QDate, QTime> naiveParts(qint64 ms) {
     qint64 day = ms / kMsPerDay;
     qint64 rest = ms % kMsPerDay;
     if (rest < 0) {
         rest += kMsPerDay;
         --day;
     }
-    return QDateTime(QDate::fromJulianDay(day), QTime::fromMSecsSinceStartOfDay(int(rest)));
+    return {QDate::fromJulianDay(day), QTime::fromMSecsSinceStartOfDay(int(rest))};
+}
+
+inline QDateTime fromNaive(qint64 ms) {
+    const auto [date, time] = naiveParts(ms);
+    return QDateTime(date, time);
 }
 
 // The day of the last date read: rows in a file follow each other in time,

@@ -196,18 +196,21 @@ QString TableFile::declaredType(const Table& t, int fi) {
 
 struct TableFile::Statements {
     std::vector<int> fields; // the stored fields, in the insert's order
-    SqliteStmt version, begin, commit, del, ins, meta;
-    Statements(const SqliteDb& db, const Table& t, const StoredFields& stored)
-        : fields(stored.fields), version(db, QStringLiteral("PRAGMA data_version")),
-          begin(db, QStringLiteral("BEGIN IMMEDIATE")), commit(db, QStringLiteral("COMMIT")),
-          del(db, QStringLiteral("DELETE FROM records WHERE \"%1\"=?")
-                      .arg(t.fieldDefs()[size_t(stored.fields.front())].name)),
-          ins(db, QStringLiteral("INSERT OR REPLACE INTO records(%1) VALUES(%2)")
-                      .arg(stored.columns(), stored.placeholders())),
-          meta(db, QStringLiteral("INSERT OR REPLACE INTO meta(key, value) VALUES(?, ?)")) {}
+    sqlite3* db;
+    SqliteStmt begin, commit, del, ins, meta, addMeta;
+    Statements(const SqliteDb& d, const Table& t, const StoredFields& stored)
+        : fields(stored.fields), db(d.handle()), begin(d, QStringLiteral("BEGIN IMMEDIATE")),
+          commit(d, QStringLiteral("COMMIT")),
+          del(d, QStringLiteral("DELETE FROM records WHERE \"%1\"=?")
+                     .arg(t.fieldDefs()[size_t(stored.fields.front())].name)),
+          ins(d, QStringLiteral("INSERT OR REPLACE INTO records(%1) VALUES(%2)")
+                     .arg(stored.columns(), stored.placeholders())),
+          // an update leaves the key's index alone: one page less to log
+          meta(d, QStringLiteral("UPDATE meta SET value=?2 WHERE key=?1")),
+          addMeta(d, QStringLiteral("INSERT INTO meta(key, value) VALUES(?1, ?2)")) {}
     bool prepared() const {
-        return version.prepared() && begin.prepared() && commit.prepared() && del.prepared() &&
-               ins.prepared() && meta.prepared();
+        return begin.prepared() && commit.prepared() && del.prepared() && ins.prepared() &&
+               meta.prepared() && addMeta.prepared();
     }
     // One step of a statement without rows; it is ready for the next at once.
     static int run(SqliteStmt& st) {
@@ -215,10 +218,27 @@ struct TableFile::Statements {
         st.reset();
         return rc;
     }
-    qint64 dataVersion() {
-        const qint64 v = version.step() == SQLITE_ROW ? sqlite3_column_int64(version.get(), 0) : -1;
-        version.reset();
-        return v;
+    // A metadata value set, the row made when the file has none yet.
+    int setMeta(const QByteArray& key, const QByteArray& value) {
+        meta.bindText(1, key);
+        meta.bindText(2, value);
+        int rc = run(meta);
+        if (rc == SQLITE_DONE && sqlite3_changes(db) == 0) {
+            addMeta.bindText(1, key);
+            addMeta.bindText(2, value);
+            rc = run(addMeta);
+        }
+        return rc;
+    }
+    // The file's change counter as this connection last read it: it moves
+    // with every commit, ours too, and with what another connection wrote
+    // once a transaction here has begun. Asked of the pager, it costs no
+    // statement and no lock.
+    qint64 dataVersion() const {
+        unsigned int v = 0;
+        return sqlite3_file_control(db, "main", SQLITE_FCNTL_DATA_VERSION, &v) == SQLITE_OK
+                   ? qint64(v)
+                   : -1;
     }
 };
 
@@ -728,11 +748,6 @@ bool TableFile::writeIncremental(Table& t) {
         closeConnection();
         cannotWrite(path, reason);
     };
-    if (m_db.isOpen() && m_stmts->dataVersion() != m_dataVersion) {
-        // another program wrote to the file: it is written whole
-        closeConnection();
-        return false;
-    }
     if (!m_db.isOpen()) {
         if (m_db.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX) != SQLITE_OK) return false;
         sqlite3_busy_timeout(m_db.handle(), 2000);
@@ -754,6 +769,7 @@ bool TableFile::writeIncremental(Table& t) {
             fail(m_db.error());
         m_stmts = std::make_unique<Statements>(m_db, t, StoredFields(t));
         if (!m_stmts->prepared()) fail(m_db.error());
+        // the counter as of the metadata just read
         m_dataVersion = m_stmts->dataVersion();
     }
     Statements& st = *m_stmts;
@@ -762,6 +778,12 @@ bool TableFile::writeIncremental(Table& t) {
         m_db.exec("ROLLBACK");
         fail(reason);
     };
+    if (st.dataVersion() != m_dataVersion) {
+        // another program wrote to the file: it is written whole
+        m_db.exec("ROLLBACK");
+        closeConnection();
+        return false;
+    }
     const RowStore& rows = t.rows();
     for (int id : t.deletedIds()) {
         st.del.bindInt(1, id);
@@ -779,11 +801,8 @@ bool TableFile::writeIncremental(Table& t) {
     }
     for (const auto& [key, value] :
          {std::pair{QByteArray("generation"), QByteArray::number(m_generation + 1)},
-          std::pair{QByteArray(kLastIdKey), QByteArray::number(t.lastId())}}) {
-        st.meta.bindText(1, key);
-        st.meta.bindText(2, value);
-        if (Statements::run(st.meta) != SQLITE_DONE) rollback(m_db.error());
-    }
+          std::pair{QByteArray(kLastIdKey), QByteArray::number(t.lastId())}})
+        if (st.setMeta(key, value) != SQLITE_DONE) rollback(m_db.error());
     if (faultHook) {
         try {
             faultHook("before-commit");

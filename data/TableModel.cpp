@@ -50,8 +50,7 @@ QVariant TableModel::data(const QModelIndex& index, int role) const {
     const FieldDef& f = m_table->fieldDefs()[size_t(fi)];
     switch (role) {
     case Qt::DisplayRole: {
-        const QVariant v = m_table->valueAt(index.row(), fi);
-        QString s = m_table->formatValue(fi, v);
+        QString s = m_table->textAt(index.row(), fi);
         if (f.type == FieldType::Memo)
             s.replace(QLatin1Char('\n'), QLatin1Char(' ')).remove(QLatin1Char('\r'));
         return s;

@@ -313,7 +313,7 @@ QString SearchResults::textOf(uint32_t slot, int fi) const {
         return e < 0 ? QString() : m_entities->entities()[size_t(e)].name;
     }
     const Table& log = *m_dm.dsMain;
-    return log.formatValue(fi, log.valueOfSlot(slot, fi));
+    return log.textOfSlot(slot, fi);
 }
 
 QString SearchResults::cellText(int row, int column) const {

@@ -109,6 +109,35 @@ void TestTableModel::displayTexts() {
     QCOMPARE(cell(m, 1, "CorCallName"), QStringLiteral("UA3AAA"));
     QCOMPARE(cell(m, 1, "ID"), QStringLiteral("2"));
 
+    // a time is shown as it was stored, also one that the local time skips
+    // (clocks put forward: a QDateTime of it is invalid) and the last
+    // millisecond of a day
+    Table& main = *f.t.main;
+    const QDate gapDay(2024, 3, 31), lastDay(1999, 12, 31);
+    addRow(main, {{"CorID", 1}, {"Time", QDateTime(lastDay, QTime(23, 59, 59, 999))}});
+    addRow(main, {{"CorID", 1}, {"Time", QDateTime(gapDay, QTime(2, 30))}});
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    const int time = main.fieldIndex("Time");
+    const QLocale original;
+    // in the locale's own form, its digits too
+    for (const QLocale& l : {original, QLocale(QLocale::German), QLocale(QLocale::Arabic)}) {
+        QLocale::setDefault(l);
+        const auto shown = [&](const QDate& d, const QTime& t) {
+            return l.toString(d, l.dateFormat(QLocale::ShortFormat)) + ' ' +
+                   l.toString(t, QStringLiteral("HH:mm:ss"));
+        };
+        QCOMPARE(QStringList({cell(m, 0, "Time"), cell(m, 1, "Time"), cell(m, 2, "Time"),
+                              main.textOfSlot(uint32_t(main.rows().idSlot(main.lastId())), time)}),
+                 QStringList({shown(gapDay, QTime(2, 30)), shown(lastDay, QTime(23, 59, 59)),
+                              QString(), shown(gapDay, QTime(2, 30))}));
+    }
+    QLocale::setDefault(original);
+    main.moveTo(1);
+    QCOMPARE(cell(m, 1, "Time"), main.fieldByName("Time").displayText());
+    qunsetenv("TZ");
+    tzset();
+
     auto alignment = [&](const char* field) {
         const int col = m.columns().indexOf(QString::fromLatin1(field));
         return m.index(0, col).data(Qt::TextAlignmentRole).value<Qt::Alignment>() &

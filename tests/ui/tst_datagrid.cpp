@@ -640,6 +640,7 @@ class TestDataGrid : public QObject {
             squeezed.resize(640, 0);
             squeezed.show();
             squeezed.setWholeValueColumns({2});
+            QApplication::processEvents();
             QCOMPARE(squeezed.columnWidth(2),
                      squeezed.fieldWidthPixels(p.model.fieldIndexOfColumn(2)));
         }
@@ -657,6 +658,68 @@ class TestDataGrid : public QObject {
                      p.ref->resizeColumnToContents(2);
                      return p.ref->columnWidth(2);
                  }()));
+    }
+
+    // Rows measured once are not measured again, yet a wide value that a
+    // deletion or a change brings into view still widens its column.
+    void theMeasureFollowsRowsThatComeAndGo() {
+        Pair p(100);
+        Table& main = *p.log.t.main;
+        main.moveTo(50);
+        p.settle();
+        QScrollBar* bar = p.grid->verticalScrollBar();
+        const int at = bar->value();
+        const auto wideCall = [&](int row, const QString& call) {
+            const int cor = addRow(*p.log.t.cors, {{"CallName", call}});
+            const int keep = main.recNo();
+            main.moveTo(row);
+            main.edit();
+            main.fieldByName("CorID").setValue(cor);
+            main.post();
+            main.moveTo(keep);
+            bar->setValue(at);
+            p.settle();
+        };
+        const int below = p.grid->rowAt(p.grid->viewport()->height() - 1) + 1;
+        wideCall(below, QStringLiteral("WW9WWWW")); // just out of view
+        p.grid->setWholeValueColumns({2});
+        p.settle();
+        const int base = p.grid->columnWidth(2);
+        QCOMPARE(base, p.grid->fieldWidthPixels(p.model.fieldIndexOfColumn(2)));
+        const auto fresh = [&] {
+            p.ref->verticalScrollBar()->setValue(bar->value());
+            p.ref->resizeColumnToContents(2);
+            return std::max(base, p.ref->columnWidth(2));
+        };
+        main.moveTo(below - 3);
+        main.deleteRecord(); // the rows below move up: the wide one comes into view
+        p.settle();
+        QCOMPARE(p.grid->rowAt(p.grid->viewport()->height() - 1), below - 1);
+        QVERIFY(p.grid->columnWidth(2) > base);
+        QCOMPARE(p.grid->columnWidth(2), fresh());
+        const int grown = p.grid->columnWidth(2);
+        wideCall(main.recNo() - 2, QStringLiteral("WW9WWWWWWW")); // a row in view changes
+        QVERIFY(p.grid->columnWidth(2) > grown);
+        QCOMPARE(p.grid->columnWidth(2), fresh());
+
+        // the run of measured rows as rows come and go: {first, last} after each
+        using Rows = DataGrid::MeasuredRows;
+        const auto after = [](void (Rows::*change)(int, int), int start, int end) {
+            Rows r{10, 20};
+            (r.*change)(start, end);
+            return r.empty() ? QStringLiteral("none")
+                             : QStringLiteral("%1-%2").arg(r.first).arg(r.last);
+        };
+        const QStringList got{after(&Rows::inserted, 2, 4),   after(&Rows::inserted, 10, 10),
+                              after(&Rows::inserted, 15, 16), after(&Rows::inserted, 21, 30),
+                              after(&Rows::removed, 2, 4),    after(&Rows::removed, 8, 12),
+                              after(&Rows::removed, 15, 16),  after(&Rows::removed, 18, 25),
+                              after(&Rows::removed, 0, 30),   after(&Rows::removed, 21, 30),
+                              after(&Rows::changed, 12, 13),  after(&Rows::changed, 17, 18),
+                              after(&Rows::changed, 0, 9),    after(&Rows::changed, 5, 25)};
+        const QStringList want{"13-23", "11-21", "10-14", "10-20", "7-17",  "8-15",  "10-18",
+                               "10-17", "none",  "10-20", "14-20", "10-16", "10-20", "none"};
+        QCOMPARE(got, want);
     }
 };
 

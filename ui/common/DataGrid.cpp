@@ -61,11 +61,16 @@ void DataGrid::setModel(QAbstractItemModel* model) {
     if (this->model()) disconnect(this->model(), nullptr, this, nullptr);
     m_header->setModel(model);
     QAbstractItemView::setModel(model);
-    if (model)
-        connect(model, &QAbstractItemModel::rowsRemoved, this, [this] {
-            updateGeometries();
-            viewport()->update();
-        });
+    m_measured.clear();
+    if (!model) return;
+    connect(model, &QAbstractItemModel::rowsRemoved, this,
+            [this](const QModelIndex&, int s, int e) {
+                m_measured.removed(s, e);
+                updateGeometries();
+                viewport()->update();
+            });
+    connect(model, &QAbstractItemModel::modelReset, this, [this] { m_measured.clear(); });
+    connect(model, &QAbstractItemModel::layoutChanged, this, [this] { m_measured.clear(); });
 }
 
 void DataGrid::setSelectionModel(QItemSelectionModel* selectionModel) {
@@ -133,12 +138,14 @@ void DataGrid::setColumnWidths(const QList<int>& widths) {
         setColumnWidth(c, w > 0 ? w : fieldWidthPixels(m_source->fieldIndexOfColumn(c)));
     }
     m_widest.clear();
+    m_measured.clear();
     growToShownValues();
 }
 
 void DataGrid::setWholeValueColumns(const QList<int>& columns) {
     m_wholeColumns = columns;
     m_widest.clear();
+    m_measured.clear();
     growToShownValues();
 }
 
@@ -157,10 +164,22 @@ int DataGrid::textPadding() const {
     return width - text.width();
 }
 
+// What is in view changed: the whole-value columns are measured before the
+// next paint. A save or a jump through the log changes the view several
+// times in one go; it is measured once, and not while a save is waiting
+// for its disk.
+void DataGrid::growToShownValues() {
+    if (m_wholeColumns.isEmpty() || !model() || m_growing || m_measureOwed) return;
+    m_measureOwed = true;
+    viewport()->update();
+}
+
 // The rows in view are measured; a whole-value column grows to the widest of
 // them when that is wider than any value it showed before. The measure is
 // the painting's own: a text that needs more than its cell's room is cut.
-void DataGrid::growToShownValues() {
+// Rows measured before and not changed since are not measured again.
+void DataGrid::measureShownValues() {
+    m_measureOwed = false;
     if (m_wholeColumns.isEmpty() || !model() || m_growing) return;
     const int rows = model()->rowCount(rootIndex());
     const int height = viewport()->height();
@@ -169,23 +188,68 @@ void DataGrid::growToShownValues() {
     // measure a whole log of a million QSOs
     const int first = std::max(0, rowAt(0));
     const int last = std::min(rows - 1, (verticalOffset() + height - 1) / m_rowHeight);
+    // what is in view and not yet measured: one or two runs beside the
+    // measured rows, or the whole view when it does not touch them
+    QList<std::pair<int, int>> runs;
+    if (m_measured.empty() || last < m_measured.first - 1 || first > m_measured.last + 1) {
+        runs.append({first, last});
+        m_measured.first = first, m_measured.last = last;
+    } else {
+        if (first < m_measured.first) runs.append({first, m_measured.first - 1});
+        if (last > m_measured.last) runs.append({m_measured.last + 1, last});
+        m_measured.first = std::min(first, m_measured.first);
+        m_measured.last = std::max(last, m_measured.last);
+    }
+    if (runs.isEmpty()) return;
     m_growing = true;
     const QFont f = font();
     const int padding = textPadding();
     for (int c : std::as_const(m_wholeColumns)) {
         if (c < 0 || c >= m_header->count()) continue;
         int need = 0;
-        for (int r = first; r <= last; ++r) {
-            const QString text = model()->index(r, c, rootIndex()).data(Qt::DisplayRole).toString();
-            if (!text.isEmpty())
-                need = std::max(need, static_cast<int>(std::ceil(shaped(text, f).width)) + padding);
-        }
+        for (const auto& [from, to] : std::as_const(runs))
+            for (int r = from; r <= to; ++r) {
+                const QString text =
+                    model()->index(r, c, rootIndex()).data(Qt::DisplayRole).toString();
+                if (!text.isEmpty())
+                    need = std::max(need,
+                                    static_cast<int>(std::ceil(shaped(text, f).width)) + padding);
+            }
         int& widest = m_widest[c];
         if (need <= widest) continue;
         widest = need;
         if (columnWidth(c) < need) setColumnWidth(c, need);
     }
     m_growing = false;
+}
+
+// Rows put in at start..end: the measured rows after them move down; the
+// measured rows after a put-in row inside them are dropped (one run is kept).
+void DataGrid::MeasuredRows::inserted(int start, int end) {
+    if (empty() || start > last) return;
+    const int n = end - start + 1;
+    if (start <= first)
+        first += n, last += n;
+    else
+        last = start - 1;
+}
+
+// Rows taken out at start..end: the measured rows that remain close up.
+void DataGrid::MeasuredRows::removed(int start, int end) {
+    if (empty()) return;
+    const int n = end - start + 1;
+    const int newFirst = first < start ? first : (first > end ? first - n : start);
+    const int newLast = last > end ? last - n : (last < start ? last : start - 1);
+    first = newFirst, last = newLast;
+}
+
+// Rows whose values changed are measured again: the run keeps its larger side.
+void DataGrid::MeasuredRows::changed(int start, int end) {
+    if (empty() || end < first || start > last) return;
+    if (start - first >= last - end)
+        last = start - 1;
+    else
+        first = end + 1;
 }
 
 void DataGrid::setBackground(const QColor& c) {
@@ -287,6 +351,7 @@ void DataGrid::focusOutEvent(QFocusEvent* e) {
 void DataGrid::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
                            const QList<int>& roles) {
     QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+    m_measured.changed(topLeft.row(), bottomRight.row());
     growToShownValues();
 }
 
@@ -411,6 +476,7 @@ void DataGrid::doItemsLayout() {
 
 void DataGrid::rowsInserted(const QModelIndex& parent, int start, int end) {
     QAbstractItemView::rowsInserted(parent, start, end);
+    m_measured.inserted(start, end);
     updateGeometries();
     viewport()->update();
 }
@@ -673,7 +739,10 @@ const DataGrid::ShapedText& DataGrid::shaped(const QString& text, const QFont& f
 }
 
 void DataGrid::changeEvent(QEvent* e) {
-    if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) m_shaped.clear();
+    if (e->type() == QEvent::FontChange || e->type() == QEvent::StyleChange) {
+        m_shaped.clear();
+        m_measured.clear();
+    }
     QAbstractItemView::changeEvent(e);
 }
 
@@ -722,6 +791,8 @@ void DataGrid::updateRow(int row) {
 }
 
 void DataGrid::paintEvent(QPaintEvent* e) {
+    // before the painter: a column that grows moves the cells to its right
+    if (m_measureOwed) measureShownValues();
     QPainter p(viewport());
     const int rows = model() ? model()->rowCount(rootIndex()) : 0;
     const int columns = m_header->count();

@@ -60,6 +60,18 @@ class DataGrid : public QAbstractItemView {
     QModelIndex indexAt(const QPoint& point) const override;
     void doItemsLayout() override;
 
+    // The run of rows whose whole-value columns were measured, kept through
+    // inserts and removals so that a saved QSO costs the measure of its own
+    // row, not of the page.
+    struct MeasuredRows {
+        int first = 0, last = -1;
+        bool empty() const { return last < first; }
+        void clear() { first = 0, last = -1; }
+        void inserted(int start, int end);
+        void removed(int start, int end);
+        void changed(int start, int end);
+    };
+
     // The grid has no type-ahead: a typed character moves nothing.
     void keyboardSearch(const QString&) override {}
 
@@ -115,6 +127,7 @@ class DataGrid : public QAbstractItemView {
     void updateRow(int row);
     int textPadding() const;
     void growToShownValues();
+    void measureShownValues();
 
     TableModel* m_source = nullptr;
     QHeaderView* m_header;
@@ -125,7 +138,9 @@ class DataGrid : public QAbstractItemView {
     bool m_following = false;
     QList<int> m_wholeColumns;
     QHash<int, int> m_widest; // per whole-value column: the width its widest shown value needs
+    MeasuredRows m_measured;
     bool m_growing = false;
+    bool m_measureOwed = false;   // the view changed since the whole-value columns were measured
     bool m_cellFocusOwed = false; // the grid got the focus; its current cell is still to be named
 };
 
