@@ -16,36 +16,37 @@ int64_t SearchIndex::intKey(uint32_t s) const {
 
 void SearchIndex::build(const std::vector<uint32_t>& rowsInTableOrder) {
     // a stable sort by key keeps the table's order among equal keys
-    m_entries = rowsInTableOrder;
+    std::vector<uint32_t> entries = rowsInTableOrder;
     if (m_text) {
         m_folded.assign(m_rows.slotCount(), QString());
         const Column& c = m_rows.column(m_fi);
-        for (uint32_t s : m_entries)
+        for (uint32_t s : entries)
             m_folded[s] = c.texts[s].toCaseFolded();
         const std::vector<QString>& f = m_folded;
-        std::stable_sort(m_entries.begin(), m_entries.end(),
+        std::stable_sort(entries.begin(), entries.end(),
                          [&f](uint32_t a, uint32_t b) { return f[a] < f[b]; });
-    } else if (!countingSort()) {
+    } else if (!countingSort(entries)) {
         std::vector<std::pair<int64_t, uint32_t>> keyed;
-        keyed.reserve(m_entries.size());
-        for (uint32_t s : m_entries)
+        keyed.reserve(entries.size());
+        for (uint32_t s : entries)
             keyed.push_back({intKey(s), s});
         std::stable_sort(keyed.begin(), keyed.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
         for (size_t k = 0; k < keyed.size(); ++k)
-            m_entries[k] = keyed[k].second;
+            entries[k] = keyed[k].second;
     }
+    m_entries.assign(entries);
 }
 
 // Integer keys in a range not much wider than the row count (references to
 // other tables' IDs) are sorted by counting, which keeps the table's order
 // among equal keys as the stable sort does, in linear time.
-bool SearchIndex::countingSort() {
-    const size_t n = m_entries.size();
+bool SearchIndex::countingSort(std::vector<uint32_t>& entries) const {
+    const size_t n = entries.size();
     if (n < 1024) return false;
     const Column& c = m_rows.column(m_fi);
     int64_t lo = INT64_MAX, hi = INT64_MIN;
-    for (uint32_t s : m_entries) {
+    for (uint32_t s : entries) {
         if (c.nulls[s]) continue;
         lo = std::min<int64_t>(lo, c.ints[s]);
         hi = std::max<int64_t>(hi, c.ints[s]);
@@ -56,14 +57,14 @@ bool SearchIndex::countingSort() {
     const size_t buckets = size_t(hi - lo) + 2;
     auto bucket = [&](uint32_t s) { return c.nulls[s] ? 0 : size_t(c.ints[s] - lo) + 1; };
     std::vector<uint32_t> start(buckets + 1, 0);
-    for (uint32_t s : m_entries)
+    for (uint32_t s : entries)
         ++start[bucket(s) + 1];
     for (size_t b = 1; b <= buckets; ++b)
         start[b] += start[b - 1];
     std::vector<uint32_t> sorted(n);
-    for (uint32_t s : m_entries)
+    for (uint32_t s : entries)
         sorted[start[bucket(s)]++] = s;
-    m_entries.swap(sorted);
+    entries.swap(sorted);
     return true;
 }
 
@@ -80,12 +81,11 @@ bool SearchIndex::less(uint32_t a, uint32_t b) const {
 
 void SearchIndex::remove(uint32_t slot) {
     // the sorted position first; a scan when the keys changed under it
-    auto cmp = [this](uint32_t a, uint32_t b) { return less(a, b); };
-    auto lb = std::lower_bound(m_entries.begin(), m_entries.end(), slot, cmp);
-    auto it = (lb != m_entries.end() && *lb == slot)
-                  ? lb
-                  : std::find(m_entries.begin(), m_entries.end(), slot);
-    if (it != m_entries.end()) m_entries.erase(it);
+    size_t at = m_entries.partitionPoint([&](uint32_t a) { return less(a, slot); });
+    if (at >= m_entries.size() || m_entries[at] != slot)
+        at = size_t(
+            std::distance(m_entries.begin(), std::find(m_entries.begin(), m_entries.end(), slot)));
+    if (at < m_entries.size()) m_entries.erase(at);
 }
 
 void SearchIndex::insert(uint32_t slot) {
@@ -93,12 +93,11 @@ void SearchIndex::insert(uint32_t slot) {
         if (m_folded.size() < m_rows.slotCount()) m_folded.resize(m_rows.slotCount());
         m_folded[slot] = m_rows.column(m_fi).texts[slot].toCaseFolded();
     }
-    auto cmp = [this](uint32_t a, uint32_t b) { return less(a, b); };
-    m_entries.insert(std::lower_bound(m_entries.begin(), m_entries.end(), slot, cmp), slot);
+    m_entries.insert(m_entries.partitionPoint([&](uint32_t a) { return less(a, slot); }), slot);
 }
 
 size_t SearchIndex::approxBytes() const {
-    return m_entries.capacity() * 4 + m_folded.capacity() * sizeof(QString);
+    return m_entries.approxBytes() + m_folded.capacity() * sizeof(QString);
 }
 
 } // namespace qardel

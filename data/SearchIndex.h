@@ -4,6 +4,7 @@
 #pragma once
 
 #include "data/RowStore.h"
+#include "data/SlotSequence.h"
 
 #include <functional>
 #include <vector>
@@ -22,7 +23,7 @@ class SearchIndex {
     void remove(uint32_t slot); // the columns still hold its old values
 
     bool isText() const { return m_text; }
-    const std::vector<uint32_t>& entries() const { return m_entries; }
+    const SlotSequence& entries() const { return m_entries; }
     const QString& folded(uint32_t slot) const { return m_folded[slot]; }
     // The integer key a row sorts by (null first).
     int64_t intKey(uint32_t slot) const;
@@ -30,13 +31,13 @@ class SearchIndex {
 
   private:
     bool less(uint32_t a, uint32_t b) const;
-    bool countingSort();
+    bool countingSort(std::vector<uint32_t>& entries) const;
 
     const RowStore& m_rows;
     int m_fi;
     bool m_text;
     std::function<bool(uint32_t, uint32_t)> m_tableLess;
-    std::vector<uint32_t> m_entries;
+    SlotSequence m_entries;
     std::vector<QString> m_folded; // by slot, for text fields
 };
 

@@ -452,9 +452,7 @@ bool Table::activeLess(uint32_t a, uint32_t b) const {
 }
 
 size_t Table::orderInsertPoint(uint32_t slot) const {
-    auto it = std::lower_bound(m_order.begin(), m_order.end(), slot,
-                               [this](uint32_t a, uint32_t b) { return activeLess(a, b); });
-    return size_t(it - m_order.begin());
+    return m_order.partitionPoint([&](uint32_t a) { return activeLess(a, slot); });
 }
 
 int Table::positionOfSlot(uint32_t slot) const {
@@ -464,13 +462,15 @@ int Table::positionOfSlot(uint32_t slot) const {
 }
 
 void Table::rebuildOrder() {
-    m_order.clear();
+    std::vector<uint32_t> order;
+    order.reserve(m_rows->slotCount());
     for (uint32_t s = 0; s < m_rows->slotCount(); ++s)
-        if (m_rows->isLive(s)) m_order.push_back(s);
-    if (!std::is_sorted(m_order.begin(), m_order.end(),
+        if (m_rows->isLive(s)) order.push_back(s);
+    if (!std::is_sorted(order.begin(), order.end(),
                         [this](uint32_t a, uint32_t b) { return activeLess(a, b); }))
-        std::sort(m_order.begin(), m_order.end(),
+        std::sort(order.begin(), order.end(),
                   [this](uint32_t a, uint32_t b) { return activeLess(a, b); });
+    m_order.assign(order);
 }
 
 std::vector<uint32_t> Table::slotsInIdOrder() const {
@@ -720,10 +720,8 @@ SearchIndex& Table::searchIndex(int fi) {
     auto ix = std::make_unique<SearchIndex>(*m_rows, fi, [this](uint32_t a, uint32_t b) {
         return m_activeDescending ? activeLess(b, a) : activeLess(a, b);
     });
-    std::vector<uint32_t> inOrder;
-    inOrder.reserve(m_order.size());
-    for (int pos = 0; pos < int(m_order.size()); ++pos)
-        inOrder.push_back(slotAt(pos));
+    std::vector<uint32_t> inOrder = m_order.toVector();
+    if (m_activeDescending) std::reverse(inOrder.begin(), inOrder.end());
     ix->build(inOrder);
     m_search[fi] = std::move(ix);
     return *m_search[fi];
@@ -804,9 +802,8 @@ std::vector<uint32_t> Table::slotsWhere(const QString& integerField, int key) {
     if (!isIntType(m_fields[fi].type) || !m_fields[fi].isStored())
         throw DbError(QStringLiteral("Field '%1' is not a stored integer field").arg(integerField));
     const SearchIndex& ix = searchIndex(fi);
-    const std::vector<uint32_t>& entries = ix.entries();
-    auto it = std::partition_point(entries.begin(), entries.end(),
-                                   [&](uint32_t s) { return ix.intKey(s) < key; });
+    const SlotSequence& entries = ix.entries();
+    auto it = entries.at(entries.partitionPoint([&](uint32_t s) { return ix.intKey(s) < key; }));
     std::vector<uint32_t> out;
     for (; it != entries.end() && ix.intKey(*it) == key; ++it)
         out.push_back(*it);
@@ -828,11 +825,11 @@ int64_t Table::findFirst(const QString& fieldName, const QVariant& value, Locate
         const QString val = value.toString();
         const QString fv = val.toCaseFolded();
         // First slot whose folded key is >= fv.
-        const std::vector<uint32_t>& entries = ix.entries();
-        auto lb = std::partition_point(entries.begin(), entries.end(),
-                                       [&](uint32_t s) { return ix.folded(s).compare(fv) < 0; });
+        const SlotSequence& entries = ix.entries();
+        const size_t lb =
+            entries.partitionPoint([&](uint32_t s) { return ix.folded(s).compare(fv) < 0; });
         const Column& c = m_rows->column(fi);
-        for (auto it = lb; it != entries.end(); ++it) {
+        for (auto it = entries.at(lb); it != entries.end(); ++it) {
             const uint32_t s = *it;
             const QString& fk = ix.folded(s);
             const bool keyHit = partial ? fk.startsWith(fv) : fk == fv;
@@ -854,10 +851,11 @@ int64_t Table::findFirst(const QString& fieldName, const QVariant& value, Locate
         if (ok && value.isValid()) {
             SearchIndex& ix = searchIndex(fi);
             const Column& c = m_rows->column(fi);
-            const std::vector<uint32_t>& entries = ix.entries();
-            auto lb = std::partition_point(entries.begin(), entries.end(),
-                                           [&](uint32_t s) { return ix.intKey(s) < key; });
-            if (lb != entries.end() && !c.nulls[*lb] && c.ints[*lb] == key) found = *lb;
+            const SlotSequence& entries = ix.entries();
+            const size_t lb =
+                entries.partitionPoint([&](uint32_t s) { return ix.intKey(s) < key; });
+            if (lb < entries.size() && !c.nulls[entries[lb]] && c.ints[entries[lb]] == key)
+                found = entries[lb];
         } else {
             const QString fv;
             for (int pos = 0; pos < int(m_order.size()); ++pos)
@@ -946,7 +944,7 @@ void Table::post() {
         const size_t k = orderInsertPoint(s);
         const int pos = m_activeDescending ? int(m_order.size() - k) : int(k);
         notifyListeners([pos](TableListener* l) { l->rowAboutToBeInserted(pos); });
-        m_order.insert(m_order.begin() + ptrdiff_t(k), s);
+        m_order.insert(k, s);
         indexesInsert(s);
         m_state = TableState::Browse;
         m_buffer.clear();
@@ -964,12 +962,12 @@ void Table::post() {
         m_rows->uniqueRemove(s);
         const size_t oldK =
             m_activeDescending ? m_order.size() - 1 - size_t(oldPos) : size_t(oldPos);
-        m_order.erase(m_order.begin() + ptrdiff_t(oldK));
+        m_order.erase(oldK);
         for (int i = 0; i < int(m_fields.size()); ++i)
             if (m_rows->hasColumn(i) && i != m_idField) m_rows->column(i).set(s, m_buffer[i]);
         m_rows->uniqueInsert(s);
         const size_t k = orderInsertPoint(s);
-        m_order.insert(m_order.begin() + ptrdiff_t(k), s);
+        m_order.insert(k, s);
         indexesInsert(s);
         const int pos = positionOfSlot(s);
         m_state = TableState::Browse;
@@ -1003,7 +1001,7 @@ void Table::deleteRecord() {
     indexesRemove(s);
     m_rows->uniqueRemove(s);
     const size_t k = m_activeDescending ? m_order.size() - 1 - size_t(pos) : size_t(pos);
-    m_order.erase(m_order.begin() + ptrdiff_t(k));
+    m_order.erase(k);
     m_rows->idRemove(id);
     m_rows->freeSlot(s);
     m_deletedIds.push_back(id);
@@ -1036,7 +1034,7 @@ void Table::notifyListeners(const std::function<void(TableListener*)>& f) {
 }
 
 size_t Table::approxBytes() const {
-    size_t b = m_rows->approxBytes() + m_order.capacity() * 4;
+    size_t b = m_rows->approxBytes() + m_order.approxBytes();
     for (const auto& s : m_search)
         if (s) b += s->approxBytes();
     return b;

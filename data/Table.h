@@ -6,6 +6,7 @@
 #include "data/FieldDef.h"
 #include "data/RowStore.h"
 #include "data/SearchIndex.h"
+#include "data/SlotSequence.h"
 
 #include <QDateTime>
 #include <QHash>
@@ -196,7 +197,7 @@ class Table {
     // The live slots ascending by the active key (the log: oldest first), and
     // the slot of a logical row, for readers that walk or follow the rows
     // without moving the cursor.
-    const std::vector<uint32_t>& slotsInActiveOrder() const { return m_order; }
+    const SlotSequence& slotsInActiveOrder() const { return m_order; }
     uint32_t slotAtPosition(int pos) const { return slotAt(pos); }
     const std::vector<uint32_t>& changedIds() const { return m_dirtyIds; } // may repeat
     const std::vector<int>& deletedIds() const { return m_deletedIds; }
@@ -249,7 +250,7 @@ class Table {
     bool m_changeLog = true;
 
     std::unique_ptr<RowStore> m_rows;
-    std::vector<uint32_t> m_order;                      // live slots, ascending by the active key
+    SlotSequence m_order;                               // live slots, ascending by the active key
     std::vector<std::unique_ptr<SearchIndex>> m_search; // lazily built, by field index
     int m_lastId = 0;
 

@@ -184,12 +184,12 @@ SearchJob::SearchJob(TDM& dm, const SearchCriteria& c, EntityCache* entities)
 
 bool SearchJob::step(const QElapsedTimer& timer, qint64 budgetMs) {
     if (m_done) return true;
-    const std::vector<uint32_t>& order = m_dm.dsMain->slotsInActiveOrder();
+    const SlotSequence& order = m_dm.dsMain->slotsInActiveOrder();
     constexpr size_t kChunk = 2048;
     while (m_next < order.size()) {
         const size_t end = std::min(order.size(), m_next + kChunk);
-        for (; m_next < end; ++m_next)
-            if (m_matcher.matches(order[m_next])) m_result.push_back(order[m_next]);
+        for (auto it = order.at(m_next); m_next < end; ++m_next, ++it)
+            if (m_matcher.matches(*it)) m_result.push_back(*it);
         if (m_next < order.size() && timer.isValid() && timer.elapsed() >= budgetMs) return false;
     }
     // the log lists its newest QSO first

@@ -91,13 +91,13 @@ StatsJob::~StatsJob() = default;
 
 bool StatsJob::step(const QElapsedTimer& timer, qint64 budgetMs) {
     if (m_done) return true;
-    const std::vector<uint32_t>& order = m_dm.dsMain->slotsInActiveOrder();
+    const SlotSequence& order = m_dm.dsMain->slotsInActiveOrder();
     Counts& c = *m_c;
     constexpr size_t kChunk = 4096;
     while (m_next < order.size()) {
         const size_t end = std::min(order.size(), m_next + kChunk);
-        for (; m_next < end; ++m_next) {
-            const uint32_t s = order[m_next];
+        for (auto it = order.at(m_next); m_next < end; ++m_next, ++it) {
+            const uint32_t s = *it;
             ++m_s.total;
             if (c.time->isNull(s)) {
                 ++m_s.withoutTime;

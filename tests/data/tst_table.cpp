@@ -79,6 +79,7 @@ class TestTable : public QObject {
     void numberText();
     void randomOperationsMatchReference_data();
     void randomOperationsMatchReference();
+    void slotSequenceMatchesAVector();
 };
 
 void TestTable::closedTableRefusesEverything() {
@@ -899,6 +900,66 @@ void TestTable::randomOperationsMatchReference() {
         QVERIFY2(diff.isEmpty(),
                  qPrintable(QStringLiteral("step %1 (%2): %3").arg(step).arg(what, diff)));
     }
+}
+
+// The order of a long table, kept in blocks: put-ins and take-outs anywhere,
+// blocks split and merged, against a plain vector.
+void TestTable::slotSequenceMatchesAVector() {
+    QRandomGenerator rng(2026);
+    std::vector<uint32_t> ref;
+    for (uint32_t v = 0; v < 3 * SlotSequence::kBlock; ++v)
+        ref.push_back(2 * v);
+    SlotSequence seq(ref);
+    auto mismatch = [&](const QString& phase) -> QString {
+        if (seq.size() != ref.size() || seq.toVector() != ref)
+            return phase +
+                   QStringLiteral(": %1 slots, expected %2").arg(seq.size()).arg(ref.size());
+        for (int probe = 0; probe < 50 && !ref.empty(); ++probe) {
+            const size_t i = rng.bounded(quint32(ref.size()));
+            const uint32_t key = uint32_t(rng.bounded(quint32(2 * ref.back() + 2)));
+            const size_t want = size_t(std::lower_bound(ref.begin(), ref.end(), key) - ref.begin());
+            auto it = seq.at(i);
+            if (seq[i] != ref[i] || *it != ref[i] || (i + 1 < ref.size() && *++it != ref[i + 1]) ||
+                seq.partitionPoint([&](uint32_t v) { return v < key; }) != want)
+                return phase +
+                       QStringLiteral(": position %1 or key %2 found wrong").arg(i).arg(key);
+        }
+        return {};
+    };
+    // put-ins at their sorted place, mostly into the same few blocks (splits)
+    for (int step = 0; step < 4 * int(SlotSequence::kBlock); ++step) {
+        const uint32_t v = step % 3 ? uint32_t(rng.bounded(1000u)) : rng.generate() % 30000u;
+        const size_t at = seq.partitionPoint([&](uint32_t x) { return x < v; });
+        seq.insert(at, v);
+        ref.insert(ref.begin() + std::ptrdiff_t(at), v);
+    }
+    QString m = mismatch(QStringLiteral("after put-ins"));
+    QVERIFY2(m.isEmpty(), qPrintable(m));
+    // take-outs until few are left (blocks emptied and merged), then the
+    // end grows again
+    while (ref.size() > 100) {
+        const size_t at = rng.bounded(quint32(ref.size()));
+        seq.erase(at);
+        ref.erase(ref.begin() + std::ptrdiff_t(at));
+        if (ref.size() % 5000 == 0) {
+            m = mismatch(QStringLiteral("taking out, %1 left").arg(ref.size()));
+            QVERIFY2(m.isEmpty(), qPrintable(m));
+        }
+    }
+    for (uint32_t v = 40000; v < 40000 + 2 * SlotSequence::kBlock + 7; ++v) {
+        seq.push_back(v);
+        ref.push_back(v);
+    }
+    m = mismatch(QStringLiteral("at the end"));
+    QVERIFY2(m.isEmpty(), qPrintable(m));
+    QVERIFY(seq == SlotSequence(ref) && !(seq == SlotSequence()));
+    while (!ref.empty()) {
+        seq.erase(0);
+        ref.erase(ref.begin());
+    }
+    QVERIFY(seq.empty() && seq.begin() == seq.end() && seq.at(0) == seq.end());
+    seq.insert(0, 7);
+    QCOMPARE(seq.toVector(), std::vector<uint32_t>{7});
 }
 
 QTEST_GUILESS_MAIN(TestTable)
