@@ -815,7 +815,9 @@ bool TableFile::writeIncremental(Table& t) {
     if (Statements::run(st.commit) != SQLITE_DONE) rollback(m_db.error());
     m_dataVersion = st.dataVersion();
     ++m_generation;
-    rememberFile(path);
+    // The size and time remembered at the load or the last whole write are
+    // left as they are: while the connection is open only the file's
+    // identity is asked, and its closing folds the log in and changes both.
     return true;
 }
 
