@@ -916,7 +916,7 @@ int main(int argc, char** argv) {
             ->Unit(kMillisecond);
         benchmark::RegisterBenchmark("DeleteQso", BM_DeleteQso)
             ->Arg(n)
-            ->Iterations(300)
+            ->Iterations(30)
             ->UseManualTime()
             ->Unit(kMillisecond);
         auto* ed = benchmark::RegisterBenchmark("Editor", BM_Editor)

@@ -41,6 +41,15 @@ QString nativePath(const QString& p) {
         QStringLiteral("Cannot write the table file '%1': %2").arg(nativePath(path), reason));
 }
 
+// The pages the write-ahead log holds before it is folded into the file.
+constexpr int kLogFrames = 256;
+
+// The file's page size; SQLite's default when it cannot be read.
+int pageSize(const SqliteDb& db) {
+    SqliteStmt st(db, QStringLiteral("PRAGMA page_size"));
+    return st.prepared() && st.step() == SQLITE_ROW ? sqlite3_column_int(st.get(), 0) : 4096;
+}
+
 // The metadata rows of a table file; false when there is no readable meta table.
 bool readMeta(const SqliteDb& db, QHash<QString, QString>* meta) {
     SqliteStmt st(db, QStringLiteral("SELECT key, value FROM meta"));
@@ -229,6 +238,28 @@ struct TableFile::Statements {
             rc = run(addMeta);
         }
         return rc;
+    }
+    // Zeros up to the size the log reaches before it is folded into the file
+    // and begun again: a commit that lengthens the log must also sync its
+    // size, one more write on the disk for every save. Written under the
+    // write lock (no other writer is adding frames) and synced by the
+    // commit that follows; zeros are never a valid frame, so neither a
+    // reader nor a recovery after a crash sees anything of them.
+    void makeLogRoom(int pageSize) const {
+        sqlite3_file* log = nullptr;
+        sqlite3_int64 size = 0;
+        if (sqlite3_file_control(db, "main", SQLITE_FCNTL_JOURNAL_POINTER, &log) != SQLITE_OK ||
+            !log || !log->pMethods || log->pMethods->xFileSize(log, &size) != SQLITE_OK)
+            return;
+        constexpr sqlite3_int64 kLogHeader = 32, kFrameHeader = 24;
+        const sqlite3_int64 room = kLogHeader + kLogFrames * (kFrameHeader + pageSize);
+        static const std::vector<char> zeros(64 * 1024, 0);
+        for (sqlite3_int64 at = size; at < room;) {
+            const int n = int(std::min<sqlite3_int64>(room - at, sqlite3_int64(zeros.size())));
+            // a disk too full for it leaves the log to grow as it did
+            if (log->pMethods->xWrite(log, zeros.data(), n, at) != SQLITE_OK) return;
+            at += n;
+        }
     }
     // The file's change counter as this connection last read it: it moves
     // with every commit, ours too, and with what another connection wrote
@@ -767,10 +798,15 @@ bool TableFile::writeIncremental(Table& t) {
         if (m_db.exec("PRAGMA journal_mode=WAL") != SQLITE_OK ||
             m_db.exec("PRAGMA synchronous=FULL") != SQLITE_OK)
             fail(m_db.error());
+        // the log is folded into the file every kLogFrames pages, so that
+        // it stays within the room made for it
+        if (m_db.exec(QStringLiteral("PRAGMA wal_autocheckpoint=%1").arg(kLogFrames)) != SQLITE_OK)
+            fail(m_db.error());
         m_stmts = std::make_unique<Statements>(m_db, t, StoredFields(t));
         if (!m_stmts->prepared()) fail(m_db.error());
         // the counter as of the metadata just read
         m_dataVersion = m_stmts->dataVersion();
+        m_logRoomOwed = true;
     }
     Statements& st = *m_stmts;
     if (Statements::run(st.begin) != SQLITE_DONE) fail(m_db.error());
@@ -783,6 +819,10 @@ bool TableFile::writeIncremental(Table& t) {
         m_db.exec("ROLLBACK");
         closeConnection();
         return false;
+    }
+    if (m_logRoomOwed) {
+        m_logRoomOwed = false;
+        st.makeLogRoom(pageSize(m_db));
     }
     const RowStore& rows = t.rows();
     for (int id : t.deletedIds()) {

@@ -66,6 +66,7 @@ class TableFile {
 
     SqliteDb m_db; // kept open between incremental writes
     qint64 m_dataVersion = -1;
+    bool m_logRoomOwed = false; // the connection's first write makes room in its log
     // the statements of an incremental write, prepared once for the open
     // connection: a save parses no SQL
     struct Statements;
