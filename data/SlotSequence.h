@@ -92,7 +92,6 @@ class SlotSequence {
     void assign(const std::vector<uint32_t>& order);
     void insert(size_t i, uint32_t slot);
     void erase(size_t i);
-    void push_back(uint32_t slot) { insert(m_size, slot); }
     std::vector<uint32_t> toVector() const;
     size_t approxBytes() const;
 

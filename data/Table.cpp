@@ -696,10 +696,10 @@ QString Table::formatValue(int fi, const QVariant& v) const {
 }
 
 QString Table::textOfSlot(uint32_t slot, int fi) const {
-    const Column* c = m_fields[fi].type == FieldType::DateTime ? &m_rows->column(fi) : nullptr;
-    if (!c) return formatValue(fi, valueOfSlot(slot, fi));
-    if (c->isNull(slot)) return {};
-    const auto [date, time] = naiveParts(c->times[slot]);
+    if (m_fields[fi].type != FieldType::DateTime) return formatValue(fi, valueOfSlot(slot, fi));
+    const Column& c = m_rows->column(fi);
+    if (c.isNull(slot)) return {};
+    const auto [date, time] = naiveParts(c.times[slot]);
     return formatDateTime(date, time);
 }
 

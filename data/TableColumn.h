@@ -237,7 +237,6 @@ struct Column {
     // A repetitive text whose bytes were read before takes the same string;
     // false when they are new (or the field is not repetitive). A reader of
     // its own (another thread) passes pools of its own.
-    bool setKnownUtf8(uint32_t s, const char* p, int n) { return setKnownUtf8(s, p, n, loadPool); }
     bool setKnownUtf8(uint32_t s, const char* p, int n, const LoadPool& known) {
         if (!intern || n > 64) return false;
         auto it = known.find(std::string_view(p, size_t(n)));
@@ -245,9 +244,6 @@ struct Column {
         nulls[s] = 0;
         texts[s] = it->second;
         return true;
-    }
-    void setTextUtf8(uint32_t s, const char* p, int n, int size) {
-        setTextUtf8(s, p, n, size, loadPool, pool);
     }
     void setTextUtf8(uint32_t s, const char* p, int n, int size, LoadPool& known,
                      QSet<QString>& shared) {

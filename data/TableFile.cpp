@@ -528,10 +528,6 @@ void RowFiller::fill(sqlite3_stmt* s, uint32_t slot) {
     }
 }
 
-} // namespace
-
-namespace {
-
 // The slots two readers fill, the front one from the start, the back one
 // from the end, handed out in batches under a lock: neither ever writes a
 // slot the other holds. A reader short of slots waits for the other to end
@@ -698,12 +694,14 @@ void TableFile::readRows(const SqliteDb& db, Table& t, const std::vector<int>& s
         rows.reserveSlots(expected);
     }
     int maxId = 0;
+    auto admit = [&](uint32_t slot) {
+        const QString refused = rows.admitLoaded(slot);
+        if (!refused.isEmpty()) refuse(path, refused);
+        maxId = std::max(maxId, rows.idOf(slot));
+    };
     if (expected >= rowsForTwoReaders && readFromBothEnds(db, t, stored, columns, expected)) {
-        for (uint32_t slot = 0; slot < expected; ++slot) {
-            const QString refused = rows.admitLoaded(slot);
-            if (!refused.isEmpty()) refuse(path, refused);
-            maxId = std::max(maxId, rows.idOf(slot));
-        }
+        for (uint32_t slot = 0; slot < expected; ++slot)
+            admit(slot);
         t.keepIdsAbove(maxId);
         return;
     }
@@ -721,9 +719,7 @@ void TableFile::readRows(const SqliteDb& db, Table& t, const std::vector<int>& s
         const uint32_t slot = row < expected ? uint32_t(row) : rows.newSlot();
         ++row;
         filler.fill(st.get(), slot);
-        const QString refused = rows.admitLoaded(slot);
-        if (!refused.isEmpty()) refuse(path, refused);
-        maxId = std::max(maxId, rows.idOf(slot));
+        admit(slot);
     }
     if (rc != SQLITE_DONE) refuse(path, db.error());
     if (row < expected) rows.dropSlotsFrom(row);

@@ -142,10 +142,6 @@ void TDM::OpenTables() {
         {dsBands, &fld::DefModeID, dsModes}};
     for (const auto& [from, field, to] : references)
         to->keepIdsAbove(from->maxValue(*field));
-    // the searches of every keystroke in the call sign (made above when
-    // the tables were read)
-    dsCors->prepareLocate(fld::CallName);
-    dsMain->prepareLocate(fld::CorID);
 }
 
 void TDM::OpenTable(Table& table) {

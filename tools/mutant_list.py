@@ -729,7 +729,7 @@ FAULTS = [
       "times are written in ASCII digits in a locale with digits of its own",
       r"^tst_tablemodel_"),
     F("data/Table.cpp",
-      "    if (c->isNull(slot)) return {};",
+      "    if (c.isNull(slot)) return {};",
       "",
       "an empty time is shown as a date", r"^tst_tablemodel_"),
     F("data/TableFile.cpp",

@@ -947,7 +947,7 @@ void TestTable::slotSequenceMatchesAVector() {
         }
     }
     for (uint32_t v = 40000; v < 40000 + 2 * SlotSequence::kBlock + 7; ++v) {
-        seq.push_back(v);
+        seq.insert(seq.size(), v);
         ref.push_back(v);
     }
     m = mismatch(QStringLiteral("at the end"));

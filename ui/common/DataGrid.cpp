@@ -137,13 +137,16 @@ void DataGrid::setColumnWidths(const QList<int>& widths) {
         const int w = c < widths.size() ? widths[c] : 0;
         setColumnWidth(c, w > 0 ? w : fieldWidthPixels(m_source->fieldIndexOfColumn(c)));
     }
-    m_widest.clear();
-    m_measured.clear();
-    growToShownValues();
+    measureAfresh();
 }
 
 void DataGrid::setWholeValueColumns(const QList<int>& columns) {
     m_wholeColumns = columns;
+    measureAfresh();
+}
+
+// Widths given anew: the widest values are found again from what is in view.
+void DataGrid::measureAfresh() {
     m_widest.clear();
     m_measured.clear();
     growToShownValues();

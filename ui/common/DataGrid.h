@@ -128,6 +128,7 @@ class DataGrid : public QAbstractItemView {
     int textPadding() const;
     void growToShownValues();
     void measureShownValues();
+    void measureAfresh();
 
     TableModel* m_source = nullptr;
     QHeaderView* m_header;
